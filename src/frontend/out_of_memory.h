@@ -1,0 +1,17 @@
+// The one reaction to a failed allocation: say so on standard error and
+// abandon the formatting run.
+#ifndef QUARVEL_FRONTEND_OUT_OF_MEMORY_H_
+#define QUARVEL_FRONTEND_OUT_OF_MEMORY_H_
+
+namespace quarvel {
+
+// Thrown only by reportOutOfMemory, caught only by the formatting run.
+class CaException {};
+
+// Writes "kestrown: Out of Memory, Process Terminated\n" to standard error
+// and throws CaException.
+[[noreturn]] void reportOutOfMemory();
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_FRONTEND_OUT_OF_MEMORY_H_

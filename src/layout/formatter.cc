@@ -1,0 +1,108 @@
+#include "layout/formatter.h"
+
+#include <memory>
+
+#include "frontend/out_of_memory.h"
+#include "layout/line_breaking.h"
+#include "layout/line_writer.h"
+
+namespace quarvel {
+
+Line* newLine(const LineStyle& style) {
+  Line* line = new (std::nothrow) Line(style);
+  if (line == nullptr) reportOutOfMemory();
+  return line;
+}
+
+Glyph* newGlyph(char16_t ch, char16_t underline) {
+  Glyph* glyph = new (std::nothrow) Glyph(ch, underline);
+  if (glyph == nullptr) reportOutOfMemory();
+  return glyph;
+}
+
+Formatter::~Formatter() {
+  delete current;
+  delete pending;
+  // Kept lines unlink themselves from `kept` as they go; the list deletes
+  // whatever remains, first to last.
+}
+
+void Formatter::flushPending(const LineStyle& style) {
+  if (pending == nullptr) return;
+  Line* line = pending;
+  pending = nullptr;
+  if (style.direct != 0) {
+    print(*line, *style.out, -1);
+    delete line;
+  } else {
+    kept.append(line);
+  }
+}
+
+void Formatter::breakLine(const LineStyle& style) {
+  flushPending(style);
+  if (current == nullptr) {
+    pending = newLine(style);
+  } else {
+    pending = current;
+    current = nullptr;
+  }
+  if (style.pre != 0) return;
+
+  // Carrying never empties the pending line: it is tested for 3 columns
+  // before each move, and a glyph is at most 2 columns wide.
+  while (pending->lineWidth() >= 3 && isNoLineEnd(pending->lastGlyph()->ch)) {
+    std::unique_ptr<Glyph> carried(newGlyph(pending->lastGlyph()->ch, pending->lastGlyph()->underline));
+    if (current == nullptr) current = newLine(style);
+    pending->dropLastGlyph();
+    current->glyphs.insertFront(carried.release());
+  }
+}
+
+void Formatter::putChar(char16_t ch, const LineStyle& style) {
+  if (style.pre != 0) {
+    if (ch == u'\r') return;
+    if (ch == u'\n') {
+      breakLine(style);
+      return;
+    }
+    putUnwrapped(ch, style);
+    return;
+  }
+
+  const int64_t limit = isNoLineStart(ch)
+                            ? static_cast<int64_t>(style.width) + style.rightMargin
+                            : static_cast<int64_t>(style.width);
+  std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
+  if (current == nullptr) {
+    // A character that finds no line is never compared with the limit.
+    current = newLine(style);
+  } else if (static_cast<int64_t>(current->lineWidth()) + displayWidth(ch) > limit) {
+    breakLine(style);
+    if (current == nullptr) current = newLine(style);
+  }
+  current->glyphs.append(glyph.release());
+}
+
+void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
+  std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
+  if (current == nullptr) current = newLine(style);
+  current->glyphs.append(glyph.release());
+}
+
+void Formatter::putText(std::u16string_view text, const LineStyle& style) {
+  for (char16_t ch : text) {
+    if (ch == 0) return;
+    if (style.pre == 0 && ch < 0x20) continue;
+    putChar(ch, style);
+  }
+}
+
+void Formatter::finishBlock(const LineStyle& style) {
+  flushPending(style);
+  pending = current;
+  current = nullptr;
+  flushPending(style);
+}
+
+}  // namespace quarvel

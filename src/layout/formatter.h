@@ -1,0 +1,63 @@
+// One flow of text and the line builder that fills it.
+//
+// Characters are filled into the `current` line column by column (a space is
+// no preferred break point). A line that is ended becomes `pending` and is
+// emitted when the next line ends, when the block is finished, or on
+// flushPending: printed at once when the style's `direct` is set, appended to
+// `kept` (for column paragraphs) when it is not. Every operation takes the
+// style in force and never changes it; every new Line copies it.
+//
+// Allocation failures stop the run through reportOutOfMemory(), which throws
+// CaException; the Formatter stays consistent and can be destroyed.
+#ifndef QUARVEL_LAYOUT_FORMATTER_H_
+#define QUARVEL_LAYOUT_FORMATTER_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "layout/line.h"
+#include "layout/line_style.h"
+#include "layout/list_node.h"
+
+namespace quarvel {
+
+struct Formatter {
+  Formatter() = default;
+  // Deletes `current`, then `pending`, then the kept lines, unprinted.
+  ~Formatter();
+  Formatter(const Formatter&) = delete;
+  Formatter& operator=(const Formatter&) = delete;
+
+  // Puts one character. Outside `pre` the line breaks when the character
+  // would make it wider than `width` (`width` + `rightMargin` for kNoLineStart
+  // characters). Under `pre`, CR is ignored and LF ends the line.
+  void putChar(char16_t ch, const LineStyle& style);
+  // Puts each code unit up to the first zero unit; outside `pre` units below
+  // U+0020 are dropped.
+  void putText(std::u16string_view text, const LineStyle& style);
+  // Appends one character to the current line: no width test, nothing special.
+  void putUnwrapped(char16_t ch, const LineStyle& style);
+  // Ends the current line (an empty one when there is none). Outside `pre`,
+  // trailing kNoLineEnd glyphs move to the next line while the ended line is
+  // 3 columns or wider.
+  void breakLine(const LineStyle& style);
+  // Emits the pending line, then the current one; afterwards neither exists.
+  void finishBlock(const LineStyle& style);
+  // Emits the pending line, if there is one.
+  void flushPending(const LineStyle& style);
+
+  // Finished lines kept for later printing (filled only while `direct` is 0).
+  NodeList kept;
+  Line* current = nullptr;
+  Line* pending = nullptr;
+  // Largest leftMargin + width + rightMargin of any "div" laid out here.
+  int32_t maxWidth = 0;
+};
+
+// Allocate a Line or a Glyph, stopping the run when memory can't be had.
+Line* newLine(const LineStyle& style);
+Glyph* newGlyph(char16_t ch, char16_t underline);
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_LAYOUT_FORMATTER_H_

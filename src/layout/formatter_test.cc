@@ -1,0 +1,228 @@
+#include "layout/formatter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/out_of_memory.h"
+#include "layout/allocation.h"
+#include "layout/line_breaking.h"
+#include "test_support/utf16.h"
+
+namespace quarvel {
+namespace {
+
+using testing::readable;
+using testing::rows;
+
+// In a script, this unit stands for an explicit breakLine.
+constexpr char16_t kBreak = 0xE000;
+
+struct BuildCase {
+  const char* name;
+  int32_t width;
+  int32_t rightMargin;
+  int32_t pre;
+  std::u16string script;  // put through putChar, then finishBlock
+  std::string expected;        // rows printed with leftMargin 0
+};
+
+void PrintTo(const BuildCase& c, std::ostream* os) { *os << c.name; }
+
+class LineBuilderTest : public ::testing::TestWithParam<BuildCase> {};
+
+TEST_P(LineBuilderTest, EmitsExpectedRows) {
+  const BuildCase& c = GetParam();
+  MemorySink sink;
+  LineStyle style;
+  style.leftMargin = 0;
+  style.width = c.width;
+  style.rightMargin = c.rightMargin;
+  style.pre = c.pre;
+  style.out = &sink;
+  Formatter f;
+  for (char16_t ch : c.script) {
+    if (ch == kBreak)
+      f.breakLine(style);
+    else
+      f.putChar(ch, style);
+  }
+  f.finishBlock(style);
+  EXPECT_EQ(f.current, nullptr);
+  EXPECT_EQ(f.pending, nullptr);
+  EXPECT_EQ(readable(sink.bytes()), readable(c.expected));
+}
+
+const std::u16string k31Ideographs(31, u'字');
+const std::u16string k62Letters(62, u'a');
+
+INSTANTIATE_TEST_SUITE_P(
+    LineBuilder, LineBuilderTest,
+    ::testing::Values(
+        BuildCase{"IdeographsFillExactly", 62, 6, 0, k31Ideographs + u"字",
+                  rows({k31Ideographs, u"字"})},
+        BuildCase{"FullStopHangs", 62, 6, 0, k31Ideographs + u"。」」字",
+                  rows({k31Ideographs + u"。」」", u"字"})},
+        BuildCase{"FourthClosingCharBreaks", 62, 6, 0, k31Ideographs + u"。」」」",
+                  rows({k31Ideographs + u"。」」", u"」"})},
+        BuildCase{"LettersFillAndPeriodHangs", 62, 6, 0, k62Letters + u".b",
+                  rows({k62Letters + u".", u"b"})},
+        BuildCase{"SixtyThirdLetterWraps", 62, 6, 0, k62Letters + u"b", rows({k62Letters, u"b"})},
+        BuildCase{"OpeningBracketCarried", 10, 6, 0, u"あいうえ（か", rows({u"あいうえ", u"（か"})},
+        BuildCase{"RunOfOpeningCharsKeepsOrder", 10, 6, 0, u"あいう「（か",
+                  rows({u"あいう", u"「（か"})},
+        BuildCase{"LoneBracketStays", 2, 6, 0, u"（あ", rows({u"（", u"あ"})},
+        BuildCase{"ParenAfterTwoLetters", 3, 6, 0, u"ab(c", rows({u"ab", u"(c"})},
+        BuildCase{"CarryStopsAtTwoColumns", 3, 0, 0, u"$$$c", rows({u"$$", u"$c"})},
+        BuildCase{"ExplicitBreakCarries", 62, 6, 0, u"abc（\uE000def", rows({u"abc", u"（def"})},
+        BuildCase{"DoubleBreakGivesEmptyLine", 62, 6, 0, u"ab\uE000\uE000", rows({u"ab", u""})},
+        BuildCase{"BreakWithNothingGivesEmptyLine", 62, 6, 0, u"\uE000", rows({u""})},
+        BuildCase{"WideCharWiderThanLimit", 1, 0, 0, u"あい", rows({u"あ", u"い"})},
+        BuildCase{"SpaceMayBeginALine", 3, 0, 0, u"abc d", rows({u"abc", u" d"})},
+        BuildCase{"PreLineEnds", 2, 0, 1, u"abc\r\nd\n\n\te（", rows({u"abc", u"d", u"", u"\te（"})},
+        BuildCase{"BlockEndKeepsBracket", 62, 6, 0, u"ab（", rows({u"ab（"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LineBuilder, TablesHoldTheListedEntries) {
+  EXPECT_EQ(std::u16string_view(kNoLineStart).size(), 51u);
+  EXPECT_EQ(std::u16string_view(kNoLineEnd).size(), 21u);
+  EXPECT_TRUE(isNoLineStart(0xFFE0));
+  EXPECT_TRUE(isNoLineStart(0xFF9F));
+  EXPECT_FALSE(isNoLineStart(u'('));
+  EXPECT_TRUE(isNoLineEnd(u'\\'));
+  EXPECT_FALSE(isNoLineEnd(0x00A5));
+  EXPECT_TRUE(isNoLineEnd(0xFFE5));
+}
+
+TEST(LineBuilder, WidthTestUsesTheStyleThatComesWithEachCharacter) {
+  MemorySink sink;
+  LineStyle narrow;
+  narrow.width = 3;
+  narrow.leftMargin = 0;
+  narrow.out = &sink;
+  LineStyle wide = narrow;
+  wide.width = 10;
+  Formatter f;
+  for (char16_t ch : std::u16string_view(u"abc")) f.putChar(ch, narrow);
+  for (char16_t ch : std::u16string_view(u"defghijk")) f.putChar(ch, wide);
+  f.finishBlock(wide);
+  EXPECT_EQ(readable(sink.bytes()), readable(rows({u"abcdefghij", u"k"})));
+}
+
+TEST(LineBuilder, CarriedGlyphKeepsUnderlineAndTakesStyleOfTheBreak) {
+  LineStyle style;
+  style.width = 3;
+  style.direct = 0;
+  Formatter f;
+  style.underline = u'_';
+  f.putChar(u'a', style);
+  f.putChar(u'b', style);
+  f.putChar(u'(', style);
+  style.underline = NoUnderline;
+  style.align = kAlignRight;
+  f.breakLine(style);
+  ASSERT_NE(f.current, nullptr);
+  EXPECT_EQ(f.current->glyphs.first(), f.current->lastGlyph());
+  EXPECT_EQ(f.current->lastGlyph()->ch, u'(');
+  EXPECT_EQ(f.current->lastGlyph()->underline, u'_');
+  EXPECT_EQ(f.current->style.align, kAlignRight);
+  EXPECT_EQ(f.pending->style.align, kAlignLeft);
+}
+
+TEST(LineBuilder, KeptLinesInOrderWithoutPrinting) {
+  MemorySink sink;
+  LineStyle style;
+  style.width = 2;
+  style.direct = 0;
+  style.out = &sink;
+  Formatter f;
+  f.putText(u"ab\ncd\te", style);
+  EXPECT_EQ(f.kept.first(), f.kept.last());
+  f.finishBlock(style);
+  std::u16string seen;
+  for (ListNode* n = f.kept.first(); !n->isEnd(); n = n->next) {
+    forEachGlyph(*static_cast<Line*>(n), [&](const Glyph& g) { seen += g.ch; });
+    seen += u'|';
+  }
+  EXPECT_EQ(seen, u"ab|cd|e|");
+  EXPECT_TRUE(sink.bytes().empty());
+}
+
+TEST(LineBuilder, PendingThenCurrentTransitions) {
+  LineStyle style;
+  style.width = 2;
+  style.direct = 0;
+  Formatter f;
+  f.finishBlock(style);
+  EXPECT_TRUE(f.kept.empty());
+  f.putText(u"abc", style);
+  ASSERT_NE(f.pending, nullptr);
+  ASSERT_NE(f.current, nullptr);
+  EXPECT_EQ(f.pending->lineWidth(), 2);
+  f.flushPending(style);
+  EXPECT_EQ(f.pending, nullptr);
+  EXPECT_NE(f.current, nullptr);
+  EXPECT_FALSE(f.kept.empty());
+}
+
+// Makes the n-th layout allocation from now fail, and restores the gate.
+class FailingAllocation {
+ public:
+  explicit FailingAllocation(uint64_t n) { AllocationGate::failAt(n); }
+  ~FailingAllocation() { AllocationGate::failAt(0); }
+};
+
+TEST(OutOfMemory, EveryAllocationFailureStopsCleanlyWithTheMessage) {
+  // Each allocation of a small wrapping, carrying run fails in turn; the run
+  // must stop with the message, never leak (checked under the sanitizer
+  // build) and leave a Formatter that destroys cleanly.
+  const std::u16string script = u"ab(cdefg（h";
+  for (uint64_t n = 1;; ++n) {
+    MemorySink sink;
+    LineStyle style;
+    style.width = 3;
+    style.out = &sink;
+    bool stopped = false;
+    {
+      Formatter f;
+      FailingAllocation fail(n);
+      ::testing::internal::CaptureStderr();
+      try {
+        f.putText(script, style);
+        f.finishBlock(style);
+      } catch (const CaException&) {
+        stopped = true;
+      }
+      EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                stopped ? "kestrown: Out of Memory, Process Terminated\n" : "");
+    }
+    if (!stopped) {
+      EXPECT_GT(n, 10u);
+      break;
+    }
+  }
+}
+
+TEST(OutOfMemory, BudgetMakesAllocationYieldNothing) {
+  AllocationGate::setBudget(AllocationGate::bytesInUse() + 64 * sizeof(Glyph));
+  LineStyle style;
+  style.pre = 1;
+  style.direct = 0;
+  bool stopped = false;
+  {
+    Formatter f;
+    ::testing::internal::CaptureStderr();
+    try {
+      for (int i = 0; i < 1000; ++i) f.putUnwrapped(u' ', style);
+    } catch (const CaException&) {
+      stopped = true;
+    }
+    ::testing::internal::GetCapturedStderr();
+  }
+  AllocationGate::reset();
+  EXPECT_TRUE(stopped);
+}
+
+}  // namespace
+}  // namespace quarvel

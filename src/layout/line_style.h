@@ -1,0 +1,36 @@
+// The layout settings in force for a piece of text. Copied whole wherever it
+// is passed on: into every new Line, and from each element to its children.
+#ifndef QUARVEL_LAYOUT_LINE_STYLE_H_
+#define QUARVEL_LAYOUT_LINE_STYLE_H_
+
+#include <cstdint>
+
+#include "layout/byte_sink.h"
+#include "layout/glyph.h"
+
+namespace quarvel {
+
+enum : int32_t { kAlignRight = 0, kAlignCenter = 1, kAlignLeft = 2 };
+
+struct LineStyle {
+  // 0 right, 1 center, 2 left; the line writer treats any other value as left.
+  int32_t align = kAlignLeft;
+  // Underline code unit given to new glyphs.
+  char16_t underline = NoUnderline;
+  // Text width in columns, margins not included.
+  int32_t width = 62;
+  // Spaces written before each row of a line.
+  int32_t leftMargin = 4;
+  // Columns past `width` into which closing punctuation may hang.
+  int32_t rightMargin = 6;
+  // Nonzero: preformatted text.
+  int32_t pre = 0;
+  // Nonzero: a finished line is printed at once; 0: it is kept for columns.
+  int32_t direct = 1;
+  // Where lines are printed. Not owned.
+  ByteSink* out = &standardOutput();
+};
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_LAYOUT_LINE_STYLE_H_

@@ -1,0 +1,82 @@
+#include "layout/line.h"
+
+#include <gtest/gtest.h>
+
+#include "layout/formatter.h"
+
+namespace quarvel {
+namespace {
+
+TEST(DisplayWidth, BoundsOfTheColumnRule) {
+  struct {
+    char16_t unit;
+    int32_t width;
+  } cases[] = {{0x0000, 1}, {0x007F, 1}, {0x0080, 2}, {0x00FF, 2}, {0x3000, 2}, {0xD83D, 2},
+               {0xFF3F, 2}, {0xFF40, 1}, {0xFF41, 1}, {0xFF9F, 1}, {0xFFA0, 2}, {0xFFFE, 2}};
+  for (const auto& c : cases) EXPECT_EQ(displayWidth(c.unit), c.width) << std::hex << static_cast<int>(c.unit);
+}
+
+TEST(Line, EmptyLineHasNothing) {
+  Line line{LineStyle{}};
+  EXPECT_EQ(line.lineWidth(), 0);
+  EXPECT_EQ(line.lastGlyph(), nullptr);
+  EXPECT_FALSE(line.hasUnderline());
+  line.dropLastGlyph();
+  EXPECT_TRUE(line.glyphs.empty());
+}
+
+TEST(Line, WidthLastGlyphAndUnderline) {
+  Line line{LineStyle{}};
+  line.glyphs.append(newGlyph(u'a', NoUnderline));
+  line.glyphs.append(newGlyph(0xD83D, NoUnderline));  // a surrogate half: 2 columns
+  line.glyphs.append(newGlyph(u' ', u'-'));
+  EXPECT_EQ(line.lineWidth(), 4);
+  EXPECT_EQ(line.lastGlyph()->ch, u' ');
+  EXPECT_TRUE(line.hasUnderline());
+  line.dropLastGlyph();
+  EXPECT_FALSE(line.hasUnderline());
+  EXPECT_EQ(line.lastGlyph()->ch, 0xD83D);
+  EXPECT_EQ(line.lineWidth(), 3);
+}
+
+TEST(Line, KeepsItsOwnCopyOfTheStyle) {
+  LineStyle style;
+  Line line(style);
+  style.align = kAlignCenter;
+  style.width = 3;
+  EXPECT_EQ(line.style.align, kAlignLeft);
+  EXPECT_EQ(line.style.width, 62);
+}
+
+TEST(NodeList, DeletingAnElementRelinksItsNeighbours) {
+  NodeList list;
+  Glyph* a = newGlyph(u'a', NoUnderline);
+  Glyph* b = newGlyph(u'b', NoUnderline);
+  Glyph* c = newGlyph(u'c', NoUnderline);
+  list.append(b);
+  list.append(c);
+  list.insertFront(a);
+  delete b;
+  EXPECT_EQ(a->next, c);
+  EXPECT_EQ(c->prev, a);
+  delete a;
+  delete c;
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.head.next, &list.tail);
+  EXPECT_EQ(list.tail.prev, &list.head);
+  EXPECT_EQ(list.last(), nullptr);
+}
+
+TEST(Glyph, CopyIsFreeAndEqual) {
+  NodeList list;
+  Glyph* original = newGlyph(u'x', u'_');
+  list.append(original);
+  Glyph copy(*original);
+  EXPECT_EQ(copy.ch, u'x');
+  EXPECT_EQ(copy.underline, u'_');
+  EXPECT_EQ(copy.prev, nullptr);
+  EXPECT_EQ(copy.next, nullptr);
+}
+
+}  // namespace
+}  // namespace quarvel
