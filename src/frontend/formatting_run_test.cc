@@ -1,0 +1,61 @@
+#include "frontend/formatting_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "frontend/messages.h"
+#include "layout/allocation.h"
+#include "test_support/utf16.h"
+
+namespace quarvel {
+namespace {
+
+using testing::readable;
+using testing::rows;
+
+TEST(FormattingRun, OutOfMemoryKeepsPrintedRowsAndReportsOnce) {
+  XmlDocument document;
+  document.loadMemory("<quarvel><left>ab</left><left>cd</left><left>ef</left></quarvel>", "t.xml");
+  ASSERT_EQ(document.parseError().errorCode, 0);
+  // Count the run's allocations, then make each one fail in turn.
+  MemorySink full;
+  AllocationGate::reset();
+  ASSERT_EQ(formatDocument(document.documentElement(), full), RunOutcome::kCompleted);
+  const uint64_t total = AllocationGate::allocationCount();
+  ASSERT_GT(total, 4u);
+
+  for (uint64_t n = 1; n <= total; ++n) {
+    MemorySink sink;
+    AllocationGate::reset();
+    AllocationGate::failAt(n);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(formatDocument(document.documentElement(), sink), RunOutcome::kOutOfMemory);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "kestrown: Out of Memory, Process Terminated\n");
+    // The output is a prefix of the full output, cut at a row boundary.
+    const std::string& out = sink.bytes();
+    EXPECT_EQ(out, full.bytes().substr(0, out.size())) << n;
+    EXPECT_TRUE(out.size() == 2 || out.ends_with(std::string("\r\0\n\0", 4))) << readable(out);
+  }
+  AllocationGate::reset();
+}
+
+TEST(Messages, FormatsStringsAndNumbersAndReplacesTheUnrepresentable) {
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  // The C locale represents ASCII only.
+  const int count = printMessage(stream, u"\"%s\" (%d): positon %d: %s 100%%",
+                                 {std::u16string_view(u"a.xml"), int32_t{3}, int32_t{-7},
+                                  std::u16string_view(u"bad 日本\n")});
+  std::rewind(stream);
+  char buffer[128] = {};
+  const std::size_t read = std::fread(buffer, 1, sizeof buffer - 1, stream);
+  std::fclose(stream);
+  EXPECT_EQ(std::string(buffer, read), "\"a.xml\" (3): positon -7: bad ??\n 100%");
+  EXPECT_EQ(count, 37);
+}
+
+}  // namespace
+}  // namespace quarvel

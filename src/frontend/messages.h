@@ -1,0 +1,26 @@
+// Messages to the user: formatted from UTF-16 and written to a stream in the
+// character set of the user's locale.
+#ifndef QUARVEL_FRONTEND_MESSAGES_H_
+#define QUARVEL_FRONTEND_MESSAGES_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string_view>
+#include <variant>
+
+namespace quarvel {
+
+using MessageArgument = std::variant<std::u16string_view, int32_t>;
+
+// Formats `format`, where %s takes the next string argument and %d the next
+// integer (%% is a percent sign), converts the text to the locale's character
+// set (a character it cannot represent becomes "?") and writes it to
+// `stream`. The formatted text is cut at 1039 code units. Returns the number
+// of UTF-16 code units formatted.
+int printMessage(std::FILE* stream, std::u16string_view format,
+                 std::initializer_list<MessageArgument> arguments);
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_FRONTEND_MESSAGES_H_

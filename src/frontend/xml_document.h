@@ -1,0 +1,102 @@
+// The XML document layer: a small DOM over libxml2 with just the operations
+// that quarvel's walker and entry point call.
+//
+// Strings reach callers as UTF-16 code units (characters outside the Basic
+// Multilingual Plane as surrogate pairs). Names are qualified names as the
+// document spells them ("x:left" is not "left").
+#ifndef QUARVEL_FRONTEND_XML_DOCUMENT_H_
+#define QUARVEL_FRONTEND_XML_DOCUMENT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct _xmlNode;
+struct _xmlDoc;
+
+namespace quarvel {
+
+// DOM node types that the walker tells apart. Every other libxml2 node type
+// is passed through with libxml2's own number (which follows the DOM's).
+enum : int {
+  kElementNode = 1,
+  kTextNode = 3,
+  kCDataSectionNode = 4,
+};
+
+// A non-owning handle to a node of a loaded XmlDocument. Valid while the
+// document lives. A default-constructed handle is "no node": every query on
+// it answers empty / no node / 0.
+class XmlNode {
+ public:
+  XmlNode() = default;
+  explicit XmlNode(_xmlNode* node) : node_(node) {}
+
+  explicit operator bool() const { return node_ != nullptr; }
+
+  // 1 element, 3 text, 4 CDATA section, other libxml2 types as numbered.
+  int nodeType() const;
+  // Qualified name for elements; "#text", "#cdata-section", "#comment" and
+  // the like for the others. No value for "no node".
+  std::optional<std::u16string> nodeName() const;
+  // Character data of text, CDATA, comment and processing instruction
+  // nodes; no value for elements and "no node".
+  std::optional<std::u16string> nodeValue() const;
+  XmlNode firstChild() const;
+  XmlNode nextSibling() const;
+  // The plain concatenation, in document order, of every text and CDATA
+  // descendant as loaded (no trimming). Empty for "no node".
+  std::u16string text() const;
+  // The value of the attribute whose qualified name is exactly `name`,
+  // including defaults declared in the internal DTD subset. No value when
+  // the attribute is absent or its value is empty.
+  std::optional<std::u16string> getAttribute(std::u16string_view name) const;
+
+ private:
+  _xmlNode* node_ = nullptr;
+};
+
+// Why the last load did not give a usable document. `errorCode` is 0 after a
+// successful load and negative after a failed one. `line` is 0 when the
+// location could not be read at all (the short message form applies).
+// `reason` ends with a line end.
+struct ParseError {
+  int32_t errorCode = 0;
+  int32_t line = 0;
+  int32_t linepos = 0;
+  std::u16string url;
+  std::u16string reason;
+};
+
+// Owns one parsed document. Nothing outside the named location is ever read:
+// no external entities or DTDs, no XInclude, no network access by the parser.
+// Whitespace-only text nodes are dropped at load unless the nearest xml:space
+// says "preserve"; internal entities and character references are expanded.
+class XmlDocument {
+ public:
+  XmlDocument();
+  ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Loads synchronously from a file path, a file: URL or an http(s):// URL.
+  // Afterwards parseError() tells whether the document is usable. A previous
+  // document is discarded.
+  void load(std::string_view location);
+  // Parses `bytes` as a document that came from `url` (used for messages
+  // only); the same rules as load().
+  void loadMemory(std::string_view bytes, std::string_view url);
+
+  const ParseError& parseError() const { return error_; }
+  // The root element; "no node" when no document is loaded.
+  XmlNode documentElement() const;
+
+ private:
+  _xmlDoc* doc_ = nullptr;
+  ParseError error_;
+};
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_FRONTEND_XML_DOCUMENT_H_

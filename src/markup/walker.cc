@@ -1,0 +1,166 @@
+#include "markup/walker.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "layout/line_writer.h"
+#include "markup/column_paragraph.h"
+#include "markup/integer_rule.h"
+
+namespace quarvel {
+namespace {
+
+enum class Element {
+  kQuarvel,
+  kLeft,
+  kRight,
+  kCenter,
+  kUnderline,
+  kBr,
+  kSpace,
+  kDiv,
+  kPre,
+  kNonbreak,
+  kPar,
+  kOther,
+};
+
+constexpr std::u16string_view kElementNames[] = {
+    u"quarvel", u"left", u"right", u"center", u"underline", u"br",
+    u"space",   u"div",  u"pre",   u"nonbreak", u"par",
+};
+
+Element elementFor(std::u16string_view name) {
+  for (std::size_t i = 0; i < std::size(kElementNames); ++i)
+    if (sameNameIgnoringCase(name, kElementNames[i])) return static_cast<Element>(i);
+  return Element::kOther;
+}
+
+char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
+
+int32_t saturate(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+void putSpaces(FormatState& state, const XmlNode& element) {
+  std::optional<std::u16string> repeat = element.getAttribute(u"repeat");
+  const int32_t count = repeat ? readInteger(*repeat) : 1;
+  Formatter& f = state.formatter;
+  for (int32_t i = 0; i < count; ++i) {
+    // Once the output has failed nothing more can reach it; stop early rather
+    // than spin through a huge count.
+    if ((i & 0xFFFF) == 0xFFFF && state.style.direct != 0 && state.style.out->failed()) return;
+    if (state.style.pre != 0)
+      f.putUnwrapped(u' ', state.style);
+    else
+      f.putChar(u' ', state.style);
+  }
+}
+
+void startDiv(FormatState& state, const XmlNode& element) {
+  LineStyle& style = state.style;
+  state.formatter.finishBlock(style);
+  if (auto v = element.getAttribute(u"width")) style.width = readInteger(*v);
+  if (auto v = element.getAttribute(u"leftmargin")) style.leftMargin = readInteger(*v);
+  if (auto v = element.getAttribute(u"rightmargin")) style.rightMargin = readInteger(*v);
+  const int32_t extent = saturate(static_cast<int64_t>(style.leftMargin) + style.width + style.rightMargin);
+  state.formatter.maxWidth = std::max(state.formatter.maxWidth, extent);
+}
+
+// Places the text of the whole subtree as one run: it goes onto the current
+// line when the line stays within width + rightMargin, otherwise whole onto
+// the next line, with no further width test.
+void placeRun(FormatState& state, const XmlNode& element) {
+  const std::u16string text = element.text();
+  Formatter& f = state.formatter;
+  const LineStyle& style = state.style;
+  if (style.pre != 0) {
+    f.putText(text, style);
+    return;
+  }
+  int64_t runWidth = 0;
+  for (char16_t ch : text) runWidth += displayWidth(ch);
+  const int64_t limit = static_cast<int64_t>(style.width) + style.rightMargin;
+  if (f.current == nullptr) {
+    f.current = newLine(style);
+  } else if (f.current->lineWidth() + runWidth > limit) {
+    f.breakLine(style);
+    if (f.current == nullptr) f.current = newLine(style);
+  }
+  for (char16_t ch : text) f.current->glyphs.append(newGlyph(ch, style.underline));
+}
+
+}  // namespace
+
+bool sameNameIgnoringCase(std::u16string_view name, std::u16string_view expected) {
+  if (name.size() != expected.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (asciiLower(name[i]) != asciiLower(expected[i])) return false;
+  return true;
+}
+
+void walkNode(FormatState state, XmlNode node) {
+  const int type = node.nodeType();
+  std::optional<Element> element;
+  if (type == kElementNode) {
+    if (std::optional<std::u16string> name = node.nodeName()) element = elementFor(*name);
+  }
+
+  Formatter& f = state.formatter;
+  LineStyle& style = state.style;
+  if (element) {
+    switch (*element) {
+      case Element::kLeft:
+      case Element::kRight:
+      case Element::kCenter:
+        f.finishBlock(style);
+        style.align = *element == Element::kLeft    ? kAlignLeft
+                      : *element == Element::kRight ? kAlignRight
+                                                    : kAlignCenter;
+        break;
+      case Element::kUnderline: {
+        std::optional<std::u16string> ch = node.getAttribute(u"char");
+        style.underline = ch ? (*ch)[0] : u'-';
+        break;
+      }
+      case Element::kBr:
+        f.breakLine(style);
+        break;
+      case Element::kSpace:
+        putSpaces(state, node);
+        break;
+      case Element::kDiv:
+        startDiv(state, node);
+        break;
+      case Element::kPre:
+        f.finishBlock(style);
+        style.pre = 1;
+        style.align = kAlignLeft;
+        break;
+      case Element::kNonbreak:
+        placeRun(state, node);
+        return;
+      case Element::kPar:
+        formatColumnParagraph(f, style, node);
+        return;
+      case Element::kQuarvel:
+      case Element::kOther:
+        break;
+    }
+  } else if (type == kTextNode || type == kCDataSectionNode) {
+    if (std::optional<std::u16string> value = node.nodeValue()) f.putText(*value, style);
+  }
+
+  for (XmlNode child = node.firstChild(); child; child = child.nextSibling())
+    walkNode(FormatState{f, style}, child);
+
+  if (element == Element::kLeft || element == Element::kRight || element == Element::kCenter ||
+      element == Element::kDiv || element == Element::kPre)
+    f.finishBlock(style);
+}
+
+}  // namespace quarvel

@@ -1,0 +1,181 @@
+#include "markup/walker.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frontend/formatting_run.h"
+#include "frontend/xml_document.h"
+#include "layout/allocation.h"
+#include "markup/integer_rule.h"
+#include "test_support/utf16.h"
+
+namespace quarvel {
+namespace {
+
+using testing::readable;
+using testing::rows;
+using testing::utf16le;
+
+struct DocumentCase {
+  const char* name;
+  std::string xml;
+  std::string expected;  // after the byte-order mark
+};
+
+void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
+
+std::string format(const std::string& xml) {
+  XmlDocument document;
+  document.loadMemory(xml, "test.xml");
+  EXPECT_EQ(document.parseError().errorCode, 0) << xml;
+  MemorySink sink;
+  EXPECT_EQ(formatDocument(document.documentElement(), sink), RunOutcome::kCompleted);
+  return sink.bytes();
+}
+
+class WalkerTest : public ::testing::TestWithParam<DocumentCase> {};
+
+TEST_P(WalkerTest, FormatsDocument) {
+  const DocumentCase& c = GetParam();
+  const std::string out = format(c.xml);
+  ASSERT_GE(out.size(), 2u);
+  EXPECT_EQ(out.substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(readable(out.substr(2)), readable(c.expected));
+}
+
+const std::u16string kWide60 = std::u16string(60, u'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Elements, WalkerTest,
+    ::testing::Values(
+        DocumentCase{"TypicalRun", "<quarvel><center>Title</center><left>abc</left></quarvel>",
+                     rows({std::u16string(32, u' ') + u"Title", u"    abc"})},
+        DocumentCase{"RootTextIsFinished", "<quarvel>Hello</quarvel>", rows({u"    Hello"})},
+        DocumentCase{"EmptyRoot", "<quarvel/>", ""},
+        DocumentCase{"RootTextAfterBlockKeepsAllLines",
+                     "<quarvel><left>a</left>bbbbbb<br/>cc<br/>dd</quarvel>",
+                     rows({u"    a", u"    bbbbbb", u"    cc", u"    dd"})},
+        DocumentCase{"NamesIgnoreCaseAttributesDoNot",
+                     "<quarvel><CENTER><Div WIDTH='3' width='10'>ab</Div></CENTER></quarvel>",
+                     rows({u"        ab"})},
+        DocumentCase{"UnderlineDoesNotLeak",
+                     "<quarvel><center><underline>ab</underline>cd</center>ef</quarvel>",
+                     rows({std::u16string(33, u' ') + u"abcd", std::u16string(33, u' ') + u"--  ",
+                           u"    ef"})},
+        DocumentCase{"UnderlineCharTakesFirstUnit",
+                     "<quarvel><left><underline char='=~'>a<underline char=''>b</underline>"
+                     "</underline></left></quarvel>",
+                     rows({u"    ab", u"    =-"})},
+        DocumentCase{"SpaceRepeat",
+                     "<quarvel><left>a<space/>b<space repeat=''/>c<space repeat='0'/>"
+                     "<space repeat='-2'/><space repeat='x'/>d<space repeat=' 3'/>e</left></quarvel>",
+                     rows({u"    a b cd   e"})},
+        DocumentCase{"SpaceWrapsOutsidePreNotInside",
+                     "<quarvel><div width='3'>ab<space repeat='3'/>c</div>"
+                     "<pre><div width='3'>ab<space repeat='3'/>c</div></pre></quarvel>",
+                     rows({u"    ab ", u"      c", u"    ab   c"})},
+        DocumentCase{"BreaksInBlock",
+                     "<quarvel><left>a<br/></left><left>b<br/><br/></left><left><br/>c</left>"
+                     "</quarvel>",
+                     rows({u"    a", u"    b", u"", u"", u"    c"})},
+        DocumentCase{"BreakCarriesOpeningBracket",
+                     "<quarvel><left>abc（<br/>d</left><left>（<br/>e</left></quarvel>",
+                     rows({u"    abc", u"    （d", u"    （", u"    e"})},
+        DocumentCase{"DivSetsWidthAndMargins",
+                     "<quarvel><div width='4' leftmargin='1' rightmargin='0'>abcdef。</div>"
+                     "<div width='abc'>xy</div></quarvel>",
+                     rows({u" abcd", u" ef。", u"    x", u"    y"})},
+        DocumentCase{"NestedDivsRestoreWidth",
+                     "<quarvel><div width='6'>abcdefg<div width='2'>hijk</div>lmnopqrs</div>"
+                     "</quarvel>",
+                     rows({u"    abcdef", u"    g", u"    hi", u"    jk", u"    lmnopq",
+                           u"    rs"})},
+        DocumentCase{"PreKeepsLinesAndIsLeftAligned",
+                     "<quarvel><center><pre>\nab  c\r\n\tdefghij</pre></center></quarvel>",
+                     rows({u"", u"    ab  c", u"    \tdefghij"})},
+        DocumentCase{"SourceLineFeedsVanishOutsidePre",
+                     "<quarvel><left>one\n  two\tthree</left></quarvel>",
+                     rows({u"    one  twothree"})},
+        DocumentCase{"NonbreakFitsUpToTheLimit",
+                     "<quarvel><div width='10'>abcdefgh<nonbreak>ABCDEFGH</nonbreak>"
+                     "<nonbreak>Z</nonbreak></div></quarvel>",
+                     rows({u"    abcdefghABCDEFGH", u"    Z"})},
+        DocumentCase{"NonbreakTooLongGoesWholeOnNextLine",
+                     "<quarvel><div width='10'>abcdefgh<nonbreak>ABCDEFGHI</nonbreak>j"
+                     "<nonbreak>12345678901234567890</nonbreak></div></quarvel>",
+                     rows({u"    abcdefgh", u"    ABCDEFGHIj", u"    12345678901234567890"})},
+        DocumentCase{"NonbreakIgnoresInnerElements",
+                     "<quarvel><left><nonbreak>a<br/><underline>b</underline>&#10;c</nonbreak>"
+                     "</left></quarvel>",
+                     rows({u"    ab\nc"})},
+        DocumentCase{"EmptyNonbreakGivesEmptyLine",
+                     "<quarvel><left><nonbreak/></left></quarvel>", rows({u""})},
+        DocumentCase{"NonbreakInsidePreBreaksAtLineFeeds",
+                     "<quarvel><pre><nonbreak>a&#10;b</nonbreak></pre></quarvel>",
+                     rows({u"    a", u"    b"})},
+        DocumentCase{"CommentsAndPisContributeNothing",
+                     "<quarvel><left>a<!-- x --><?pi y?>b<![CDATA[<c>]]></left></quarvel>",
+                     rows({u"    ab<c>"})},
+        DocumentCase{"UnknownElementsAreContainers",
+                     "<quarvel><left><x:b xmlns:x='u'>a</x:b><left2>b</left2></left></quarvel>",
+                     rows({u"    ab"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, WalkerTest,
+    ::testing::Values(
+        DocumentCase{"TwoColumns",
+                     "<quarvel><par><div width='5' leftmargin='1' rightmargin='0'>abcdefg</div>"
+                     "<div width='4' leftmargin='0' rightmargin='1'>xy</div></par></quarvel>",
+                     rows({u" abcdexy", u" fg"})},
+        DocumentCase{"NoDivPrintsNothing", "<quarvel><left>a</left><par>text<b>x</b></par>b</quarvel>",
+                     rows({u"    a", u"    b"})},
+        DocumentCase{"ShorterFirstColumnLeavesItsFieldInSpaces",
+                     "<quarvel><par><DIV width='1' leftmargin='0' rightmargin='0'>ab</DIV>"
+                     "junk<div width='1' leftmargin='0' rightmargin='0'>wxyz</div></par></quarvel>",
+                     rows({u"aw", u"bx", u" y", u" z"})},
+        DocumentCase{"EmptyMiddleColumn",
+                     "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
+                     "<div width='2' leftmargin='0' rightmargin='1'/>"
+                     "<div width='1' leftmargin='0' rightmargin='0'>c</div></par></quarvel>",
+                     rows({u"a   c", u"b"})},
+        DocumentCase{"UnderlinedColumnSitsBesideItsText",
+                     "<quarvel><par><div width='3' leftmargin='0' rightmargin='0'>"
+                     "<underline>ab</underline></div>"
+                     "<div width='3' leftmargin='0' rightmargin='0'>z</div></par></quarvel>",
+                     rows({u"ab -- z"})},
+        DocumentCase{"InnerParPrintsFirst",
+                     "<quarvel><par><div width='3' leftmargin='0' rightmargin='0'>ab"
+                     "<par><div width='3' leftmargin='0' rightmargin='0'>in</div></par>cd</div>"
+                     "<div width='3' leftmargin='0' rightmargin='0'>z</div></par></quarvel>",
+                     rows({u"in", u"ab z", u"cd"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IntegerRule, ReadsLikeTheCLibraryAndSaturates) {
+  struct {
+    std::u16string_view text;
+    int32_t value;
+  } cases[] = {{u"12abc", 12},        {u" \t\n7", 7},        {u"abc", 0},
+               {u"-3", -3},           {u"+", 0},             {u"-", 0},
+               {u"", 0},              {u"2147483647", 2147483647},
+               {u"-2147483648", INT32_MIN}, {u"2147483648", INT32_MAX},
+               {u"99999999999999999999", INT32_MAX}, {u"-99999999999999999999", INT32_MIN},
+               {u"+-1", 0},           {u"１２", 0}};
+  for (const auto& c : cases)
+    EXPECT_EQ(readInteger(c.text), c.value) << testing::readable(utf16le(c.text));
+}
+
+TEST(Walker, ExtremeWidthsAndMarginsDoNotOverflow) {
+  // Sums of margins and widths at the ends of the 32-bit range are computed
+  // without overflow (the sanitizer build traps any that is not).
+  const std::string out = format(
+      "<quarvel><center><div leftmargin='-2147483648' width='2147483647' "
+      "rightmargin='2147483647'>ab）<nonbreak>cd</nonbreak></div></center>"
+      "<right><div leftmargin='2' width='-2147483648' rightmargin='-2147483648'>x）</div></right>"
+      "</quarvel>");
+  EXPECT_EQ(readable(out.substr(2)), readable(rows({u"ab）cd", u"  x", u"  ）"})));
+}
+
+}  // namespace
+}  // namespace quarvel
