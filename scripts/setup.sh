@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what quarvel needs to build and test (Debian packages, as root),
+# then configures and builds it out of tree in build/. Safe to run again.
+#   scripts/setup.sh            plain build in build/
+#   scripts/setup.sh sanitize   also the AddressSanitizer + UBSan build in build-sanitize/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake make g++ pkg-config libxml2-dev libcurl4-openssl-dev libgtest-dev
+          libbenchmark-dev libxml2-utils clang libclang-rt-14-dev valgrind)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages and not root; run as root or install them: ${missing[*]}" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+build build
+if [ "${1:-}" = sanitize ]; then
+  build build-sanitize -DQUARVEL_SANITIZE=ON
+fi

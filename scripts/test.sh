@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the whole suite on the plain build
+# and again under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh sanitize
+jobs=$(nproc 2>/dev/null || echo 2)
+echo "== tests (plain build)"
+ctest --test-dir build --output-on-failure -j "$jobs"
+echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer build)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
