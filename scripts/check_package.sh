@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Checks what a user gets: the manual page renders without a warning, and
+# both `cmake --install` and the Debian package built by CPack hold exactly
+# bin/quarvel and its manual page, the package declares its runtime
+# dependencies, and the quarvel they hold runs.
+#   scripts/check_package.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 BUILD_DIR SOURCE_DIR" >&2
+  exit 2
+fi
+build=$(realpath "$1") source=$(realpath "$2")
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# groff reports problems on standard error but still exits with 0.
+warnings=$(groff -man -ww -z "$source/man/quarvel.1" 2>&1) || fail "groff could not run: $warnings"
+[ -z "$warnings" ] || fail "the manual page has warnings:"$'\n'"$warnings"
+
+# The installed quarvel prints its usage text and formats the letter example.
+check_runs() {
+  local quarvel=$1 usage status=0
+  usage=$("$quarvel" 2>&1) || status=$?
+  [ "$status" -eq 2 ] || fail "$quarvel without an argument exited with $status, not 2"
+  [ "$usage" = "Quarvel Ver 0.1
+usage: quarvel XML_SOURCE_URL >OUTPUT_FILE
+input and output CES us UTF-16 little endian with BOM" ] || fail "$quarvel printed a wrong usage text: $usage"
+  "$source/scripts/check_output.sh" "$quarvel" "$source/examples/letter.xml" \
+    "$source/examples/letter.txt" >/dev/null || fail "$quarvel formats examples/letter.xml wrongly"
+}
+
+# Lists the regular files under a directory, relative to it, sorted.
+list_files() { (cd "$1" && find . -type f -o -type l | sort); }
+
+expected_files="./bin/quarvel
+./share/man/man1/quarvel.1"
+
+cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+[ "$(list_files "$scratch/prefix")" = "$expected_files" ] ||
+  fail "cmake --install put other files:"$'\n'"$(list_files "$scratch/prefix")"
+[ -x "$scratch/prefix/bin/quarvel" ] || fail "the installed bin/quarvel is not executable"
+cmp -s "$source/man/quarvel.1" "$scratch/prefix/share/man/man1/quarvel.1" ||
+  fail "the installed manual page differs from man/quarvel.1"
+check_runs "$scratch/prefix/bin/quarvel"
+
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 ||
+  fail "cpack failed:"$'\n'"$(cat "$scratch/cpack.log")"
+packages=("$scratch"/package/quarvel_*.deb)
+[ ${#packages[@]} -eq 1 ] && [ -f "${packages[0]}" ] || fail "cpack made no single quarvel_*.deb"
+deb=${packages[0]}
+
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Package)" = quarvel ] || fail "package name is $(field Package)"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture is $(field Architecture)"
+[ -n "$(field Version)" ] || fail "the package has no version"
+depends=$(field Depends)
+for dependency in libxml2 libcurl4; do
+  grep -Eq "(^|, )$dependency( |,|$)" <<<"$depends" ||
+    fail "the package does not depend on $dependency: Depends: $depends"
+done
+
+dpkg-deb --extract "$deb" "$scratch/unpacked"
+[ "$(list_files "$scratch/unpacked")" = "$(sed 's|^\./|./usr/|' <<<"$expected_files")" ] ||
+  fail "the package holds other files:"$'\n'"$(list_files "$scratch/unpacked")"
+check_runs "$scratch/unpacked/usr/bin/quarvel"
+
+echo "ok: install tree, $(basename "$deb") (Depends: $depends)"
