@@ -58,8 +58,13 @@ class XmlNode {
 };
 
 // Why the last load did not give a usable document. `errorCode` is 0 after a
-// successful load and negative after a failed one. `line` is 0 when the
-// location could not be read at all (the short message form applies).
+// successful load and negative after a failed one: the negated libxml2 error
+// number when the document is not (namespace-)well-formed or passes a parser
+// limit; -10001 when a file or file: URL cannot be read, -10002 when an
+// http(s) transfer fails or answers with a status other than 2xx, -10003 for
+// another URL scheme. `line` is 0 exactly when the location could not be read
+// at all (the short message form applies); otherwise `line` and `linepos`,
+// counted from 1, place the first error. `url` is the location as given;
 // `reason` ends with a line end.
 struct ParseError {
   int32_t errorCode = 0;
@@ -71,8 +76,11 @@ struct ParseError {
 
 // Owns one parsed document. Nothing outside the named location is ever read:
 // no external entities or DTDs, no XInclude, no network access by the parser.
+// A reference to an external or undeclared entity is therefore a parse error.
 // Whitespace-only text nodes are dropped at load unless the nearest xml:space
 // says "preserve"; internal entities and character references are expanded.
+// Parse errors also stop elements nested more than 257 deep, a text node of
+// more than 10,000,000 bytes in UTF-8, and runaway entity expansion.
 class XmlDocument {
  public:
   XmlDocument();
@@ -80,9 +88,11 @@ class XmlDocument {
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
 
-  // Loads synchronously from a file path, a file: URL or an http(s):// URL.
-  // Afterwards parseError() tells whether the document is usable. A previous
-  // document is discarded.
+  // Loads synchronously from a file path (any bytes, any length), a file: URL
+  // (host empty or "localhost", percent-decoded, query and fragment ignored)
+  // or an http(s):// URL (redirects within http and https only; 10 s to
+  // connect, 60 s in all). Afterwards parseError() tells whether the document
+  // is usable. A previous document is discarded.
   void load(std::string_view location);
   // Parses `bytes` as a document that came from `url` (used for messages
   // only); the same rules as load().

@@ -1,0 +1,760 @@
+#include "frontend/xml_document.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <libxml/catalog.h>
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <vector>
+
+namespace quarvel {
+namespace {
+
+// Error codes of locations that yield no bytes to parse. Parse errors use
+// the negated libxml2 error number instead, which stays below 10000.
+constexpr int32_t kCannotReadLocation = -10001;
+constexpr int32_t kCannotFetchLocation = -10002;
+constexpr int32_t kUnsupportedLocation = -10003;
+constexpr int32_t kNoDocumentElement = -10004;
+
+// libxml2 takes the length of an in-memory document as an int.
+constexpr size_t kMaxDocumentBytes = INT_MAX;
+
+constexpr long kConnectTimeoutMs = 10'000;
+constexpr long kTotalTimeoutMs = 60'000;
+constexpr long kMaxRedirects = 10;
+
+// External subsets, entities and XInclude are never loaded, and entity
+// expansion keeps libxml2's default amplification and size limits (no
+// XML_PARSE_HUGE).
+constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET |
+                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+
+struct Failure {
+  int32_t code = 0;
+  std::string reason;  // without the line end
+};
+
+// Invalid UTF-8 becomes U+FFFD, one per offending byte. Locations may hold
+// any bytes; libxml2 hands out valid UTF-8 only.
+std::u16string toUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out.push_back(lead);
+      ++i;
+      continue;
+    }
+    int length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, cp = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, cp = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, cp = lead & 0x07, minimum = 0x10000;
+    }
+    bool valid = length != 0 && i + length <= utf8.size();
+    for (int k = 1; valid && k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      out.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::u16string toUtf16(const xmlChar* utf8) {
+  if (utf8 == nullptr) return {};
+  return toUtf16(std::string_view(reinterpret_cast<const char*>(utf8)));
+}
+
+// No value when `utf16` holds an unpaired surrogate.
+std::optional<std::string> toUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    char32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[++i] - 0xDC00);
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      return std::nullopt;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string_view view(const xmlChar* s) {
+  return s == nullptr ? std::string_view() : std::string_view(reinterpret_cast<const char*>(s));
+}
+
+std::string qualifiedName(const xmlNs* ns, const xmlChar* local) {
+  std::string name;
+  if (ns != nullptr && ns->prefix != nullptr) {
+    name = view(ns->prefix);
+    name.push_back(':');
+  }
+  name += view(local);
+  return name;
+}
+
+std::string withLineEnd(std::string text) {
+  if (text.empty() || text.back() != '\n') text.push_back('\n');
+  return text;
+}
+
+std::string systemErrorText(int error) { return std::generic_category().message(error); }
+
+// ---------------------------------------------------------------------------
+// Reading a location into memory.
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// A location is a URL when it starts with "scheme://" or with "file:";
+// everything else is a file path.
+bool hasUrlScheme(std::string_view location) {
+  if (startsWithIgnoringCase(location, "file:")) return true;
+  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  auto isSchemeChar = [&](char c) {
+    return isLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+  };
+  if (location.empty() || !isLetter(location[0])) return false;
+  size_t i = 1;
+  while (i < location.size() && isSchemeChar(location[i])) ++i;
+  return location.substr(i, 3) == "://";
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A '%' that is not followed by two hex digits stands for itself.
+std::string percentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+        hexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// "file:///p", "file://localhost/p", "file:/p" and "file:p" name the path p
+// (percent-decoded); a query or fragment is not part of the path.
+std::optional<Failure> filePathOfUrl(std::string_view url, std::string& path) {
+  std::string_view rest = url.substr(std::strlen("file:"));
+  rest = rest.substr(0, rest.find_first_of("?#"));
+  if (rest.substr(0, 2) == "//") {
+    rest.remove_prefix(2);
+    const size_t slash = rest.find('/');
+    const std::string_view host = rest.substr(0, slash);
+    if (!host.empty() && !(host.size() == 9 && startsWithIgnoringCase(host, "localhost"))) {
+      return Failure{kUnsupportedLocation, "file URL names another host: " + std::string(host)};
+    }
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+  }
+  path = percentDecode(rest);
+  return std::nullopt;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Paths of PATH_MAX bytes or more are resolved a directory prefix at a time,
+// so any path that the file system can hold can be opened.
+int openForReading(const std::string& path) {
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  const int fd = ::open(path.c_str(), kFlags);
+  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+
+  std::unique_ptr<FileDescriptor> directory;
+  size_t start = 0;
+  while (path.size() - start >= PATH_MAX) {
+    const size_t slash = path.rfind('/', start + PATH_MAX - 2);
+    if (slash == std::string::npos || slash < start) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    const std::string prefix = path.substr(start, slash + 1 - start);
+    const int next = ::openat(directory ? directory->get() : AT_FDCWD, prefix.c_str(),
+                              O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (next < 0) return -1;
+    directory = std::make_unique<FileDescriptor>(next);
+    start = slash + 1;
+  }
+  const std::string last = start == path.size() ? "." : path.substr(start);
+  return ::openat(directory ? directory->get() : AT_FDCWD, last.c_str(), kFlags);
+}
+
+std::optional<Failure> readFile(const std::string& path, std::string& bytes) {
+  if (path.find('\0') != std::string::npos) {
+    return Failure{kCannotReadLocation, "the path holds a NUL character"};
+  }
+  const FileDescriptor file(openForReading(path));
+  if (file.get() < 0) return Failure{kCannotReadLocation, systemErrorText(errno)};
+
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<uintmax_t>(info.st_size) <= kMaxDocumentBytes) {
+    bytes.reserve(static_cast<size_t>(info.st_size));
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count == 0) return std::nullopt;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return Failure{kCannotReadLocation, systemErrorText(errno)};
+    }
+    if (static_cast<size_t>(count) > kMaxDocumentBytes - bytes.size()) {
+      return Failure{kCannotReadLocation,
+                     "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes"};
+    }
+    bytes.append(buffer, static_cast<size_t>(count));
+  }
+}
+
+void initialiseCurl() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct ResponseBody {
+  std::string* bytes;
+  bool tooLarge = false;
+};
+
+size_t appendResponseBody(char* data, size_t size, size_t count, void* target) {
+  auto* body = static_cast<ResponseBody*>(target);
+  const size_t length = size * count;
+  if (length > kMaxDocumentBytes - body->bytes->size()) {
+    body->tooLarge = true;
+    return 0;  // makes curl abort the transfer
+  }
+  try {
+    body->bytes->append(data, length);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  return length;
+}
+
+std::optional<Failure> fetchUrl(const std::string& url, std::string& bytes) {
+  initialiseCurl();
+  const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
+                                                                 curl_easy_cleanup);
+  if (!curl) return Failure{kCannotFetchLocation, "cannot start a transfer"};
+
+  char message[CURL_ERROR_SIZE] = {};
+  ResponseBody body{&bytes};
+  CURL* handle = curl.get();
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, kTotalTimeoutMs);
+  curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxDocumentBytes));
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, "quarvel");
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, message);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendResponseBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+
+  const CURLcode result = curl_easy_perform(handle);
+  if (body.tooLarge) {
+    return Failure{kCannotFetchLocation,
+                   "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes"};
+  }
+  if (result != CURLE_OK) {
+    return Failure{kCannotFetchLocation, message[0] != '\0' ? message : curl_easy_strerror(result)};
+  }
+  // Only a 2xx response carries the document; an error page or a redirect
+  // that was not followed does not.
+  long status = 0;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  if (status < 200 || status > 299) {
+    return Failure{kCannotFetchLocation, "HTTP status " + std::to_string(status)};
+  }
+  return std::nullopt;
+}
+
+std::optional<Failure> readLocation(std::string_view location, std::string& bytes) {
+  if (location.find('\0') != std::string_view::npos) {
+    return Failure{kCannotReadLocation, "the location holds a NUL character"};
+  }
+  if (!hasUrlScheme(location)) return readFile(std::string(location), bytes);
+  if (startsWithIgnoringCase(location, "file:")) {
+    std::string path;
+    if (auto failure = filePathOfUrl(location, path)) return failure;
+    return readFile(path, bytes);
+  }
+  if (startsWithIgnoringCase(location, "http://") || startsWithIgnoringCase(location, "https://")) {
+    return fetchUrl(std::string(location), bytes);
+  }
+  return Failure{kUnsupportedLocation,
+                 "unsupported URL scheme: " + std::string(location.substr(0, location.find(':')))};
+}
+
+// ---------------------------------------------------------------------------
+// Parsing.
+
+xmlParserInputPtr refuseExternalResource(const char*, const char*, xmlParserCtxtPtr) {
+  return nullptr;
+}
+
+// The external subset is skipped without libxml2 even looking for its file.
+xmlParserInputPtr refuseExternalEntity(void*, const xmlChar*, const xmlChar*) { return nullptr; }
+
+void ignoreGenericError(void*, const char*, ...) {}
+
+void initialiseXml() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    // Backstop for every path on which libxml2 would open a resource.
+    xmlSetExternalEntityLoader(refuseExternalResource);
+    // Catalog processing instructions in a document are ignored too.
+    xmlCatalogSetDefaults(XML_CATA_ALLOW_NONE);
+  });
+}
+
+// Mutes libxml2's generic error handler, which prints to stderr, on the
+// calling thread for the length of one parse.
+class SilencedGenericErrors {
+ public:
+  SilencedGenericErrors() : handler_(xmlGenericError), context_(xmlGenericErrorContext) {
+    xmlSetGenericErrorFunc(nullptr, ignoreGenericError);
+  }
+  ~SilencedGenericErrors() { xmlSetGenericErrorFunc(context_, handler_); }
+  SilencedGenericErrors(const SilencedGenericErrors&) = delete;
+  SilencedGenericErrors& operator=(const SilencedGenericErrors&) = delete;
+
+ private:
+  xmlGenericErrorFunc handler_;
+  void* context_;
+};
+
+struct FirstError {
+  xmlParserCtxtPtr document = nullptr;  // not that of an entity's content
+  bool recorded = false;
+  int code = 0;
+  int line = 0;
+  int column = 0;
+  std::string message;
+};
+
+// The parse running on this thread. libxml2 calls back into plain C
+// functions, and a parse never starts another one.
+thread_local FirstError* currentParse = nullptr;
+
+class ParseScope {
+ public:
+  explicit ParseScope(FirstError* first) { currentParse = first; }
+  ~ParseScope() { currentParse = nullptr; }
+  ParseScope(const ParseScope&) = delete;
+  ParseScope& operator=(const ParseScope&) = delete;
+};
+
+void record(xmlParserCtxtPtr where, int code, int line, int column,
+            std::string_view message) noexcept {
+  FirstError* first = currentParse;
+  if (first == nullptr || first->recorded) return;
+  // Errors inside an entity's replacement text are parsed by a context of
+  // their own that counts lines from the entity's start; the reference's
+  // place in the document is more useful.
+  if (where != first->document && first->document != nullptr && first->document->input != nullptr) {
+    line = first->document->input->line;
+    column = first->document->input->col;
+  }
+  try {
+    first->message.assign(message);
+  } catch (const std::bad_alloc&) {
+    first->message.clear();
+  }
+  first->recorded = true;
+  first->code = code;
+  first->line = line;
+  first->column = column;
+}
+
+// Warnings never make a document unusable. Besides the fatal errors, so do
+// namespace errors, the "huge text node" stop (reported as out of memory at
+// error level) and references to undeclared entities, which libxml2 lets
+// pass when an external subset that was not read might declare them.
+bool makesDocumentUnusable(const xmlError& error) {
+  if (error.level == XML_ERR_FATAL) return true;
+  if (error.level != XML_ERR_ERROR) return false;
+  return error.domain == XML_FROM_NAMESPACE || error.code == XML_ERR_NO_MEMORY ||
+         error.code == XML_WAR_UNDECLARED_ENTITY;
+}
+
+void recordStructuredError(void*, xmlErrorPtr error) {
+  if (error == nullptr || !makesDocumentUnusable(*error)) return;
+  record(static_cast<xmlParserCtxtPtr>(error->ctxt), error->code, error->line, error->int2,
+         view(reinterpret_cast<const xmlChar*>(error->message)));
+}
+
+// Looks an entity up without loading it: a reference to an external parsed
+// entity stops the parse, as its content is never read.
+xmlEntityPtr getEntityWithoutLoading(void* context, const xmlChar* name) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  const xmlEntityPtr declared =
+      ctxt->myDoc != nullptr ? xmlGetDocEntity(ctxt->myDoc, name) : nullptr;
+  if (declared == nullptr || declared->etype != XML_EXTERNAL_GENERAL_PARSED_ENTITY) {
+    return xmlSAX2GetEntity(context, name);
+  }
+  std::string message;
+  try {
+    message = "Entity '" + std::string(view(name)) + "' is external and is not loaded";
+  } catch (const std::bad_alloc&) {
+  }
+  const int line = ctxt->input != nullptr ? ctxt->input->line : 0;
+  const int column = ctxt->input != nullptr ? ctxt->input->col : 0;
+  record(ctxt, XML_ERR_ENTITY_IS_EXTERNAL, line, column, message);
+  // What a fatal error does to the context.
+  ctxt->errNo = XML_ERR_ENTITY_IS_EXTERNAL;
+  ctxt->wellFormed = 0;
+  ctxt->disableSAX = 1;
+  return nullptr;
+}
+
+// An external parameter entity is skipped like an external subset that is
+// not read; libxml2 would otherwise look for its file.
+xmlEntityPtr getParameterEntityWithoutLoading(void* context, const xmlChar* name) {
+  const xmlEntityPtr entity = xmlSAX2GetParameterEntity(context, name);
+  if (entity != nullptr && entity->etype == XML_EXTERNAL_PARAMETER_ENTITY) {
+    // As after any parameter entity reference, an undeclared general entity
+    // is then no longer a well-formedness error in libxml2's eyes.
+    static_cast<xmlParserCtxtPtr>(context)->hasPErefs = 1;
+    return nullptr;
+  }
+  return entity;
+}
+
+bool isCharacterData(const xmlNode* node) {
+  return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+}
+
+// An entity reference's children are the entity's declaration in the DTD,
+// not part of the document tree.
+xmlNode* childrenOf(const xmlNode* node) {
+  switch (node->type) {
+    case XML_ELEMENT_NODE:
+    case XML_DOCUMENT_NODE:
+    case XML_DOCUMENT_FRAG_NODE:
+      return node->children;
+    default:
+      return nullptr;
+  }
+}
+
+bool isWhitespaceOnly(const xmlChar* text) {
+  for (const char c : view(text)) {
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  }
+  return true;
+}
+
+bool preservesSpace(xmlNode* element, bool inherited) {
+  xmlChar* value = xmlGetNsProp(element, BAD_CAST "space", XML_XML_NAMESPACE);
+  if (value == nullptr) return inherited;
+  const bool preserve = view(value) == "preserve";
+  xmlFree(value);
+  return preserve;
+}
+
+// Drops the whitespace-only text nodes that xml:space does not preserve.
+// Returns the first remaining text node longer than libxml2's limit for
+// one text node, or null. libxml2 checks that limit only while it joins
+// pieces of text, so one plain ASCII run of any length would pass it.
+const xmlNode* settleTextNodes(xmlNode* root) {
+  struct Level {
+    xmlNode* next;
+    bool preserve;
+  };
+  const xmlNode* overlong = nullptr;
+  std::vector<Level> levels{{root->children, preservesSpace(root, false)}};
+  while (!levels.empty()) {
+    xmlNode* node = levels.back().next;
+    if (node == nullptr) {
+      levels.pop_back();
+      continue;
+    }
+    levels.back().next = node->next;
+    const bool preserve = levels.back().preserve;
+    if (node->type == XML_TEXT_NODE) {
+      if (!preserve && isWhitespaceOnly(node->content)) {
+        xmlUnlinkNode(node);
+        xmlFreeNode(node);
+      } else if (overlong == nullptr && node->content != nullptr &&
+                 std::strlen(reinterpret_cast<const char*>(node->content)) > XML_MAX_TEXT_LENGTH) {
+        overlong = node;
+      }
+    } else if (node->type == XML_ELEMENT_NODE) {
+      levels.push_back({node->children, preservesSpace(node, preserve)});
+    }
+  }
+  return overlong;
+}
+
+struct ParseResult {
+  xmlDocPtr doc = nullptr;
+  ParseError error;
+};
+
+ParseResult parse(std::string_view bytes) {
+  initialiseXml();
+  ParseResult result;
+  auto fail = [&result](int32_t code, int line, int column, std::string reason) {
+    result.error.errorCode = code;
+    result.error.line = line;
+    result.error.linepos = column;
+    result.error.reason = toUtf16(withLineEnd(std::move(reason)));
+    return std::move(result);
+  };
+  if (bytes.size() > kMaxDocumentBytes) {
+    return fail(kCannotReadLocation, 0, 0,
+                "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
+  }
+
+  const SilencedGenericErrors silenced;
+  const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(),
+                                                                          xmlFreeParserCtxt);
+  if (!ctxt || ctxt->sax == nullptr) {
+    return fail(-XML_ERR_NO_MEMORY, 0, 0, "out of memory");
+  }
+  ctxt->sax->serror = recordStructuredError;
+  ctxt->sax->resolveEntity = refuseExternalEntity;
+  ctxt->sax->getEntity = getEntityWithoutLoading;
+  ctxt->sax->getParameterEntity = getParameterEntityWithoutLoading;
+
+  FirstError first;
+  first.document = ctxt.get();
+  std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(nullptr, xmlFreeDoc);
+  {
+    const ParseScope scope(&first);
+    doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? "" : bytes.data(),
+                                static_cast<int>(bytes.size()), nullptr, nullptr, kParseOptions));
+  }
+
+  // libxml2 keeps a document whose namespaces are wrong, and one whose parse
+  // was stopped at a size limit, so its own verdict is not enough.
+  const bool wellFormed =
+      doc && ctxt->wellFormed && ctxt->nsWellFormed && ctxt->disableSAX == 0 && !first.recorded;
+  if (!wellFormed) {
+    if (first.recorded) {
+      return fail(first.code != 0 ? -first.code : -1, std::max(first.line, 1),
+                  std::max(first.column, 1), first.message);
+    }
+    const xmlParserInputPtr input = ctxt->input;
+    return fail(ctxt->errNo > 0 ? -ctxt->errNo : -1,
+                input != nullptr ? std::max(input->line, 1) : 1,
+                input != nullptr ? std::max(input->col, 1) : 1, "the document is not well formed");
+  }
+  xmlNode* root = xmlDocGetRootElement(doc.get());
+  if (root == nullptr) {
+    return fail(kNoDocumentElement, 1, 1, "the document has no root element");
+  }
+  if (const xmlNode* overlong = settleTextNodes(root)) {
+    return fail(-XML_ERR_NO_MEMORY, static_cast<int>(std::max(xmlGetLineNo(overlong), 1L)), 1,
+                "huge text node: more than " + std::to_string(XML_MAX_TEXT_LENGTH) + " bytes");
+  }
+  result.doc = doc.release();
+  return result;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int XmlNode::nodeType() const { return node_ != nullptr ? node_->type : 0; }
+
+std::optional<std::u16string> XmlNode::nodeName() const {
+  if (node_ == nullptr) return std::nullopt;
+  switch (node_->type) {
+    case XML_ELEMENT_NODE:
+      return toUtf16(qualifiedName(node_->ns, node_->name));
+    case XML_TEXT_NODE:
+      return u"#text";
+    case XML_CDATA_SECTION_NODE:
+      return u"#cdata-section";
+    case XML_COMMENT_NODE:
+      return u"#comment";
+    case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE:
+      return u"#document";
+    case XML_DOCUMENT_FRAG_NODE:
+      return u"#document-fragment";
+    default:
+      return toUtf16(node_->name);
+  }
+}
+
+std::optional<std::u16string> XmlNode::nodeValue() const {
+  if (node_ == nullptr) return std::nullopt;
+  switch (node_->type) {
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+      return toUtf16(node_->content);
+    default:
+      return std::nullopt;
+  }
+}
+
+XmlNode XmlNode::firstChild() const {
+  return XmlNode(node_ != nullptr ? childrenOf(node_) : nullptr);
+}
+
+XmlNode XmlNode::nextSibling() const { return XmlNode(node_ != nullptr ? node_->next : nullptr); }
+
+std::u16string XmlNode::text() const {
+  if (node_ == nullptr) return {};
+  if (isCharacterData(node_)) return toUtf16(node_->content);
+  std::string text;
+  const xmlNode* node = childrenOf(node_);
+  while (node != nullptr) {
+    if (isCharacterData(node)) text += view(node->content);
+    if (const xmlNode* child = childrenOf(node)) {
+      node = child;
+      continue;
+    }
+    while (node != node_ && node->next == nullptr) node = node->parent;
+    node = node == node_ ? nullptr : node->next;
+  }
+  return toUtf16(text);
+}
+
+std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) const {
+  if (node_ == nullptr || node_->type != XML_ELEMENT_NODE) return std::nullopt;
+  const std::optional<std::string> wanted = toUtf8(name);
+  if (!wanted) return std::nullopt;
+  auto valueUnlessEmpty = [](std::u16string value) -> std::optional<std::u16string> {
+    if (value.empty()) return std::nullopt;
+    return value;
+  };
+  for (xmlAttr* attribute = node_->properties; attribute != nullptr; attribute = attribute->next) {
+    if (qualifiedName(attribute->ns, attribute->name) != *wanted) continue;
+    xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNode*>(attribute));
+    std::u16string value = toUtf16(content);
+    xmlFree(content);
+    return valueUnlessEmpty(std::move(value));
+  }
+  // Namespace declarations are attributes to the DOM, not to libxml2.
+  for (const xmlNs* ns = node_->nsDef; ns != nullptr; ns = ns->next) {
+    const std::string declared =
+        ns->prefix != nullptr ? "xmlns:" + std::string(view(ns->prefix)) : "xmlns";
+    if (declared == *wanted) return valueUnlessEmpty(toUtf16(ns->href));
+  }
+  return std::nullopt;
+}
+
+XmlDocument::XmlDocument() = default;
+
+XmlDocument::~XmlDocument() { xmlFreeDoc(doc_); }
+
+void XmlDocument::load(std::string_view location) {
+  xmlFreeDoc(doc_);
+  doc_ = nullptr;
+  error_ = ParseError{};
+  std::string bytes;
+  if (const std::optional<Failure> failure = readLocation(location, bytes)) {
+    error_.errorCode = failure->code;
+    error_.url = toUtf16(location);
+    error_.reason = toUtf16(withLineEnd(failure->reason));
+    return;
+  }
+  loadMemory(bytes, location);
+}
+
+void XmlDocument::loadMemory(std::string_view bytes, std::string_view url) {
+  xmlFreeDoc(doc_);
+  doc_ = nullptr;
+  ParseResult result = parse(bytes);
+  doc_ = result.doc;
+  error_ = std::move(result.error);
+  if (error_.errorCode != 0) error_.url = toUtf16(url);
+}
+
+XmlNode XmlDocument::documentElement() const {
+  return XmlNode(doc_ != nullptr ? xmlDocGetRootElement(doc_) : nullptr);
+}
+
+}  // namespace quarvel

@@ -1,0 +1,383 @@
+#include "frontend/xml_document.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace quarvel {
+namespace {
+
+std::u16string widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+
+// The subtree in one line: elements as name(children...), text quoted,
+// CDATA, comments and processing instructions in their markup.
+std::u16string describe(XmlNode node) {
+  const std::u16string value = node.nodeValue().value_or(u"");
+  const std::u16string name = node.nodeName().value_or(u"?");
+  switch (node.nodeType()) {
+    case kTextNode:
+      return u'"' + value + u'"';
+    case kCDataSectionNode:
+      return u"<![CDATA[" + value + u"]]>";
+    case 8:
+      return u"<!--" + value + u"-->";
+    case 7:
+      return u"<?" + name + u" " + value + u"?>";
+    default:
+      break;
+  }
+  std::u16string children;
+  for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) {
+    children += (children.empty() ? u"" : u",") + describe(child);
+  }
+  return children.empty() ? name : name + u"(" + children + u")";
+}
+
+std::u16string describe(const ParseError& error) {
+  return error.url + u" " +
+         widen(std::to_string(error.errorCode) + " " + std::to_string(error.line) + ":" +
+               std::to_string(error.linepos) + " ") +
+         error.reason;
+}
+
+std::string repeated(std::string_view text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+std::u16string outcome(const XmlDocument& document) {
+  if (document.parseError().errorCode != 0) return describe(document.parseError());
+  return describe(document.documentElement());
+}
+
+std::u16string loadedTree(std::string_view bytes) {
+  XmlDocument document;
+  document.loadMemory(bytes, "doc.xml");
+  return outcome(document);
+}
+
+std::u16string loadedFrom(const std::string& location) {
+  XmlDocument document;
+  document.load(location);
+  return outcome(document);
+}
+
+struct TreeCase {
+  const char* what;
+  std::string document;
+  const char16_t* tree;
+};
+
+TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
+  const TreeCase cases[] = {
+      {"indentation leaves no text nodes", "<r>\n  <a>x</a>\n\t<b> \r\n</b>\n</r>",
+       uR"(r(a("x"),b))"},
+      {"text with other characters keeps its whitespace", "<r>\n  x \n</r>", u"r(\"\n  x \n\")"},
+      {"xml:space is inherited; only \"preserve\" preserves",
+       R"(<r xml:space="preserve"> <a> </a><b xml:space="default"> <c> </c></b>)"
+       R"(<d xml:space="Preserve"> </d></r>)",
+       uR"(r(" ",a(" "),b(c),d))"},
+      {"xml:space defaulted in the DTD",
+       "<!DOCTYPE r [<!ATTLIST p xml:space (default|preserve) 'preserve'>]><r> <p> </p></r>",
+       uR"(r(p(" ")))"},
+      {"CDATA is never dropped", "<r> <![CDATA[ ]]> <![CDATA[]]></r>",
+       u"r(<![CDATA[ ]]>,<![CDATA[]]>)"},
+      {"references are judged as expanded", "<r><a>&#32;</a><b>&#160;</b><c>&#x9;x</c></r>",
+       u"r(a,b(\"\u00a0\"),c(\"\tx\"))"},
+      {"entities expand into the text",
+       "<!DOCTYPE r [<!ENTITY e '<b>in</b> tail'><!ENTITY s ' '>]><r>&lt;&amp;&#x1F600;&e;!"
+       "<a>&s;</a><a>x&s;</a></r>",
+       uR"(r("<&😀",b("in")," tail!",a,a("x ")))"},
+      {"qualified names", "<x:r xmlns:x='urn:x' xmlns='urn:d'><x:a/><b/></x:r>", u"x:r(x:a,b)"},
+      {"comments and processing instructions stay", "<r><!--c--><?p d?></r>",
+       u"r(<!--c-->,<?p d?>)"},
+      {"an external DTD and an unused external entity are not read",
+       "<!DOCTYPE r SYSTEM 'r.dtd' [<!ENTITY u SYSTEM '/etc/passwd'>]><r>x</r>", uR"(r("x"))"},
+      {"XInclude is not processed",
+       "<r xmlns:xi='http://www.w3.org/2001/XInclude'><xi:include href='/etc/passwd'/></r>",
+       u"r(xi:include)"},
+      {"UTF-16LE with a byte-order mark",
+       std::string("\xFF\xFE<\0r\0>\0\xE5\x65\x3D\xD8\x00\xDE<\0/\0r\0>\0", 22), uR"(r("日😀"))"},
+      {"UTF-16BE with a byte-order mark", std::string("\xFE\xFF\0<\0r\0>\x65\xE5\0<\0/\0r\0>", 18),
+       uR"(r("日"))"},
+      {"Shift_JIS", "<?xml version='1.0' encoding='Shift_JIS'?><r>\x93\xfa\x96{\xb1</r>",
+       uR"(r("日本ｱ"))"},
+      {"EUC-JP", "<?xml version='1.0' encoding='EUC-JP'?><r>\xc6\xfc\xcb\xdc\x8e\xb1</r>",
+       uR"(r("日本ｱ"))"},
+      {"ISO-2022-JP", "<?xml version='1.0' encoding='ISO-2022-JP'?><r>\x1b$BF|K\\\x1b(B</r>",
+       uR"(r("日本"))"},
+  };
+  for (const TreeCase& c : cases) {
+    EXPECT_EQ(loadedTree(c.document), c.tree) << c.what;
+  }
+}
+
+TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
+  XmlDocument document;
+  document.loadMemory(
+      "<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' set CDATA 'dv'>]>"
+      "<r xmlns:x='urn:x' a='1' x:a='2' empty='' set='own' refs='&lt;&#x41;&#x1F600;'/>",
+      "doc.xml");
+  ASSERT_EQ(outcome(document), u"r");
+  const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
+      {u"a", u"1"},
+      {u"x:a", u"2"},
+      {u"A", std::nullopt},
+      {u"empty", std::nullopt},
+      {u"missing", std::nullopt},
+      {u"def", u"dv"},
+      {u"set", u"own"},
+      {u"refs", u"<A\U0001F600"},
+      {u"xmlns:x", u"urn:x"},
+      {u"\xD800", std::nullopt},
+  };
+  for (const auto& [name, value] : cases) {
+    EXPECT_EQ(document.documentElement().getAttribute(name), value)
+        << std::string(name.begin(), name.end());
+  }
+}
+
+TEST(XmlDocumentTest, SubtreeTextIsThePlainConcatenation) {
+  XmlDocument document;
+  document.loadMemory("<r> a <b>b<![CDATA[ c ]]><!--no--><?pi no?><c>d</c></b>\n<e/>e </r>", "d");
+  EXPECT_EQ(document.documentElement().text(), u" a b c de ");
+  EXPECT_EQ(document.documentElement().firstChild().text(), u" a ");
+  EXPECT_EQ(XmlNode().text(), u"");
+}
+
+TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
+  const std::pair<std::string, const char16_t*> cases[] = {
+      {"<r>\n<a>\n  <b></c>\n</r>",
+       u"doc.xml -76 3:10 Opening and ending tag mismatch: b line 3 and c\n"},
+      {"", u"doc.xml -4 1:1 Document is empty\n"},
+      {"<r>\n<x:a/>\n</r>", u"doc.xml -201 2:5 Namespace prefix x on a is not defined\n"},
+      {"<r>&nope;</r>", u"doc.xml -26 1:10 Entity 'nope' not defined\n"},
+      {"<!DOCTYPE r SYSTEM 'r.dtd'>\n<r>&nope;</r>",
+       u"doc.xml -27 2:10 Entity 'nope' not defined\n"},
+      {"<!DOCTYPE r [\n<!ENTITY e SYSTEM 'e.txt'>\n]>\n<r>&e;</r>",
+       u"doc.xml -29 4:7 Entity 'e' is external and is not loaded\n"},
+      {"<!DOCTYPE r [\n<!ENTITY e '<b>'>\n]>\n<r>\nxx &e; yy</r>",
+       u"doc.xml -77 5:7 Premature end of data in tag b line 1\n"},
+      {repeated("<a>", 258),
+       u"doc.xml -1 1:772 Excessive depth in document: 256 use XML_PARSE_HUGE option\n"},
+      // Pieces of text that add up to more than 10,000,000 bytes: libxml2
+      // reports this at "error" level only.
+      {"<r>" + std::string(6'000'000, 'a') + "&amp;" + std::string(6'000'000, 'b') + "</r>",
+       u"doc.xml -2 1:12000009 xmlSAX2Characters: huge text node\n"},
+      // One plain run of the same size, which libxml2 itself lets through.
+      {"<r>" + std::string(10'000'001, 'a') + "</r>",
+       u"doc.xml -2 1:1 huge text node: more than 10000000 bytes\n"},
+  };
+  for (const auto& [document, expected] : cases) {
+    EXPECT_EQ(loadedTree(document), expected) << document.substr(0, 60);
+  }
+  EXPECT_EQ(loadedTree("<r>" + std::string(10'000'000, 'a') + "</r>").substr(0, 6), u"r(\"aaa");
+}
+
+TEST(XmlDocumentTest, EntityExpansionIsBoundedAndFast) {
+  std::string laughs = "<!DOCTYPE r [<!ENTITY l0 'lol'>\n";
+  for (int i = 1; i <= 9; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " '";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "'>\n";
+  }
+  laughs += "]>\n<r>&l9;</r>";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(loadedTree(laughs), u"doc.xml -89 12:8 Detected an entity reference loop\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(XmlDocumentTest, PrintsNothingItself) {
+  testing::internal::CaptureStderr();
+  for (const char* document :
+       {"<r>\xff</r>", "<?xml version='1.0' encoding='X-NONE'?><r/>", "<r><a></r>", "<x:r/>",
+        "<?xml version='1.0' encoding='Shift_JIS'?><r>\x81</r>"}) {
+    loadedTree(document);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(XmlDocumentTest, NoNodeAnswersEmpty) {
+  const XmlNode none;
+  EXPECT_EQ(none.nodeType(), 0);
+  EXPECT_EQ(none.nodeName(), std::nullopt);
+  EXPECT_EQ(none.nodeValue(), std::nullopt);
+  EXPECT_FALSE(none.firstChild() || none.nextSibling());
+  EXPECT_EQ(none.getAttribute(u"a"), std::nullopt);
+  XmlDocument document;
+  document.loadMemory("<r/>", "doc.xml");
+  document.loadMemory("<r>", "doc.xml");
+  EXPECT_FALSE(document.documentElement());
+}
+
+class XmlDocumentFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "xml_document_test.XXXXXX");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string write(const std::string& name, std::string_view content) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(XmlDocumentFileTest, ReadsPathsAndFileUrls) {
+  write("a b\xC3\xA9.xml", "<r>x</r>");
+  write("\xFF.xml", "<r>y</r>");
+  const std::pair<std::string, std::u16string> cases[] = {
+      {dir_ + "/a b\xC3\xA9.xml", uR"(r("x"))"},
+      {"file://" + dir_ + "/a%20b%c3%A9.xml", uR"(r("x"))"},
+      {"FILE://localhost" + dir_ + "/a%20b\xC3\xA9.xml?query#fragment", uR"(r("x"))"},
+      {"file:" + dir_ + "/%FF.xml", uR"(r("y"))"},
+      {dir_ + "/\xFF.xml", uR"(r("y"))"},
+      {dir_ + "/missing\xFF.xml",
+       widen(dir_) + u"/missing\uFFFD.xml -10001 0:0 No such file or directory\n"},
+      {dir_, widen(dir_) + u" -10001 0:0 Is a directory\n"},
+      {"file://" + dir_ + "/a%00.xml",
+       widen("file://" + dir_) + u"/a%00.xml -10001 0:0 the path holds a NUL character\n"},
+      {"file://elsewhere/x.xml",
+       u"file://elsewhere/x.xml -10003 0:0 file URL names another host: elsewhere\n"},
+      {"gopher://host/x.xml", u"gopher://host/x.xml -10003 0:0 unsupported URL scheme: gopher\n"},
+  };
+  for (const auto& [location, expected] : cases) {
+    EXPECT_EQ(loadedFrom(location), expected) << location;
+  }
+}
+
+TEST_F(XmlDocumentFileTest, ReadsPathsLongerThanPathMax) {
+  const std::string component(200, 'd');
+  std::string path = dir_;
+  int directory = open(dir_.c_str(), O_PATH | O_DIRECTORY);
+  while (path.size() <= PATH_MAX + 100) {
+    ASSERT_EQ(mkdirat(directory, component.c_str(), 0700), 0);
+    const int next = openat(directory, component.c_str(), O_PATH | O_DIRECTORY);
+    close(directory);
+    directory = next;
+    path += "/" + component;
+  }
+  const int file = openat(directory, "long.xml", O_WRONLY | O_CREAT, 0600);
+  ASSERT_EQ(::write(file, "<r>deep</r>", 11), 11);
+  close(file);
+  close(directory);
+  EXPECT_EQ(loadedFrom(path + "/long.xml"), uR"(r("deep"))");
+}
+
+TEST_F(XmlDocumentFileTest, ReadsNothingBesideTheDocument) {
+  const std::string secret = write("secret.txt", "SECRET");
+  const std::string dtd = write("r.dtd", "<!ATTLIST r a CDATA 'from-dtd'><!ENTITY d 'SECRET'>");
+  const std::string parameter = "<!ENTITY % p SYSTEM '" + dtd + "'> %p;";
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"<!DOCTYPE r [<!ENTITY s SYSTEM '" + secret + "'>]>\n<r>[&s;]</r>",
+       u"doc.xml -29 2:8 Entity 's' is external and is not loaded\n"},
+      {"<!DOCTYPE r [<!ENTITY s SYSTEM 'file://" + secret + "'>]>\n<r a='&s;'/>",
+       u"doc.xml -29 2:10 Entity 's' is external and is not loaded\n"},
+      {"<!DOCTYPE r SYSTEM '" + dtd + "'><r>x</r>", uR"(r("x"))"},
+      {"<!DOCTYPE r [" + parameter + "]><r>x</r>", uR"(r("x"))"},
+      {"<!DOCTYPE r [" + parameter + "]>\n<r>&d;</r>", u"doc.xml -27 2:7 Entity 'd' not defined\n"},
+  };
+  for (const auto& [document, expected] : cases) {
+    EXPECT_EQ(loadedTree(document), expected) << document;
+  }
+  XmlDocument document;
+  document.loadMemory("<!DOCTYPE r SYSTEM '" + dtd + "'><r/>", "doc.xml");
+  EXPECT_EQ(document.documentElement().getAttribute(u"a"), std::nullopt);
+}
+
+// Answers requests on a loopback port with canned responses by path (404
+// for the others), one connection at a time, until it is destroyed.
+class LocalHttpServer {
+ public:
+  explicit LocalHttpServer(std::map<std::string, std::string> responses)
+      : responses_(std::move(responses)),
+        listener_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(listen(listener_, 8), 0);
+    EXPECT_EQ(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    base_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    thread_ = std::thread([this] { serve(); });
+  }
+  // shutdown() ends the accept() that the serving thread waits in.
+  ~LocalHttpServer() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+  }
+
+  std::string url(const std::string& path) const { return base_ + path; }
+
+ private:
+  void serve() {
+    int connection;
+    while ((connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+      const timeval timeout{5, 0};
+      setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+      std::string request;
+      char buffer[4096];
+      ssize_t count;
+      while (request.find("\r\n\r\n") == std::string::npos &&
+             (count = recv(connection, buffer, sizeof buffer, 0)) > 0) {
+        request.append(buffer, static_cast<size_t>(count));
+      }
+      const size_t start = request.find(' ') + 1;
+      const auto found = responses_.find(request.substr(start, request.find(' ', start) - start));
+      const std::string response = found != responses_.end()
+                                       ? found->second
+                                       : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+      send(connection, response.data(), response.size(), MSG_NOSIGNAL);
+      close(connection);
+    }
+  }
+
+  const std::map<std::string, std::string> responses_;
+  const int listener_;
+  std::string base_;
+  std::thread thread_;
+};
+
+TEST_F(XmlDocumentFileTest, FetchesHttpWithinItsProtocols) {
+  setenv("no_proxy", "127.0.0.1", 1);
+  const std::string secret = write("secret.xml", "<r>SECRET</r>");
+  const LocalHttpServer server({
+      {"/doc", "HTTP/1.1 200 OK\r\nContent-Length: 13\r\n\r\n<r>served</r>"},
+      {"/moved", "HTTP/1.1 301 Moved\r\nLocation: /doc\r\nContent-Length: 0\r\n\r\n"},
+      {"/to-file",
+       "HTTP/1.1 302 Found\r\nLocation: file://" + secret + "\r\nContent-Length: 0\r\n\r\n"},
+  });
+  const std::pair<std::string, std::u16string> cases[] = {
+      {server.url("/doc"), uR"(r("served"))"},
+      {server.url("/moved"), uR"(r("served"))"},
+      {server.url("/nothing"), widen(server.url("/nothing")) + u" -10002 0:0 HTTP status 404\n"},
+      {server.url("/to-file"),
+       widen(server.url("/to-file")) +
+           u" -10002 0:0 Protocol \"file\" not supported or disabled in libcurl\n"},
+  };
+  for (const auto& [location, expected] : cases) {
+    EXPECT_EQ(loadedFrom(location), expected) << location;
+  }
+}
+
+}  // namespace
+}  // namespace quarvel
