@@ -1,0 +1,461 @@
+// Runs the real quarvel binary on documents written to a temporary directory
+// and compares its standard output byte for byte, its standard error as
+// text, and its exit code.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "test_support/http_server.h"
+#include "test_support/process.h"
+#include "test_support/utf16.h"
+
+namespace quarvel::testing {
+namespace {
+
+const std::string kByteOrderMark = "\xFF\xFE";
+const std::string kUsage =
+    "Quarvel Ver 0.1\n"
+    "usage: quarvel XML_SOURCE_URL >OUTPUT_FILE\n"
+    "input and output CES us UTF-16 little endian with BOM\n";
+
+// The whole expected standard output: the byte-order mark, then the rows.
+std::string output(std::initializer_list<std::u16string_view> lines) {
+  return kByteOrderMark + rows(lines);
+}
+
+std::string repeated(const std::string& text, int count) {
+  std::string result;
+  for (int i = 0; i < count; ++i) result += text;
+  return result;
+}
+
+std::u16string spaces(int count) { return std::u16string(static_cast<std::size_t>(count), u' '); }
+
+std::string utf16be(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit >> 8);
+    bytes += static_cast<char>(unit & 0xFF);
+  }
+  return bytes;
+}
+
+::testing::AssertionResult sameBytes(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "expected " << expected.size() << " bytes:\n"
+         << readable(expected) << "\nactual " << actual.size() << " bytes:\n"
+         << readable(actual);
+}
+
+// The child sees a fixed UTF-8 locale and no proxy settings; sanitizer
+// settings of the test run are passed on.
+std::vector<std::string> childEnvironment(const char* locale = "C.UTF-8") {
+  std::vector<std::string> environment{std::string("LC_ALL=") + locale, "PATH=/usr/bin:/bin"};
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name))
+      environment.push_back(std::string(name) + "=" + value);
+  }
+  return environment;
+}
+
+// Whether `text` is one non-empty line ended by a line feed.
+bool isOneLine(std::string_view text) {
+  return text.size() >= 2 && text.find('\n') == text.size() - 1;
+}
+
+// Whether `message` has the short form `"LOCATION": REASON` and mentions
+// `detail` in its reason.
+::testing::AssertionResult isShortMessage(const std::string& message, const std::string& location,
+                                          std::string_view detail) {
+  const std::string prefix = "\"" + location + "\": ";
+  if (message.rfind(prefix, 0) == 0 && isOneLine(std::string_view(message).substr(prefix.size())) &&
+      message.find(detail, prefix.size()) != std::string::npos) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "message: " << message;
+}
+
+// Whether `message` has the long form `"LOCATION" (LINE): positon N: REASON`.
+::testing::AssertionResult isLongMessage(const std::string& message, const std::string& location,
+                                         int line) {
+  const std::string prefix = "\"" + location + "\" (" + std::to_string(line) + "): positon ";
+  std::size_t end = prefix.size();
+  while (end < message.size() && message[end] >= '0' && message[end] <= '9') ++end;
+  if (message.rfind(prefix, 0) == 0 && end > prefix.size() && message.compare(end, 2, ": ") == 0 &&
+      isOneLine(std::string_view(message).substr(end + 2))) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "message: " << message;
+}
+
+std::string unreadableMessage(const std::string& location, int error) {
+  return "\"" + location + "\": " + std::strerror(error) + "\n";
+}
+
+class QuarvelBinary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarvel-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+    directory_ = pattern;
+  }
+  void TearDown() override {
+    if (!directory_.empty()) std::filesystem::remove_all(directory_);
+  }
+
+  // Writes `bytes` to `name` in the test's directory and returns its path.
+  std::string write(const std::filesystem::path& name, const std::string& bytes) {
+    const std::filesystem::path path = directory_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  ProcessResult run(std::vector<std::string> arguments, ProcessOptions options = {}) {
+    if (options.environment.empty()) options.environment = childEnvironment();
+    return runProcess(QUARVEL_BINARY, arguments, options);
+  }
+
+  // Formats `document` and expects success with nothing on standard error.
+  std::string format(const std::string& document) {
+    const ProcessResult result = run({write("doc.xml", document)});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+    return result.out;
+  }
+
+  std::filesystem::path directory_;
+};
+
+// --- Layout through the whole program ------------------------------------
+
+struct LayoutCase {
+  const char* name;
+  std::string document;
+  std::string expected;
+};
+
+std::vector<LayoutCase> layoutCases() {
+  using namespace std::string_literals;
+  const std::u16string ideographs31(31, u'あ');
+  const std::u16string letters70(70, u'x');
+  const std::u16string run20 = u"abcdefghijklmnopqrst";
+  return {
+      {"TypicalRun", "<quarvel><center>Title</center><left>abc</left></quarvel>",
+       "\xFF\xFE"s + repeated(" \0"s, 32) + "T\0i\0t\0l\0e\0\r\0\n\0"s + repeated(" \0"s, 4) +
+           "a\0b\0c\0\r\0\n\0"s},
+      {"EmptyRootPrintsOnlyTheByteOrderMark", "<quarvel/>", kByteOrderMark},
+      {"RootLevelTextAfterTheLastBlockIsNotLost", "<quarvel>Hello</quarvel>",
+       output({u"    Hello"})},
+      {"RootLevelTextAfterABlockIsNotLost", "<quarvel><left>one</left>two<br/>three</quarvel>",
+       output({u"    one", u"    two", u"    three"})},
+      {"ColumnParagraph",
+       "<quarvel><par>"
+       "<div width='5' leftmargin='1' rightmargin='0'>abcdefg</div>"
+       "<div width='4' leftmargin='0' rightmargin='1'>xy</div>"
+       "</par></quarvel>",
+       output({u" abcdexy", u" fg"})},
+      {"ShorterFirstColumnLeavesItsFieldWidthInSpaces",
+       "<quarvel><par>"
+       "<div width='3' leftmargin='0' rightmargin='1'>abcdef</div>"
+       "text outside the columns<left>not a column</left>"
+       "<DiV width='2' leftmargin='0' rightmargin='0'>123456</DiV>"
+       "</par>after</quarvel>",
+       output({u"abc 12", u"def 34", u"    56", u"    after"})},
+      {"UnderlinedLineInAColumnBeforeTheLast",
+       "<quarvel><par>"
+       "<div width='3' leftmargin='0' rightmargin='1'><underline>ab</underline></div>"
+       "<div width='2' leftmargin='0' rightmargin='0'>xy</div>"
+       "</par></quarvel>",
+       output({u"ab  --  xy"})},
+      {"UnderlineRows",
+       "<quarvel><left>a<underline>日</underline>b</left>"
+       "<left><underline char='＿x'>abc</underline></left></quarvel>",
+       output({u"    a日b", u"     -- ", u"    abc", u"    ＿＿"})},
+      {"UnderlineStaysInsideItsElement",
+       "<quarvel><center><underline>ab</underline>cd</center>ef</quarvel>",
+       output({spaces(33) + u"abcd", spaces(33) + u"--  ", u"    ef"})},
+      {"ClosingPunctuationHangsIntoTheRightMargin",
+       "<quarvel><left>" + repeated("あ", 31) + "。い" + repeated("う", 32) + "</left></quarvel>",
+       output(
+           {u"    " + ideographs31 + u"。", u"    い" + std::u16string(30, u'う'), u"    うう"})},
+      {"OpeningBracketsAreCarriedToTheNextLine",
+       "<quarvel><div width='10'>あいう「（か</div><left>abc（<br/>d</left></quarvel>",
+       output({u"    あいう", u"    「（か", u"    abc", u"    （d"})},
+      {"NonbreakRunStaysWholeOnOneLine",
+       "<quarvel><div width='10'>abcdefgh<nonbreak>12345678</nonbreak></div>"
+       "<div width='10'>abcdefgh<nonbreak>123<br/>456<underline>789</underline></nonbreak></div>"
+       "<div width='10'>ab<nonbreak>abcdefghijklmnopqrst</nonbreak>c</div></quarvel>",
+       output({u"    abcdefgh12345678", u"    abcdefgh", u"    123456789", u"    ab",
+               u"    " + run20, u"    c"})},
+      {"PreKeepsLineEndsAndTabsAndIsLeftAligned",
+       "<quarvel><center><pre>\n  a\tb&#13;\n" + std::string(70, 'x') +
+           "（<space repeat='2'/>|</pre>after</center></quarvel>",
+       output({u"", u"      a\tb", u"    " + letters70 + u"（  |", spaces(32) + u"after"})},
+      {"IndentedDocumentGivesNoStrayRows",
+       "<quarvel>\n"
+       "  <center>Title</center>\n"
+       "\t<left>abc</left>\r\n"
+       "  <par>\n"
+       "    <div width='2' leftmargin='0' rightmargin='1'>ab</div>\n"
+       "    <div width='2' leftmargin='0' rightmargin='0'>cd</div>\n"
+       "  </par>\n"
+       "</quarvel>\n",
+       output({spaces(32) + u"Title", u"    abc", u"ab cd"})},
+      {"PreservedWhitespaceIsPrinted",
+       "<quarvel xml:space='preserve'>  <left>abc</left>"
+       "<left xml:space='default'> </left></quarvel>",
+       output({u"      ", u"    abc"})},
+      {"ElementNamesIgnoreCaseAttributeNamesDoNot",
+       "<QUARVEL><Center>ab</Center><DIV WIDTH='2'>abc</DIV></QUARVEL>",
+       output({spaces(34) + u"ab", u"    abc"})},
+  };
+}
+
+void PrintTo(const LayoutCase& layoutCase, std::ostream* out) { *out << layoutCase.name; }
+
+class Layout : public QuarvelBinary, public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(Layout, PrintsExactBytes) {
+  EXPECT_TRUE(sameBytes(GetParam().expected, format(GetParam().document)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, Layout, ::testing::ValuesIn(layoutCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(QuarvelBinary, ManyRowsArriveWhole) {
+  const std::string expectedRow = utf16le(u"    " + std::u16string(62, u'a') + u"\r\n");
+  std::string expected = kByteOrderMark;
+  for (int i = 0; i < 1612; ++i) expected += expectedRow;
+  expected += rows({u"    " + std::u16string(56, u'a')});
+  EXPECT_TRUE(sameBytes(
+      expected, format("<quarvel><left>" + std::string(100000, 'a') + "</left></quarvel>")));
+}
+
+// --- Input encodings and locations ------------------------------------------
+
+struct EncodingCase {
+  const char* name;
+  std::string document;
+};
+
+// Each document centres 日本語ｱ。, 9 columns wide (the half-width katakana
+// takes one column), so every one must print the same row.
+std::vector<EncodingCase> encodingCases() {
+  const std::u16string document = u"<quarvel><center>日本語ｱ。</center></quarvel>";
+  return {
+      {"Utf16LittleEndianWithByteOrderMark", "\xFF\xFE" + utf16le(document)},
+      {"Utf16BigEndianWithByteOrderMark", "\xFE\xFF" + utf16be(document)},
+      {"Utf8WithByteOrderMark", "\xEF\xBB\xBF<quarvel><center>日本語ｱ。</center></quarvel>"},
+      {"ShiftJis",
+       "<?xml version='1.0' encoding='Shift_JIS'?><quarvel><center>"
+       "\x93\xFA\x96\x7B\x8C\xEA\xB1\x81\x42</center></quarvel>"},
+      {"EucJp",
+       "<?xml version='1.0' encoding='EUC-JP'?><quarvel><center>"
+       "\xC6\xFC\xCB\xDC\xB8\xEC\x8E\xB1\xA1\xA3</center></quarvel>"},
+  };
+}
+
+void PrintTo(const EncodingCase& encodingCase, std::ostream* out) { *out << encodingCase.name; }
+
+class Encoding : public QuarvelBinary, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(Encoding, DecodesTheDocument) {
+  EXPECT_TRUE(sameBytes(output({spaces(30) + u"日本語ｱ。"}), format(GetParam().document)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, Encoding, ::testing::ValuesIn(encodingCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(QuarvelBinary, AcceptsPathsAndFileUrls) {
+  const std::string document = "<quarvel><left>abc</left></quarvel>";
+  const std::string plain = write("doc.xml", document);
+  const std::string spaced = write("with space.xml", document);
+  const std::string japanese = write("データ.xml", document);
+  const std::string notUtf8 = write("\xFF\xFE.xml", document);
+  std::filesystem::path deep = directory_;
+  for (int i = 0; i < 3; ++i) deep /= std::string(120, 'd');
+  std::filesystem::create_directories(deep);
+  const std::string longPath = write((deep / "doc.xml").lexically_relative(directory_), document);
+  for (const std::string& location : {plain, spaced, japanese, notUtf8, longPath, "file://" + plain,
+                                      "file://" + (directory_ / "with%20space.xml").string()}) {
+    const ProcessResult result = run({location});
+    EXPECT_EQ(result.exitCode, 0) << location;
+    EXPECT_EQ(result.err, "") << location;
+    EXPECT_TRUE(sameBytes(output({u"    abc"}), result.out)) << location;
+  }
+}
+
+TEST_F(QuarvelBinary, FetchesHttpUrls) {
+  HttpServer server;
+  server.setResponse("/doc.xml",
+                     {200, "<quarvel><center>Title</center><left>abc</left></quarvel>"});
+  const ProcessResult result = run({server.url("/doc.xml")});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(sameBytes(output({spaces(32) + u"Title", u"    abc"}), result.out));
+}
+
+TEST_F(QuarvelBinary, HttpErrorStatusIsAFailure) {
+  HttpServer server;
+  server.setResponse("/missing.xml", {404, "<quarvel><left>not found page</left></quarvel>"});
+  const std::string url = server.url("/missing.xml");
+  const ProcessResult result = run({url});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(isShortMessage(result.err, url, "404"));
+  EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/missing.xml"});
+}
+
+// --- Command line and failures ----------------------------------------------
+
+TEST_F(QuarvelBinary, WrongArgumentCountPrintsUsage) {
+  const std::string document = write("doc.xml", "<quarvel><left>abc</left></quarvel>");
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, {document, document}, {document, document, document}}) {
+    const ProcessResult result = run(arguments);
+    EXPECT_EQ(result.exitCode, 2) << arguments.size() << " arguments";
+    EXPECT_EQ(result.out, kUsage) << arguments.size() << " arguments";
+    EXPECT_EQ(result.err, "") << arguments.size() << " arguments";
+  }
+}
+
+TEST_F(QuarvelBinary, UnreadableLocationGivesTheShortMessage) {
+  const std::string missing = (directory_ / "missing.xml").string();
+  const std::string missingJapanese = (directory_ / "ない.xml").string();
+  struct {
+    std::string location;
+    std::string message;
+  } cases[] = {
+      {missing, unreadableMessage(missing, ENOENT)},
+      {missingJapanese, unreadableMessage(missingJapanese, ENOENT)},
+      {directory_.string(), unreadableMessage(directory_.string(), EISDIR)},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult result = run({c.location});
+    EXPECT_EQ(result.exitCode, 1) << c.location;
+    EXPECT_EQ(result.out, "") << c.location;
+    EXPECT_EQ(result.err, c.message);
+  }
+}
+
+TEST_F(QuarvelBinary, MessageCharactersOutsideTheLocaleBecomeQuestionMarks) {
+  const std::string missing = (directory_ / "ない.xml").string();
+  ProcessOptions options;
+  options.environment = childEnvironment("C");
+  const ProcessResult result = run({missing}, options);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, unreadableMessage((directory_ / "??.xml").string(), ENOENT));
+}
+
+TEST_F(QuarvelBinary, MalformedDocumentGivesTheLongMessage) {
+  const std::string path = write("bad.xml",
+                                 "<quarvel>\n"
+                                 "  <left>abc</left>\n"
+                                 "  <left>abc</right>\n"
+                                 "</quarvel>\n");
+  const ProcessResult result = run({path});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(isLongMessage(result.err, path, 3));
+}
+
+TEST_F(QuarvelBinary, EntityExpansionStaysBounded) {
+  std::string document = "<!DOCTYPE quarvel [<!ENTITY a0 'aaaaaaaaaa'>";
+  for (int i = 1; i < 10; ++i) {
+    document += "<!ENTITY a" + std::to_string(i) + " '" +
+                repeated("&a" + std::to_string(i - 1) + ";", 10) + "'>";
+  }
+  document += "]><quarvel><left>&a9;</left></quarvel>";
+  const std::string path = write("laughs.xml", document);
+  ProcessOptions options;
+  options.timeout = std::chrono::seconds(10);
+  const ProcessResult result = run({path}, options);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(isLongMessage(result.err, path, 1));
+}
+
+TEST_F(QuarvelBinary, ReadsNothingOutsideTheNamedLocation) {
+  HttpServer server;
+  server.setResponse("/secret.txt", {200, "TOPSECRET", "text/plain"});
+  server.setResponse("/secret.dtd", {200, "<!ENTITY leak 'TOPSECRET'>", "application/xml-dtd"});
+  const std::string secret = write("secret.txt", "TOPSECRET");
+  const std::string secretDtd = write("secret.dtd", "<!ENTITY leak 'TOPSECRET'>");
+  const std::string documents[] = {
+      "<!DOCTYPE quarvel [<!ENTITY s SYSTEM 'secret.txt'>]>\n"
+      "<quarvel><left>a&s;b</left></quarvel>",
+      "<!DOCTYPE quarvel [<!ENTITY s SYSTEM 'file://" + secret +
+          "'>]>\n"
+          "<quarvel><left>a&s;b</left></quarvel>",
+      "<!DOCTYPE quarvel [<!ENTITY s SYSTEM '" + server.url("/secret.txt") +
+          "'>]>\n"
+          "<quarvel><left>a&s;b</left></quarvel>",
+      "<!DOCTYPE quarvel SYSTEM 'secret.dtd'>\n<quarvel><left>a&leak;b</left></quarvel>",
+      "<!DOCTYPE quarvel SYSTEM '" + server.url("/secret.dtd") +
+          "'>\n"
+          "<quarvel><left>a&leak;b</left></quarvel>",
+      "<!DOCTYPE quarvel [<!ENTITY % p SYSTEM '" + secretDtd +
+          "'> %p;]>\n"
+          "<quarvel><left>a&leak;b</left></quarvel>",
+      "<quarvel xmlns:xi='http://www.w3.org/2001/XInclude'><left>a"
+      "<xi:include href='secret.txt' parse='text'/>b</left></quarvel>",
+  };
+  // The first document once more, fetched over HTTP: its relative entity
+  // would resolve against the server.
+  server.setResponse("/entity.xml", {200, documents[0]});
+  std::vector<std::string> locations;
+  for (const std::string& document : documents) {
+    locations.push_back(write("doc" + std::to_string(locations.size()) + ".xml", document));
+  }
+  locations.push_back(server.url("/entity.xml"));
+  for (const std::string& location : locations) {
+    const ProcessResult result = run({location});
+    ASSERT_TRUE(result.exitCode.has_value()) << location;
+    EXPECT_EQ(result.out.find(utf16le(u"TOPSECRET")), std::string::npos) << location;
+    EXPECT_EQ(result.out.find("TOPSECRET"), std::string::npos) << location;
+    EXPECT_EQ(result.err.find("TOPSECRET"), std::string::npos) << location;
+    if (result.exitCode == 0) {
+      EXPECT_TRUE(sameBytes(output({u"    ab"}), result.out)) << location;
+    } else {
+      EXPECT_EQ(result.out, "") << location;
+    }
+  }
+  EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/entity.xml"});
+}
+
+TEST_F(QuarvelBinary, WriteErrorsAreReported) {
+  const std::string small = write("small.xml", "<quarvel><left>abc</left></quarvel>");
+  const std::string large =
+      write("large.xml", "<quarvel><left>" + std::string(200000, 'a') + "</left></quarvel>");
+  struct {
+    StandardOutput output;
+    std::string document;
+    int error;
+  } cases[] = {
+      {StandardOutput::kFile, small, ENOSPC},
+      {StandardOutput::kFile, large, ENOSPC},
+      {StandardOutput::kClosed, small, EBADF},
+  };
+  for (const auto& c : cases) {
+    ProcessOptions options;
+    options.output = c.output;
+    options.outputPath = "/dev/full";
+    const ProcessResult result = run({c.document}, options);
+    EXPECT_EQ(result.exitCode, 1) << c.document;
+    EXPECT_EQ(result.err,
+              std::string("quarvel: cannot write the output: ") + std::strerror(c.error) + "\n")
+        << c.document;
+  }
+}
+
+}  // namespace
+}  // namespace quarvel::testing

@@ -1,0 +1,46 @@
+// Runs a program as a child process and collects what it printed, for tests
+// that check the real binary byte for byte.
+#ifndef QUARVEL_TEST_SUPPORT_PROCESS_H_
+#define QUARVEL_TEST_SUPPORT_PROCESS_H_
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarvel::testing {
+
+enum class StandardOutput {
+  kCaptured,  // a pipe; the bytes end up in ProcessResult::out
+  kFile,      // the file ProcessOptions::outputPath, opened for writing
+  kClosed,    // descriptor 1 is closed in the child
+};
+
+struct ProcessOptions {
+  StandardOutput output = StandardOutput::kCaptured;
+  std::string outputPath;
+  // The child's whole environment, "NAME=value" each; nothing is inherited.
+  std::vector<std::string> environment;
+  // A child still running after this long is killed and reported as such.
+  std::chrono::milliseconds timeout{30000};
+};
+
+struct ProcessResult {
+  std::string out;  // standard output bytes (captured mode only)
+  std::string err;  // standard error bytes
+  // The exit status, or nullopt when the child was killed by a signal (the
+  // timeout included); `signal` then names it.
+  std::optional<int> exitCode;
+  int signal = 0;
+  bool timedOut = false;
+};
+
+// Starts `program` with `arguments` (argv[0] is `program` itself), standard
+// input from /dev/null, and waits for it. Throws std::runtime_error when the
+// child cannot be started at all.
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProcessOptions& options);
+
+}  // namespace quarvel::testing
+
+#endif  // QUARVEL_TEST_SUPPORT_PROCESS_H_
