@@ -5,6 +5,9 @@
 // allocation seldom fails (the kernel kills the process instead), so every
 // allocation is also charged against a fixed budget; past the budget the
 // allocation yields nullptr as if memory had run out.
+//
+// Small records are served from per-size pools that keep freed slots for
+// reuse; budget, counters and test hooks apply to each record alike.
 #ifndef QUARVEL_LAYOUT_ALLOCATION_H_
 #define QUARVEL_LAYOUT_ALLOCATION_H_
 

@@ -23,8 +23,10 @@ class ByteSink {
   }
   // One UTF-16 code unit, low byte first.
   void putUnit(char16_t unit) {
-    put(static_cast<uint8_t>(unit & 0xFF));
-    put(static_cast<uint8_t>(unit >> 8));
+    if (kBufferSize - used_ < 2) drain();
+    buffer_[used_] = static_cast<uint8_t>(unit & 0xFF);
+    buffer_[used_ + 1] = static_cast<uint8_t>(unit >> 8);
+    used_ += 2;
   }
   // Hands every buffered byte on. Returns false once any write has failed.
   bool flush();

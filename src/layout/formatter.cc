@@ -8,6 +8,20 @@
 
 namespace quarvel {
 
+namespace {
+
+// Whether a line `needed` columns wide is too wide once `ch` is on it. The
+// limit is `width`, or `width` + `rightMargin` for kNoLineStart characters;
+// below both, the character's class does not matter.
+bool exceedsLimit(int64_t needed, char16_t ch, const LineStyle& style) {
+  const int64_t width = style.width;
+  const int64_t hanging = width + style.rightMargin;
+  if (needed <= width && needed <= hanging) return false;
+  return needed > (isNoLineStart(ch) ? hanging : width);
+}
+
+}  // namespace
+
 Line* newLine(const LineStyle& style) {
   Line* line = new (std::nothrow) Line(style);
   if (line == nullptr) reportOutOfMemory();
@@ -70,14 +84,11 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
     return;
   }
 
-  const int64_t limit = isNoLineStart(ch)
-                            ? static_cast<int64_t>(style.width) + style.rightMargin
-                            : static_cast<int64_t>(style.width);
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
   if (current == nullptr) {
     // A character that finds no line is never compared with the limit.
     current = newLine(style);
-  } else if (static_cast<int64_t>(current->lineWidth()) + displayWidth(ch) > limit) {
+  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + displayWidth(ch), ch, style)) {
     breakLine(style);
     if (current == nullptr) current = newLine(style);
   }

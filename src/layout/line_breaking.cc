@@ -1,5 +1,7 @@
 #include "layout/line_breaking.h"
 
+#include <cstdint>
+
 namespace quarvel {
 
 // Closing brackets and quotes, punctuation, iteration and sound marks, unit
@@ -24,15 +26,25 @@ const char16_t kNoLineEnd[22] = {
 
 namespace {
 
-bool inTable(const char16_t* table, char16_t c) {
-  for (; *table != 0; ++table)
-    if (*table == c) return true;
-  return false;
-}
+// One bit per code unit, so that a test costs one load whatever the table.
+class UnitSet {
+ public:
+  explicit UnitSet(const char16_t* table) {
+    for (; *table != 0; ++table) bits_[*table >> 6] |= std::uint64_t{1} << (*table & 63);
+  }
+  bool contains(char16_t c) const { return (bits_[c >> 6] >> (c & 63)) & 1; }
+
+ private:
+  std::uint64_t bits_[65536 / 64] = {};
+};
+
+// The tables are constant-initialised, hence ready before these are built.
+const UnitSet noLineStartSet(kNoLineStart);
+const UnitSet noLineEndSet(kNoLineEnd);
 
 }  // namespace
 
-bool isNoLineStart(char16_t c) { return inTable(kNoLineStart, c); }
-bool isNoLineEnd(char16_t c) { return inTable(kNoLineEnd, c); }
+bool isNoLineStart(char16_t c) { return noLineStartSet.contains(c); }
+bool isNoLineEnd(char16_t c) { return noLineEndSet.contains(c); }
 
 }  // namespace quarvel

@@ -52,10 +52,14 @@ void print(const Line& line, ByteSink& out, int32_t fieldWidth) {
   const int64_t indent = line.style.leftMargin + offset;
 
   writeSpaces(indent, out);
-  forEachGlyph(line, [&](const Glyph& g) { writeChar(g, out); });
+  bool underlined = false;
+  forEachGlyph(line, [&](const Glyph& g) {
+    writeChar(g, out);
+    underlined |= g.underline != NoUnderline;
+  });
   endRow(out, fieldWidth, line.style.leftMargin + offset + width);
 
-  if (!line.hasUnderline()) return;
+  if (!underlined) return;
   writeSpaces(indent, out);
   // carried: columns by which the cells written so far run past the glyphs
   // they stand under; a wide underline unit covers part of the next glyph.

@@ -4,19 +4,6 @@
 
 namespace quarvel {
 
-ListNode::~ListNode() {
-  if (prev != nullptr) prev->next = next;
-  if (next != nullptr) next->prev = prev;
-}
-
-ListNode* ListNode::insertAfter(ListNode* p) {
-  p->prev = this;
-  p->next = next;
-  next->prev = p;
-  next = p;
-  return p;
-}
-
 void* ListNode::operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return allocateRecord(size);
 }

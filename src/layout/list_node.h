@@ -18,11 +18,20 @@ class ListNode {
   ListNode(const ListNode&) = delete;
   ListNode& operator=(const ListNode&) = delete;
   virtual bool isEnd() const { return false; }
-  virtual ~ListNode();
+  virtual ~ListNode() {
+    if (prev != nullptr) prev->next = next;
+    if (next != nullptr) next->prev = prev;
+  }
 
   // Links the free node `p` directly after this one. This node must have a
   // successor (it is not a list's tail) and `p` must be in no list.
-  ListNode* insertAfter(ListNode* p);
+  ListNode* insertAfter(ListNode* p) {
+    p->prev = this;
+    p->next = next;
+    next->prev = p;
+    next = p;
+    return p;
+  }
 
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void operator delete(void* memory, std::size_t size) noexcept;

@@ -1,0 +1,82 @@
+#include "layout/allocation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace quarvel {
+namespace {
+
+class Allocation : public ::testing::Test {
+ protected:
+  void SetUp() override { AllocationGate::reset(); }
+  void TearDown() override { AllocationGate::reset(); }
+};
+
+TEST_F(Allocation, LiveRecordsAreAlignedAndNeverOverlap) {
+  // Sizes on both sides of the pooled range and of the size rounding, and
+  // enough records to run through several chunks of each pool.
+  const std::size_t sizes[] = {1, 8, 16, 17, 24, 32, 33, 112, 127, 128, 129, 1000};
+  struct Record {
+    unsigned char* memory;
+    std::size_t size;
+    unsigned char fill;
+  };
+  std::vector<Record> records;
+  const std::size_t before = AllocationGate::bytesInUse();
+  for (int round = 0; round < 3000; ++round) {
+    for (std::size_t size : sizes) {
+      auto* memory = static_cast<unsigned char*>(allocateRecord(size));
+      ASSERT_NE(memory, nullptr);
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % alignof(std::max_align_t), 0u) << size;
+      const auto fill = static_cast<unsigned char>(records.size());
+      std::memset(memory, fill, size);
+      records.push_back({memory, size, fill});
+    }
+    // Free every third record as we go, so that slots are reused in between.
+    if (round % 3 == 2) {
+      for (std::size_t i = records.size() - std::size(sizes); i < records.size(); i += 3) {
+        releaseRecord(records[i].memory, records[i].size);
+        records[i].memory = nullptr;
+      }
+    }
+  }
+  for (const Record& r : records) {
+    if (r.memory == nullptr) continue;
+    for (std::size_t i = 0; i < r.size; ++i) ASSERT_EQ(r.memory[i], r.fill) << r.size;
+    releaseRecord(r.memory, r.size);
+  }
+  EXPECT_EQ(AllocationGate::bytesInUse(), before);
+}
+
+TEST_F(Allocation, FreedSlotsStillObeyTheBudgetAndTheArmedFailure) {
+  constexpr std::size_t kSize = 32;
+  // Leave freed slots in the pool first.
+  void* spare[4];
+  for (void*& p : spare) p = allocateRecord(kSize);
+  for (void* p : spare) releaseRecord(p, kSize);
+
+  AllocationGate::setBudget(AllocationGate::bytesInUse() + 2 * kSize);
+  void* a = allocateRecord(kSize);
+  void* b = allocateRecord(kSize);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(allocateRecord(kSize), nullptr);
+  releaseRecord(b, kSize);
+
+  AllocationGate::failAt(2);
+  void* c = allocateRecord(kSize);
+  EXPECT_NE(c, nullptr);
+  EXPECT_EQ(allocateRecord(kSize), nullptr);
+  releaseRecord(c, kSize);
+  c = allocateRecord(kSize);
+  EXPECT_NE(c, nullptr);
+  releaseRecord(c, kSize);
+  releaseRecord(a, kSize);
+}
+
+}  // namespace
+}  // namespace quarvel
