@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the whole suite on the plain build
-# and again under AddressSanitizer + UndefinedBehaviorSanitizer.
+# and again under AddressSanitizer + UndefinedBehaviorSanitizer, then a minute
+# of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh sanitize
@@ -10,3 +11,5 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer build)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+echo "== fuzzing the whole program for 60 s (libFuzzer, clang)"
+scripts/fuzz.sh 60
