@@ -52,13 +52,16 @@ struct Failure {
 // Invalid UTF-8 becomes U+FFFD, one per offending byte. Locations may hold
 // any bytes; libxml2 hands out valid UTF-8 only.
 std::u16string toUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  // Never more code units than bytes; written in place, then cut to size.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* unit = out.data();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t size = utf8.size();
   size_t i = 0;
-  while (i < utf8.size()) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+  while (i < size) {
+    const unsigned char lead = bytes[i];
     if (lead < 0x80) {
-      out.push_back(lead);
+      *unit++ = lead;
       ++i;
       continue;
     }
@@ -72,26 +75,27 @@ std::u16string toUtf16(std::string_view utf8) {
     } else if (lead >= 0xF0 && lead <= 0xF4) {
       length = 4, cp = lead & 0x07, minimum = 0x10000;
     }
-    bool valid = length != 0 && i + length <= utf8.size();
+    bool valid = length != 0 && i + length <= size;
     for (int k = 1; valid && k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+      const unsigned char next = bytes[i + k];
       valid = (next & 0xC0) == 0x80;
       cp = (cp << 6) | (next & 0x3F);
     }
     if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.push_back(u'\uFFFD');
+      *unit++ = u'\uFFFD';
       ++i;
       continue;
     }
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *unit++ = static_cast<char16_t>(cp);
     }
     i += length;
   }
+  out.resize(static_cast<size_t>(unit - out.data()));
   return out;
 }
 
