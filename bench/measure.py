@@ -6,16 +6,24 @@
 Expects the documents written by run.sh in DOCUMENT_DIRECTORY. Every round
 runs every program on every document once, interleaved, so that load from
 other processes falls on both sides alike; figures are medians over rounds.
-Peak memory is the child's maximum resident set size.
+Peak memory is the child's maximum resident set size. A run that outlasts
+$QUARVEL_BENCH_TIMEOUT seconds (default 300) is stopped and shown as inf.
 """
+import math
 import os
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 SIZES = (1, 8, 32)
 CASES = ("wide", "nonbreak", "pre", "par")
+
+
+# A run that takes longer than this many seconds is stopped and counted as
+# infinitely slow (a quadratic case would otherwise run for hours).
+TIMEOUT = float(os.environ.get("QUARVEL_BENCH_TIMEOUT", "300"))
 
 
 def run(argv):
@@ -24,10 +32,15 @@ def run(argv):
     with open(os.devnull, "wb") as sink:
         start = time.perf_counter()
         child = subprocess.Popen(argv, stdout=sink, stderr=subprocess.PIPE)
+        timer = threading.Timer(TIMEOUT, child.kill)
+        timer.start()
         _, status, usage = os.wait4(child.pid, 0)
         elapsed = time.perf_counter() - start
+        timer.cancel()
         err = child.stderr.read()
         child.stderr.close()
+    if elapsed >= TIMEOUT:
+        return math.inf, usage.ru_maxrss, math.inf
     if status != 0:
         sys.exit("failed (%d): %s\n%s" % (status, " ".join(argv), err.decode(errors="replace")))
     return elapsed, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
