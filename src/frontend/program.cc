@@ -2,11 +2,13 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
+#include "layout/allocation.h"
 #include "layout/byte_sink.h"
 
 namespace quarvel {
@@ -20,6 +22,18 @@ constexpr const char kUsage[] =
 // strerror already speaks the locale's language and character set.
 void reportWriteError(int error) {
   std::fprintf(stderr, "quarvel: cannot write the output: %s\n", std::strerror(error));
+}
+
+// Test hook, not a setting for users: QUARVEL_FAIL_ALLOCATION=N (N >= 1)
+// makes the N-th layout allocation of the formatting run yield nothing, as
+// if memory had run out, so that tests can drive the out-of-memory stop
+// through the real program. Any other value is ignored.
+void armAllocationFailureForTests() {
+  const char* value = std::getenv("QUARVEL_FAIL_ALLOCATION");
+  if (value == nullptr || *value < '0' || *value > '9') return;
+  char* end = nullptr;
+  const unsigned long long n = std::strtoull(value, &end, 10);
+  if (*end == '\0') AllocationGate::failAt(n);
 }
 
 }  // namespace
@@ -55,6 +69,7 @@ int runProgram(int argc, char** argv) {
   if (!root) return kExitFailure;
 
   ByteSink& out = standardOutput();
+  armAllocationFailureForTests();
   const RunOutcome outcome = formatDocument(root, out);
   if (!out.flush()) {
     reportWriteError(out.error());

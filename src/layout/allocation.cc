@@ -22,6 +22,14 @@ std::size_t gInUse = 0;
 std::size_t gPeak = 0;
 std::uint64_t gCount = 0;
 std::uint64_t gFailAt = 0;
+// Bytes taken from the system for records: every pool chunk (kept until the
+// process ends) and the large records that are live. Freed slots stay in
+// their pool and serve that size only, so counting live records alone would
+// let a document that fills one pool, frees it and then fills another hold
+// several budgets' worth.
+std::size_t gHeld = 0;
+
+bool withinBudget(std::size_t bytes) { return gHeld <= gBudget && bytes <= gBudget - gHeld; }
 
 // Small records (glyphs, lines) come from pools, one per size rounded up to
 // kGrain: a freed record's slot goes on its pool's free list and is handed
@@ -72,8 +80,10 @@ void* takeSlot(std::size_t size) {
     return reused;
   }
   if (static_cast<std::size_t>(pool.carveEnd - pool.carve) < slot) {
+    if (!withinBudget(pool.nextChunk)) return nullptr;
     char* chunk = newChunk(pool.nextChunk);
     if (chunk == nullptr) return nullptr;
+    gHeld += pool.nextChunk;
     *reinterpret_cast<void**>(chunk) = gChunks;
     gChunks = chunk;
     pool.carve = chunk + kChunkHeader;
@@ -105,7 +115,13 @@ void* allocateRecord(std::size_t size) noexcept {
     return nullptr;
   }
   if (size > gBudget - gInUse) return nullptr;
-  void* memory = size <= kLargestPooled ? takeSlot(size == 0 ? 1 : size) : std::malloc(size);
+  void* memory = nullptr;
+  if (size <= kLargestPooled) {
+    memory = takeSlot(size == 0 ? 1 : size);
+  } else if (withinBudget(size)) {
+    memory = std::malloc(size);
+    if (memory != nullptr) gHeld += size;
+  }
   if (memory == nullptr) return nullptr;
   gInUse += size;
   if (gInUse > gPeak) gPeak = gInUse;
@@ -114,10 +130,12 @@ void* allocateRecord(std::size_t size) noexcept {
 
 void releaseRecord(void* memory, std::size_t size) noexcept {
   if (memory == nullptr) return;
-  if (size <= kLargestPooled)
+  if (size <= kLargestPooled) {
     giveSlot(memory, size == 0 ? 1 : size);
-  else
+  } else {
     std::free(memory);
+    gHeld -= size;
+  }
   gInUse -= size;
 }
 
@@ -135,5 +153,6 @@ void AllocationGate::reset() {
 std::uint64_t AllocationGate::allocationCount() { return gCount; }
 std::size_t AllocationGate::bytesInUse() { return gInUse; }
 std::size_t AllocationGate::peakBytesInUse() { return gPeak; }
+std::size_t AllocationGate::bytesHeld() { return gHeld; }
 
 }  // namespace quarvel

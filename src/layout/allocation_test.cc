@@ -78,5 +78,21 @@ TEST_F(Allocation, FreedSlotsStillObeyTheBudgetAndTheArmedFailure) {
   releaseRecord(a, kSize);
 }
 
+TEST_F(Allocation, PoolsTakeNoMoreFromTheSystemThanTheBudget) {
+  // Fill one pool to the budget and free it all, then fill another: freed
+  // slots serve their own size only, so the second pool must find the
+  // budget spent rather than take as much again.
+  const std::size_t budget = AllocationGate::bytesHeld() + 8 * 1024 * 1024;
+  AllocationGate::setBudget(budget);
+  for (const std::size_t size : {32, 128}) {
+    std::vector<void*> records;
+    while (void* record = allocateRecord(size)) records.push_back(record);
+    EXPECT_LE(AllocationGate::bytesHeld(), budget) << size;
+    for (void* record : records) releaseRecord(record, size);
+  }
+  EXPECT_EQ(allocateRecord(std::size_t{4} << 20), nullptr);
+  EXPECT_LE(AllocationGate::bytesHeld(), budget);
+}
+
 }  // namespace
 }  // namespace quarvel

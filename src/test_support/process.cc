@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,8 +130,10 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     result.timedOut = true;
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.peakResidentKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

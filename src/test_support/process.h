@@ -33,6 +33,8 @@ struct ProcessResult {
   std::optional<int> exitCode;
   int signal = 0;
   bool timedOut = false;
+  // The child's peak resident set size in KiB.
+  long peakResidentKb = 0;
 };
 
 // Starts `program` with `arguments` (argv[0] is `program` itself), standard

@@ -1,0 +1,529 @@
+// Runs the real quarvel binary on hostile documents and in failing
+// surroundings. Each case states its bound: exit code, messages, output,
+// and where it matters the time taken and the child's peak memory.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support/http_server.h"
+#include "test_support/process.h"
+#include "test_support/utf16.h"
+
+namespace quarvel::testing {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+const std::string kByteOrderMark = "\xFF\xFE";
+const std::string kOutOfMemory = "kestrown: Out of Memory, Process Terminated\n";
+
+// The layout allocation budget of allocation.h; peak memory bounds are
+// stated relative to it.
+constexpr long kBudgetKb = 1024 * 1024;
+
+std::string output(std::initializer_list<std::u16string_view> lines) {
+  return kByteOrderMark + rows(lines);
+}
+
+std::string repeated(const std::string& text, std::size_t count) {
+  std::string result;
+  result.reserve(text.size() * count);
+  for (std::size_t i = 0; i < count; ++i) result += text;
+  return result;
+}
+
+::testing::AssertionResult sameBytes(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return ::testing::AssertionSuccess();
+  auto shown = [](const std::string& bytes) {
+    return bytes.size() > 4000 ? readable(bytes.substr(0, 4000)) + "..." : readable(bytes);
+  };
+  return ::testing::AssertionFailure() << "expected " << expected.size() << " bytes:\n"
+                                       << shown(expected) << "\nactual " << actual.size()
+                                       << " bytes:\n"
+                                       << shown(actual);
+}
+
+// Whether `message` is `prefix`, a reason that contains `needle` (any
+// reason when it is empty), and a line end.
+::testing::AssertionResult isMessage(const std::string& prefix, const std::string& needle,
+                                     const std::string& message) {
+  const bool ok = message.starts_with(prefix) && message.size() > prefix.size() + 1 &&
+                  message.ends_with("\n") &&
+                  message.find(needle, prefix.size()) != std::string::npos;
+  if (ok) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "expected " << prefix << "...\"" << needle
+                                       << "\"...\\n, got: " << message;
+}
+
+// The long parse error form for `location`: line at least 1, any position.
+::testing::AssertionResult isParseError(const std::string& location, const std::string& needle,
+                                        const std::string& message) {
+  const std::string head = "\"" + location + "\" (";
+  std::size_t at = head.size();
+  auto number = [&] {
+    const std::size_t start = at;
+    while (at < message.size() && message[at] >= '0' && message[at] <= '9') ++at;
+    return at > start;
+  };
+  const bool formed = message.starts_with(head) && number() && message[head.size()] != '0' &&
+                      message.compare(at, 11, "): positon ") == 0 && ((at += 11), number()) &&
+                      message.compare(at, 2, ": ") == 0;
+  if (!formed) return ::testing::AssertionFailure() << "not a parse error message: " << message;
+  return isMessage(message.substr(0, at + 2), needle, message);
+}
+
+struct Measured {
+  ProcessResult result;
+  double seconds = 0;
+  // The child's peak resident set size.
+  long peakKb = 0;
+};
+
+// Holds the failures that HttpServer cannot stage. Without a reply it never
+// accepts: connections wait in the backlog and no byte ever comes back.
+// With one, every request gets `reply` verbatim and the connection closes.
+class RawServer {
+ public:
+  explicit RawServer(std::optional<std::string> reply) : reply_(std::move(reply)) {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error(std::strerror(errno));
+    }
+    port_ = ntohs(address.sin_port);
+    if (reply_) thread_ = std::thread([this] { serve(); });
+  }
+  ~RawServer() {
+    // Wakes the accept() of the serving thread.
+    shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  RawServer(const RawServer&) = delete;
+  RawServer& operator=(const RawServer&) = delete;
+
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        return;
+      }
+      std::string head;
+      char buffer[4096];
+      while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        head.append(buffer, static_cast<std::size_t>(n));
+      }
+      for (std::size_t sent = 0; sent < reply_->size();) {
+        const ssize_t n = send(connection, reply_->data() + sent, reply_->size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+      }
+      close(connection);
+    }
+  }
+
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::optional<std::string> reply_;
+  std::thread thread_;
+};
+
+class HostileInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quarvel-hostile-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+    directory_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  std::string write(const std::string& name, const std::string& bytes) {
+    const std::filesystem::path path = directory_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  // The child sees a fixed UTF-8 locale, the sanitizer settings of the test
+  // run, and `extra`.
+  static std::vector<std::string> environment(std::vector<std::string> extra = {}) {
+    std::vector<std::string> result{"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(name)) result.push_back(std::string(name) + "=" + value);
+    }
+    result.insert(result.end(), extra.begin(), extra.end());
+    return result;
+  }
+
+  Measured run(const std::string& location, ProcessOptions options = {}) {
+    if (options.environment.empty()) options.environment = environment();
+    Measured run;
+    const auto start = std::chrono::steady_clock::now();
+    run.result = runProcess(QUARVEL_BINARY, {location}, options);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakKb = run.result.peakResidentKb;
+    return run;
+  }
+
+  Measured runToDevFull(const std::string& location) {
+    ProcessOptions options;
+    options.output = StandardOutput::kFile;
+    options.outputPath = "/dev/full";
+    return run(location, options);
+  }
+
+  std::filesystem::path directory_;
+};
+
+// --- Allocation budget and allocation failures --------------------------
+
+TEST_F(HostileInput, AllocationBudgetStopsRunawayLayoutWithBoundedMemory) {
+  struct {
+    const char* name;
+    std::string document;
+    std::string out;
+  } cases[] = {
+      // One preformatted line of two billion spaces.
+      {"pre", "<quarvel><pre><space repeat=\"2000000000\"/></pre></quarvel>", kByteOrderMark},
+      // A column holds all its lines until the paragraph is printed.
+      {"columns",
+       "<quarvel><left>before</left><par><div><space repeat=\"2000000000\"/></div>"
+       "<div>never printed</div></par></quarvel>",
+       output({u"    before"})},
+  };
+  // The budget, plus what the program holds besides (the sanitizer's shadow
+  // memory adds an eighth).
+  const long boundKb = kSanitized ? kBudgetKb * 3 / 2 : kBudgetKb * 5 / 4;
+  for (const auto& c : cases) {
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(kSanitized ? 180 : 90);
+    const Measured r = run(write("bomb.xml", c.document), options);
+    std::cout << c.name << ": " << r.seconds << " s, peak " << r.peakKb << " KB\n";
+    EXPECT_EQ(r.result.exitCode, 1) << c.name;
+    EXPECT_EQ(r.result.err, kOutOfMemory) << c.name;
+    EXPECT_TRUE(sameBytes(c.out, r.result.out)) << c.name;
+    EXPECT_LT(r.peakKb, boundKb) << c.name;
+    EXPECT_GT(r.peakKb, kBudgetKb * 3 / 4) << c.name << ": the budget was not reached";
+  }
+}
+
+TEST_F(HostileInput, EveryFailedAllocationStopsOnceWithExitOne) {
+  const std::string path = write("notice.xml", R"(<quarvel>
+  <center><underline>Quarterly notice</underline></center>
+  <left>Dear reader, the meeting moves to <nonbreak>Room 4-B</nonbreak>（second floor）. Bring your badge.</left>
+  <div width="30" leftmargin="2" rightmargin="2">A narrow block that wraps, with closing punctuation, hanging。<br/>And a forced break.</div>
+  <par>
+    <div width="12" leftmargin="0" rightmargin="1">Left column text that wraps.</div>
+    <div width="10" leftmargin="1" rightmargin="0"><underline char="=">Right</underline> side</div>
+  </par>
+  <pre>  keep
+    this<space repeat="3"/>|</pre>
+  <right>signed</right>
+</quarvel>
+)");
+  const Measured full = run(path);
+  ASSERT_EQ(full.result.exitCode, 0);
+  ASSERT_GT(full.result.out.size(), 800u);
+
+  // Every allocation in turn; a sanitizer build (which also checks for
+  // leaks at exit) samples every fifth to stay within the time budget.
+  const uint64_t step = kSanitized ? 5 : 1;
+  uint64_t failures = 0;
+  for (uint64_t n = 1;; n += step) {
+    ProcessOptions options;
+    options.environment = environment({"QUARVEL_FAIL_ALLOCATION=" + std::to_string(n)});
+    const Measured r = run(path, options);
+    if (r.result.exitCode == 0) {
+      // Past the run's last allocation: the complete output again.
+      EXPECT_EQ(r.result.err, "");
+      EXPECT_TRUE(sameBytes(full.result.out, r.result.out));
+      break;
+    }
+    ++failures;
+    ASSERT_EQ(r.result.exitCode, 1) << "allocation " << n << ", signal " << r.result.signal << "\n"
+                                    << r.result.err;
+    EXPECT_EQ(r.result.err, kOutOfMemory) << "allocation " << n;
+    // Rows already printed stay, cut at a row boundary.
+    const std::string& out = r.result.out;
+    EXPECT_EQ(out, full.result.out.substr(0, out.size())) << "allocation " << n;
+    EXPECT_TRUE(out.size() == 2 || out.ends_with(std::string("\r\0\n\0", 4)))
+        << "allocation " << n << ":\n"
+        << readable(out);
+  }
+  EXPECT_GT(failures * step, 150u);
+}
+
+// --- Hostile documents -----------------------------------------------------
+
+TEST_F(HostileInput, DeepNestingIsAParseErrorNotAStackOverflow) {
+  const std::string deep = "<quarvel>" + repeated("<left>", 100000) + "x" +
+                           repeated("</left>", 100000) + "</quarvel>";
+  const std::string path = write("deep.xml", deep);
+  const Measured r = run(path);
+  EXPECT_EQ(r.result.exitCode, 1);
+  EXPECT_EQ(r.result.out, "");
+  EXPECT_TRUE(isParseError(path, "Excessive depth in document: 256 ", r.result.err));
+
+  // The deepest document that loads is walked without trouble.
+  const std::string deepest = write(
+      "deepest.xml", "<quarvel>" + repeated("<div>", 256) + "x" + repeated("</div>", 256) + "</quarvel>");
+  const Measured ok = run(deepest);
+  EXPECT_EQ(ok.result.exitCode, 0) << ok.result.err;
+  EXPECT_TRUE(sameBytes(output({u"    x"}), ok.result.out));
+}
+
+TEST_F(HostileInput, EntityBombsAreRefusedQuicklyInLittleMemory) {
+  std::string laughs = "<!DOCTYPE quarvel [<!ENTITY a0 'lol'>";
+  for (int i = 1; i < 10; ++i) {
+    laughs += "<!ENTITY a" + std::to_string(i) + " '" + repeated("&a" + std::to_string(i - 1) + ";", 10) + "'>";
+  }
+  laughs += "]>";
+  const std::string big(100000, 'x');
+  struct {
+    const char* name;
+    std::string document;
+  } cases[] = {
+      {"billion laughs", laughs + "<quarvel>&a9;</quarvel>"},
+      {"billion laughs in an attribute", laughs + "<quarvel><div width='&a9;'/></quarvel>"},
+      {"quadratic blowup", "<!DOCTYPE quarvel [<!ENTITY big '" + big + "'>]><quarvel>" +
+                               repeated("&big;", 100000) + "</quarvel>"},
+  };
+  // The sanitizer's allocator keeps freed memory in quarantine.
+  const double boundSeconds = kSanitized ? 10 : 1;
+  const long boundKb = kSanitized ? 512 * 1024 : 100 * 1024;
+  for (const auto& c : cases) {
+    const std::string path = write("bomb.xml", c.document);
+    const Measured r = run(path);
+    EXPECT_EQ(r.result.exitCode, 1) << c.name;
+    EXPECT_EQ(r.result.out, "") << c.name;
+    EXPECT_TRUE(isParseError(path, "", r.result.err)) << c.name;
+    EXPECT_LT(r.seconds, boundSeconds) << c.name;
+    EXPECT_LT(r.peakKb, boundKb) << c.name;
+  }
+}
+
+// The integer rule saturates; every value is taken as read.
+TEST_F(HostileInput, IntegerAttributesAtTheEdgesOfTheRule) {
+  struct {
+    const char* name;
+    std::string document;
+    std::string out;
+  } cases[] = {
+      {"repeat",
+       "<quarvel><pre>|<space repeat='-2147483648'/>|<space repeat='+'/>|<space repeat='-'/>|"
+       "<space repeat=' 7'/>|<space repeat='12abc'/>|</pre></quarvel>",
+       output({u"    ||||       |            |"})},
+      {"width",
+       "<quarvel><div width='2147483647'>abcdefghij</div>"
+       "<div width='99999999999999999999'>abcdefghij</div>"
+       "<div width='-2147483648'>ab</div><div width='+'>ab</div><div width='-'>ab</div>"
+       "<div width=' 7'>abcdefghij</div><div width='12abc'>abcdefghijklmn</div></quarvel>",
+       output({u"    abcdefghij", u"    abcdefghij", u"    a", u"    b", u"    a", u"    b",
+               u"    a", u"    b", u"    abcdefg", u"    hij", u"    abcdefghijkl", u"    mn"})},
+      // Margins this wide are only printed before rows; these divs have none.
+      {"leftmargin",
+       "<quarvel><div leftmargin='2147483647'/><div leftmargin='99999999999999999999'></div>"
+       "<div leftmargin='-2147483648'>a</div><div leftmargin='+'>b</div>"
+       "<div leftmargin='-'>c</div><div leftmargin=' 7'>d</div>"
+       "<div leftmargin='12abc'>e</div></quarvel>",
+       output({u"a", u"b", u"c", u"       d", u"            e"})},
+      {"rightmargin",
+       "<quarvel><div width='2' rightmargin='2147483647'>ab。。。。c</div>"
+       "<div width='2' rightmargin='99999999999999999999'>ab。。</div>"
+       "<div width='2' rightmargin='-2147483648'>ab。c</div>"
+       "<div width='2' rightmargin='+'>ab。c</div><div width='2' rightmargin='-'>ab。c</div>"
+       "<div width='2' rightmargin=' 7'>ab。。。。。c</div>"
+       "<div width='2' rightmargin='12abc'>ab。。。。。。。。c</div></quarvel>",
+       output({u"    ab。。。。", u"    c", u"    ab。。", u"    ab", u"    。", u"    c",
+               u"    ab", u"    。", u"    c", u"    ab", u"    。", u"    c", u"    ab。。。",
+               u"    。。", u"    c", u"    ab。。。。。。", u"    。。", u"    c"})},
+  };
+  for (const auto& c : cases) {
+    const Measured r = run(write("edges.xml", c.document));
+    EXPECT_EQ(r.result.exitCode, 0) << c.name;
+    EXPECT_EQ(r.result.err, "") << c.name;
+    EXPECT_TRUE(sameBytes(c.out, r.result.out)) << c.name;
+  }
+}
+
+// A document may ask for billions of spaces; that output is then what it
+// gets. When the output fails, the program stops soon instead of spinning
+// through the count.
+TEST_F(HostileInput, AbsurdCountsStopSoonOnceTheOutputFails) {
+  for (const char* value : {"2147483647", "99999999999999999999"}) {
+    const std::string v = value;
+    const std::string documents[] = {
+        "<quarvel><space repeat='" + v + "'/></quarvel>",
+        "<quarvel><div leftmargin='" + v + "'>a</div></quarvel>",
+        "<quarvel><center><div width='" + v + "'>a</div></center></quarvel>",
+        // The first column's field is leftmargin + width + rightmargin wide.
+        "<quarvel><par><div rightmargin='" + v + "'>a</div><div>b</div></par></quarvel>",
+    };
+    for (const std::string& document : documents) {
+      const Measured r = runToDevFull(write("absurd.xml", document));
+      EXPECT_EQ(r.result.exitCode, 1) << document;
+      EXPECT_EQ(r.result.err,
+                std::string("quarvel: cannot write the output: ") + std::strerror(ENOSPC) + "\n")
+          << document;
+      EXPECT_LT(r.seconds, kSanitized ? 20 : 5) << document;
+    }
+  }
+}
+
+// libxml2's limit for one text node applies: 10,000,000 bytes of UTF-8.
+TEST_F(HostileInput, TextNodesUpToTheLimitAreFormattedLargerOnesRefused) {
+  const std::string limit(10'000'000, 'a');
+  const Measured ok = run(write("limit.xml", "<quarvel><pre>" + limit + "</pre></quarvel>"));
+  EXPECT_EQ(ok.result.exitCode, 0);
+  EXPECT_EQ(ok.result.err, "");
+  EXPECT_TRUE(sameBytes(kByteOrderMark + utf16le(u"    ") + utf16le(std::u16string(limit.size(), u'a')) +
+                            utf16le(u"\r\n"),
+                        ok.result.out));
+
+  const std::string path =
+      write("huge.xml", "<quarvel>" + std::string(50'000'000, 'a') + "</quarvel>");
+  const Measured huge = run(path);
+  EXPECT_EQ(huge.result.exitCode, 1);
+  EXPECT_EQ(huge.result.out, "");
+  EXPECT_EQ(huge.result.err,
+            "\"" + path + "\" (1): positon 1: huge text node: more than 10000000 bytes\n");
+}
+
+TEST_F(HostileInput, GarbageAndEmptyFilesAreParseErrors) {
+  std::mt19937 random(20261208);
+  std::string noise(65536, '\0');
+  for (char& byte : noise) byte = static_cast<char>(random());
+  struct {
+    const char* name;
+    std::string bytes;
+    std::string needle;
+  } cases[] = {
+      {"empty", "", "Document is empty"},
+      {"random bytes", noise, ""},
+      {"random bytes after a start tag", "<quarvel><left>" + noise, ""},
+      {"NUL bytes", std::string(1000, '\0'), ""},
+      {"a byte-order mark only", kByteOrderMark, ""},
+      {"UTF-8 after a UTF-16 byte-order mark", kByteOrderMark + "<quarvel/>", ""},
+      {"an unknown encoding", "<?xml version='1.0' encoding='x-unknown'?><quarvel/>",
+       "Unsupported encoding x-unknown"},
+      {"unterminated", "<quarvel><left>abc", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = write("garbage.xml", c.bytes);
+    const Measured r = run(path);
+    EXPECT_EQ(r.result.exitCode, 1) << c.name;
+    EXPECT_EQ(r.result.out, "") << c.name;
+    EXPECT_TRUE(isParseError(path, c.needle, r.result.err)) << c.name;
+  }
+}
+
+// --- Failing surroundings ---------------------------------------------------
+
+TEST_F(HostileInput, ReaderThatQuitsEarlyEndsTheRun) {
+  const std::string path =
+      write("long.xml", "<quarvel><left>" + std::string(500000, 'a') + "</left></quarvel>");
+  const std::filesystem::path fifo = directory_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  // Opened before the child so that its open for writing does not block.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0) << std::strerror(errno);
+  std::size_t received = 0;
+  std::thread quitter([&] {
+    char buffer[4096];
+    pollfd fd{reader, POLLIN, 0};
+    while (received < 4096 && poll(&fd, 1, 20000) > 0) {
+      const ssize_t n = read(reader, buffer, sizeof buffer);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+      if (n > 0) received += static_cast<std::size_t>(n);
+    }
+    close(reader);
+  });
+  ProcessOptions options;
+  options.output = StandardOutput::kFile;
+  options.outputPath = fifo.string();
+  const Measured r = run(path, options);
+  quitter.join();
+  EXPECT_GE(received, 4096u);
+  EXPECT_FALSE(r.result.timedOut);
+  // Killed by SIGPIPE like other tools, or, where SIGPIPE is ignored, the
+  // write error.
+  if (r.result.exitCode) {
+    EXPECT_EQ(*r.result.exitCode, 1);
+    EXPECT_EQ(r.result.err,
+              std::string("quarvel: cannot write the output: ") + std::strerror(EPIPE) + "\n");
+  } else {
+    EXPECT_EQ(r.result.signal, SIGPIPE);
+  }
+}
+
+TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
+  const std::string document = "<quarvel><left>never formatted</left></quarvel>";
+  RawServer silent(std::nullopt);
+  RawServer truncated("HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+                      std::to_string(document.size() + 900) + "\r\nConnection: close\r\n\r\n" +
+                      document);
+  RawServer hangsUp("");
+  HttpServer server;
+  server.setResponse("/error.xml", {500, document});
+  struct {
+    const char* name;
+    std::string url;
+    std::string needle;
+  } cases[] = {
+      {"never answers", silent.url("/doc.xml"), "timed out"},
+      {"truncated body", truncated.url("/doc.xml"), "transfer closed with 900 bytes remaining"},
+      {"closes without answering", hangsUp.url("/doc.xml"), "Empty reply from server"},
+      {"server error", server.url("/error.xml"), "HTTP status 500"},
+  };
+  for (const auto& c : cases) {
+    ProcessOptions options;
+    options.environment = environment({"QUARVEL_HTTP_TIMEOUT_MS=1000"});
+    const Measured r = run(c.url, options);
+    EXPECT_EQ(r.result.exitCode, 1) << c.name;
+    EXPECT_EQ(r.result.out, "") << c.name;
+    EXPECT_TRUE(isMessage("\"" + c.url + "\": ", c.needle, r.result.err)) << c.name;
+    EXPECT_LT(r.seconds, 10) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace quarvel::testing
