@@ -589,6 +589,19 @@ const xmlNode* settleTextNodes(xmlNode* root) {
   return overlong;
 }
 
+// Hands libxml2 the document's bytes in the chunks it asks for.
+struct MemoryReader {
+  std::string_view rest;
+
+  static int read(void* context, char* buffer, int length) {
+    auto* reader = static_cast<MemoryReader*>(context);
+    const size_t count = std::min(reader->rest.size(), static_cast<size_t>(std::max(length, 0)));
+    std::memcpy(buffer, reader->rest.data(), count);
+    reader->rest.remove_prefix(count);
+    return static_cast<int>(count);
+  }
+};
+
 struct ParseResult {
   xmlDocPtr doc = nullptr;
   ParseError error;
@@ -625,8 +638,13 @@ ParseResult parse(std::string_view bytes) {
   std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(nullptr, xmlFreeDoc);
   {
     const ParseScope scope(&first);
-    doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? "" : bytes.data(),
-                                static_cast<int>(bytes.size()), nullptr, nullptr, kParseOptions));
+    // Fed through a reader rather than as one memory block: libxml2 copies a
+    // memory block whole before parsing, but consumes a reader's input in
+    // chunks that it frees as it goes, which keeps a large document from
+    // being held twice.
+    MemoryReader reader{bytes};
+    doc.reset(xmlCtxtReadIO(ctxt.get(), MemoryReader::read, nullptr, &reader, nullptr, nullptr,
+                            kParseOptions));
   }
 
   // libxml2 keeps a document whose namespaces are wrong, and one whose parse
