@@ -276,32 +276,19 @@ int openForReading(const std::string& path) {
   return ::openat(directory ? directory->get() : AT_FDCWD, last.c_str(), kFlags);
 }
 
-std::optional<Failure> readFile(const std::string& path, std::string& bytes) {
+// Opens a file for the parser to read from. A directory fails here, with the
+// system's own words, rather than later as a read error.
+std::optional<Failure> openFile(const std::string& path, std::unique_ptr<FileDescriptor>& file) {
   if (path.find('\0') != std::string::npos) {
     return Failure{kCannotReadLocation, "the path holds a NUL character"};
   }
-  const FileDescriptor file(openForReading(path));
-  if (file.get() < 0) return Failure{kCannotReadLocation, systemErrorText(errno)};
-
+  file = std::make_unique<FileDescriptor>(openForReading(path));
+  if (file->get() < 0) return Failure{kCannotReadLocation, systemErrorText(errno)};
   struct stat info {};
-  if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<uintmax_t>(info.st_size) <= kMaxDocumentBytes) {
-    bytes.reserve(static_cast<size_t>(info.st_size));
+  if (::fstat(file->get(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return Failure{kCannotReadLocation, systemErrorText(EISDIR)};
   }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count == 0) return std::nullopt;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return Failure{kCannotReadLocation, systemErrorText(errno)};
-    }
-    if (static_cast<size_t>(count) > kMaxDocumentBytes - bytes.size()) {
-      return Failure{kCannotReadLocation,
-                     "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes"};
-    }
-    bytes.append(buffer, static_cast<size_t>(count));
-  }
+  return std::nullopt;
 }
 
 void initialiseCurl() {
@@ -370,15 +357,18 @@ std::optional<Failure> fetchUrl(const std::string& url, std::string& bytes) {
   return std::nullopt;
 }
 
-std::optional<Failure> readLocation(std::string_view location, std::string& bytes) {
+// A file location yields an open descriptor for the parser to read from as it
+// goes; an http(s) location yields the fetched bytes.
+std::optional<Failure> openLocation(std::string_view location,
+                                    std::unique_ptr<FileDescriptor>& file, std::string& bytes) {
   if (location.find('\0') != std::string_view::npos) {
     return Failure{kCannotReadLocation, "the location holds a NUL character"};
   }
-  if (!hasUrlScheme(location)) return readFile(std::string(location), bytes);
+  if (!hasUrlScheme(location)) return openFile(std::string(location), file);
   if (startsWithIgnoringCase(location, "file:")) {
     std::string path;
     if (auto failure = filePathOfUrl(location, path)) return failure;
-    return readFile(path, bytes);
+    return openFile(path, file);
   }
   if (startsWithIgnoringCase(location, "http://") || startsWithIgnoringCase(location, "https://")) {
     return fetchUrl(std::string(location), bytes);
@@ -589,16 +579,31 @@ const xmlNode* settleTextNodes(xmlNode* root) {
   return overlong;
 }
 
-// Hands libxml2 the document's bytes in the chunks it asks for.
-struct MemoryReader {
+// Hands libxml2 the document's bytes in the chunks it asks for, from memory
+// or straight from an open file, so the document is never held whole in
+// memory besides its tree. A read error is kept for the caller.
+struct DocumentReader {
   std::string_view rest;
+  int fd = -1;
+  int error = 0;
 
   static int read(void* context, char* buffer, int length) {
-    auto* reader = static_cast<MemoryReader*>(context);
-    const size_t count = std::min(reader->rest.size(), static_cast<size_t>(std::max(length, 0)));
-    std::memcpy(buffer, reader->rest.data(), count);
-    reader->rest.remove_prefix(count);
-    return static_cast<int>(count);
+    auto* reader = static_cast<DocumentReader*>(context);
+    const size_t wanted = static_cast<size_t>(std::max(length, 0));
+    if (reader->fd < 0) {
+      const size_t count = std::min(reader->rest.size(), wanted);
+      std::memcpy(buffer, reader->rest.data(), count);
+      reader->rest.remove_prefix(count);
+      return static_cast<int>(count);
+    }
+    for (;;) {
+      const ssize_t count = ::read(reader->fd, buffer, wanted);
+      if (count >= 0) return static_cast<int>(count);
+      if (errno != EINTR) {
+        reader->error = errno;
+        return -1;
+      }
+    }
   }
 };
 
@@ -607,7 +612,7 @@ struct ParseResult {
   ParseError error;
 };
 
-ParseResult parse(std::string_view bytes) {
+ParseResult parse(DocumentReader& reader) {
   initialiseXml();
   ParseResult result;
   auto fail = [&result](int32_t code, int line, int column, std::string reason) {
@@ -617,10 +622,6 @@ ParseResult parse(std::string_view bytes) {
     result.error.reason = toUtf16(withLineEnd(std::move(reason)));
     return std::move(result);
   };
-  if (bytes.size() > kMaxDocumentBytes) {
-    return fail(kCannotReadLocation, 0, 0,
-                "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
-  }
 
   const SilencedGenericErrors silenced;
   const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(),
@@ -642,10 +643,11 @@ ParseResult parse(std::string_view bytes) {
     // memory block whole before parsing, but consumes a reader's input in
     // chunks that it frees as it goes, which keeps a large document from
     // being held twice.
-    MemoryReader reader{bytes};
-    doc.reset(xmlCtxtReadIO(ctxt.get(), MemoryReader::read, nullptr, &reader, nullptr, nullptr,
+    doc.reset(xmlCtxtReadIO(ctxt.get(), DocumentReader::read, nullptr, &reader, nullptr, nullptr,
                             kParseOptions));
   }
+
+  if (reader.error != 0) return fail(kCannotReadLocation, 0, 0, systemErrorText(reader.error));
 
   // libxml2 keeps a document whose namespaces are wrong, and one whose parse
   // was stopped at a size limit, so its own verdict is not enough.
@@ -671,6 +673,13 @@ ParseResult parse(std::string_view bytes) {
   }
   result.doc = doc.release();
   return result;
+}
+
+// Takes over the outcome of a parse of the document from `url`.
+void adopt(ParseResult result, std::string_view url, xmlDocPtr& doc, ParseError& error) {
+  doc = result.doc;
+  error = std::move(result.error);
+  if (error.errorCode != 0) error.url = toUtf16(url);
 }
 
 }  // namespace
@@ -768,23 +777,23 @@ void XmlDocument::load(std::string_view location) {
   xmlFreeDoc(doc_);
   doc_ = nullptr;
   error_ = ParseError{};
+  std::unique_ptr<FileDescriptor> file;
   std::string bytes;
-  if (const std::optional<Failure> failure = readLocation(location, bytes)) {
+  if (const std::optional<Failure> failure = openLocation(location, file, bytes)) {
     error_.errorCode = failure->code;
     error_.url = toUtf16(location);
     error_.reason = toUtf16(withLineEnd(failure->reason));
     return;
   }
-  loadMemory(bytes, location);
+  DocumentReader reader{bytes, file ? file->get() : -1};
+  adopt(parse(reader), location, doc_, error_);
 }
 
 void XmlDocument::loadMemory(std::string_view bytes, std::string_view url) {
   xmlFreeDoc(doc_);
   doc_ = nullptr;
-  ParseResult result = parse(bytes);
-  doc_ = result.doc;
-  error_ = std::move(result.error);
-  if (error_.errorCode != 0) error_.url = toUtf16(url);
+  DocumentReader reader{bytes};
+  adopt(parse(reader), url, doc_, error_);
 }
 
 XmlNode XmlDocument::documentElement() const {
