@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "layout/line_writer.h"
 #include "markup/column_paragraph.h"
 #include "markup/integer_rule.h"
 
