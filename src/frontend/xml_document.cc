@@ -32,7 +32,8 @@ constexpr int32_t kCannotFetchLocation = -10002;
 constexpr int32_t kUnsupportedLocation = -10003;
 constexpr int32_t kNoDocumentElement = -10004;
 
-// libxml2 takes the length of an in-memory document as an int.
+// A document fetched over http(s) is held in memory while it is parsed;
+// this caps it. Files are streamed and have no such cap.
 constexpr size_t kMaxDocumentBytes = INT_MAX;
 
 constexpr long kConnectTimeoutMs = 10'000;

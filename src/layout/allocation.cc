@@ -56,7 +56,8 @@ struct Pool {
 };
 
 Pool gPools[kLargestPooled / kGrain + 1];
-// Every chunk begins with a pointer to the one taken before it.
+// Every chunk begins with a pointer to the one taken before it, so that all
+// chunks stay reachable for leak checkers while they live with the process.
 void* gChunks = nullptr;
 constexpr std::size_t kChunkHeader = kGrain;
 
