@@ -57,6 +57,13 @@ std::string repeated(std::string_view text, int times) {
   return out;
 }
 
+// `count` attribute names a0, a1, ... each followed by `rest`.
+std::string attributes(int count, std::string_view rest = "=''") {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += " a" + std::to_string(i) + std::string(rest);
+  return out;
+}
+
 std::u16string outcome(const XmlDocument& document) {
   if (document.parseError().errorCode != 0) return describe(document.parseError());
   return describe(document.documentElement());
@@ -127,10 +134,15 @@ TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
 TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
   XmlDocument document;
   document.loadMemory(
-      "<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' set CDATA 'dv'>]>"
-      "<r xmlns:x='urn:x' a='1' x:a='2' empty='' set='own' refs='&lt;&#x41;&#x1F600;'/>",
+      "<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' set CDATA 'dv' x:d CDATA 'xd' xmlns:y CDATA 'urn:y'"
+      " fixed CDATA #FIXED 'f' req CDATA #REQUIRED imp CDATA #IMPLIED>"
+      "<!ATTLIST r def CDATA 'second' later CDATA 'l'>]>"
+      "<r xmlns:x='urn:x' a='1' x:a='2' empty='' set='own' refs='&lt;&#x41;&#x1F600;' long='" +
+          std::string(kAttributeValueReadLimit + 1, 'a') + "' pair='" +
+          std::string(kAttributeValueReadLimit - 1, 'a') + "\xF0\x9F\x98\x80'/>",
       "doc.xml");
   ASSERT_EQ(outcome(document), u"r");
+  const std::u16string prefix(kAttributeValueReadLimit - 1, u'a');
   const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
       {u"a", u"1"},
       {u"x:a", u"2"},
@@ -142,6 +154,16 @@ TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
       {u"refs", u"<A\U0001F600"},
       {u"xmlns:x", u"urn:x"},
       {u"\xD800", std::nullopt},
+      // Defaults are read from their declaration; the first one counts.
+      {u"x:d", u"xd"},
+      {u"xmlns:y", u"urn:y"},
+      {u"fixed", u"f"},
+      {u"req", std::nullopt},
+      {u"imp", std::nullopt},
+      {u"later", u"l"},
+      // Values are read from their first code units, a pair never split.
+      {u"long", prefix + u"a"},
+      {u"pair", prefix},
   };
   for (const auto& [name, value] : cases) {
     EXPECT_EQ(document.documentElement().getAttribute(name), value)
@@ -179,11 +201,49 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       // One plain run just over the limit.
       {"<r>" + std::string(10'000'001, 'a') + "</r>",
        u"doc.xml -2 1:10000005 xmlSAX2Characters: huge text node\n"},
+      // Expansion that libxml2 leaves alone: in attribute values, and
+      // references that each copy a large entity.
+      {"<!DOCTYPE r [<!ENTITY e '" + std::string(10'000, 'x') + "'>]>\n<r a='" +
+           repeated("&e;", 200) + "'/>",
+       u"doc.xml -89 2:352 Entity 'e' expands the document beyond 10 times the bytes read plus 1 "
+       u"MiB\n"},
+      {"<!DOCTYPE r [<!ENTITY e '" + std::string(10'000, 'x') + "'>]>\n<r>" +
+           repeated("<a>" + repeated("&e;", 100) + "</a>", 3) + "</r>",
+       u"doc.xml -89 2:359 Entity 'e' expands the document beyond 10 times the bytes read plus 1 "
+       u"MiB\n"},
+      // Elements nested through entities count as in a plain document. The
+      // line is the element's own, counted in the entity that holds it.
+      {"<!DOCTYPE r [<!ENTITY d '" + repeated("<a>", 200) + repeated("</a>", 200) + "'>]>\n" +
+           repeated("<a>", 58) + "&d;" + repeated("</a>", 58),
+       u"doc.xml -1 1:1 Excessive depth in document: entities nest elements more than 257 deep\n"},
+      {"<r" + attributes(1001) + "/>",
+       u"doc.xml -1 1:7902 Too many attributes on element 'r': more than 1000, declared defaults "
+       u"included\n"},
+      // Refused while the start tag is still being read.
+      {"<r" + attributes(100'000) + "/>",
+       u"doc.xml -1 1:35755 Too many attributes on one element: more than 1000, declared defaults "
+       u"included\n"},
+      {"<!DOCTYPE r [<!ATTLIST r" + attributes(1001, " CDATA 'v'") + ">]><r/>",
+       u"doc.xml -1 1:14936 Too many attributes on element 'r': more than 1000, declared defaults "
+       u"included\n"},
+      {"<!DOCTYPE r [<!ATTLIST b" + attributes(900, " CDATA 'v'") + ">]><r>" +
+           repeated("<b/>", 1000) + "</r>",
+       u"doc.xml -1 1:13491 Too many attributes for the document's size at element 'b': the "
+       u"squares "
+       u"of the counts per start tag pass 1000 per byte read plus 1,000,000\n"},
   };
   for (const auto& [document, expected] : cases) {
     EXPECT_EQ(loadedTree(document), expected) << document.substr(0, 60);
   }
   EXPECT_EQ(loadedTree("<r>" + std::string(10'000'000, 'a') + "</r>").substr(0, 6), u"r(\"aaa");
+  // The limits' edges load.
+  EXPECT_EQ(loadedTree("<!DOCTYPE r [<!ENTITY d '" + repeated("<a>", 200) + repeated("</a>", 200) +
+                       "'>]>" + repeated("<a>", 57) + "&d;" + repeated("</a>", 57))
+                .substr(0, 6),
+            u"a(a(a(");
+  EXPECT_EQ(loadedTree("<!DOCTYPE r [<!ATTLIST r" + attributes(500, " CDATA 'v'") + ">]><r" +
+                       attributes(500) + "/>"),
+            u"r");
 }
 
 TEST(XmlDocumentTest, EntityExpansionIsBoundedAndFast) {
