@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace quarvel {
 namespace {
@@ -257,6 +260,43 @@ TEST(XmlDocumentTest, EntityExpansionIsBoundedAndFast) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(loadedTree(laughs), u"doc.xml -89 12:8 Detected an entity reference loop\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Runs out of address space at several points of loading a large text
+// node and reading it: each shortage is std::bad_alloc (exit 42 of the
+// forked child), never a parse error (1) nor a crash.
+TEST(XmlDocumentTest, RunningOutOfMemoryThrowsBadAlloc) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer reserves address space beyond any small limit";
+#endif
+  const std::string document = "<r>" + std::string(9'500'000, 'a') + "</r>";
+  std::vector<int> outcomes;
+  for (const long headroomMb : {4, 8, 16, 24, 32, 48, 64, 256}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      long pages = 0;
+      std::ifstream("/proc/self/statm") >> pages;
+      const rlim_t bytes = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + (headroomMb << 20));
+      const rlimit limit{bytes, bytes};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+      try {
+        XmlDocument loaded;
+        loaded.loadMemory(document, "doc.xml");
+        if (loaded.parseError().errorCode != 0) _exit(1);
+        _exit(loaded.documentElement().text().size() == 9'500'000 ? 0 : 3);
+      } catch (const std::bad_alloc&) {
+        _exit(42);
+      }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    outcomes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+  // The tightest limits stop inside libxml2, the loosest load and read it.
+  EXPECT_EQ(outcomes.front(), 42);
+  EXPECT_EQ(outcomes.back(), 0);
+  for (const int outcome : outcomes) EXPECT_TRUE(outcome == 42 || outcome == 0) << outcome;
 }
 
 TEST(XmlDocumentTest, PrintsNothingItself) {
