@@ -7,7 +7,8 @@ output is valid UTF-16.
 
 With no CASE every case runs. Documents are generated into
 $QUARVEL_HOSTILE_DIR (default /tmp/quarvel-hostile); servers listen on
-127.0.0.1 only and stop with the run. A run is stopped after
+127.0.0.1 only and stop with the run. Every run gets at most 8 GiB of
+address space unless its case sets a limit of its own. A run is stopped after
 $QUARVEL_HOSTILE_TIMEOUT seconds (default 120) and shown as "timeout".
 Cases named *-ordinary are the ordinary documents of the same size that
 the layout shapes are compared with.
@@ -193,8 +194,10 @@ def run(binary, argument, environment=None, limits=()):
     # GNU time measures the peak of quarvel alone, prlimit sets its limits.
     report = os.path.join(DIRECTORY, "time.out")
     argv = ["/usr/bin/time", "-f", "%M", "-o", report]
-    if limits:
-        argv += ["prlimit"] + list(limits) + ["--"]
+    # Without a limit of its own every run gets 8 GiB of address space, so
+    # that a runaway run fails by itself instead of taking the machine.
+    limits = list(limits) or ["--as=%d" % (8 << 30)]
+    argv += ["prlimit"] + limits + ["--"]
     argv += [binary, argument]
     start = time.perf_counter()
     child = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
