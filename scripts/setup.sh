@@ -24,9 +24,10 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# The project's own builds treat warnings as errors (packagers' builds do not).
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 build build
