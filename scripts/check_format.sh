@@ -15,7 +15,8 @@ if [ "${1:-}" = --apply ]; then
   exit 0
 fi
 if ! clang-format --dry-run -Werror "${sources[@]}"; then
-  echo "format: FAILED: the sources above differ from .clang-format; scripts/check_format.sh --apply reformats them" >&2
+  echo "format: FAILED: the sources above differ from .clang-format;" \
+    "scripts/check_format.sh --apply reformats them" >&2
   exit 1
 fi
 echo "format: ${#sources[@]} files as .clang-format says"

@@ -3,7 +3,8 @@
 # user sees: exit code, standard output, standard error.
 #
 #   scripts/conformance.sh QUARVEL SUITE_DIR UNPACK_DIR            every document of the subset
-#   scripts/conformance.sh QUARVEL SUITE_DIR UNPACK_DIR valgrind   a sample under valgrind's leak check
+#   scripts/conformance.sh QUARVEL SUITE_DIR UNPACK_DIR valgrind   a sample under valgrind's
+#                                                                  leak check
 #
 # SUITE_DIR holds the suite's archive xmlts20130923.zip, kept unmodified as
 # its licence demands, and INDEX.tsv (tests/xmlconf/ in the source tree). The
@@ -49,7 +50,7 @@ cp "$index" "$unpack/xmlconf/INDEX.tsv"
 suite=$(realpath "$unpack/xmlconf")
 
 # Documents that libxml2 accepts although the suite calls them not
-# well-formed; quarvel may accept or refuse them.
+# well-formed (see tests/xmlconf/README.md); quarvel may accept or refuse them.
 export LIBXML2_ACCEPTS=" eduni/namespaces/1.0/011.xml eduni/misc/007.xml eduni/misc/008.xml "
 
 # A sanitizer report must not be mistaken for an ordinary exit code 1.
