@@ -72,6 +72,7 @@ check_runs "$scratch/unpacked/usr/bin/quarvel"
 
 # Errors and warnings fail; info and pedantic tags are shown but accepted.
 # (As root lintian says it should not run as root; CI runs as root.)
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/setup.sh installs it)"
 lintian --fail-on error,warning --display-info --pedantic "$deb" >"$scratch/lintian.log" 2>&1 ||
   fail "lintian does not accept $(basename "$deb"):"$'\n'"$(cat "$scratch/lintian.log")"
 grep -v 'running with root privileges' "$scratch/lintian.log" || true
