@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config libxml2-dev libcurl4-openssl-dev libgtest-dev
           libbenchmark-dev libxml2-utils clang libclang-rt-14-dev valgrind
-          groff-base dpkg-dev file)
+          groff-base dpkg-dev file lintian clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -24,9 +24,10 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# The project's own builds treat warnings as errors (packagers' builds do not).
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 build build

@@ -39,7 +39,10 @@ std::u16string describe(XmlNode node) {
   }
   std::u16string children;
   for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) {
-    children += (children.empty() ? u"" : u",") + describe(child);
+    // Appended piecewise: GCC 12's -Wrestrict misreads `u"," + describe(child)`
+    // (a pointer inserted in front of a temporary string) as an overlapping copy.
+    if (!children.empty()) children += u',';
+    children += describe(child);
   }
   return children.empty() ? name : name + u"(" + children + u")";
 }
