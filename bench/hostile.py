@@ -14,6 +14,7 @@ Cases named *-ordinary are the ordinary documents of the same size that
 the layout shapes are compared with.
 """
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -201,8 +202,9 @@ def run(binary, argument, environment=None, limits=()):
     argv += [binary, argument]
     start = time.perf_counter()
     child = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             stdin=subprocess.DEVNULL, env=env)
-    timer = threading.Timer(TIMEOUT, child.kill)
+                             stdin=subprocess.DEVNULL, env=env, start_new_session=True)
+    # The whole group: killing GNU time alone would leave quarvel running.
+    timer = threading.Timer(TIMEOUT, lambda: os.killpg(child.pid, signal.SIGKILL))
     timer.start()
     out = bytearray()
     err = b""
@@ -225,11 +227,15 @@ def run(binary, argument, environment=None, limits=()):
     elapsed = time.perf_counter() - start
     timed_out = elapsed >= TIMEOUT
     timer.cancel()
-    with open(report) as f:
-        lines = f.read().split("\n")
+    lines = []
+    if os.path.exists(report):
+        with open(report) as f:
+            lines = f.read().split("\n")
+        os.remove(report)
     # GNU time writes "Command terminated by signal N" or "Command exited
     # with non-zero status N" before the figure.
-    peak_kb = int([l for l in lines if l.strip().isdigit()][-1])
+    figures = [l for l in lines if l.strip().isdigit()]
+    peak_kb = int(figures[-1]) if figures else 0  # none when the run was stopped
     status = [l for l in lines if l.startswith("Command")]
     if timed_out:
         ending = "timeout"
