@@ -39,7 +39,7 @@ struct Formatter {
   void putUnwrapped(char16_t ch, const LineStyle& style);
   // Ends the current line (an empty one when there is none). Outside `pre`,
   // trailing kNoLineEnd glyphs move to the next line while the ended line is
-  // 3 columns or wider.
+  // 3 columns or wider; the work does not depend on how many move.
   void breakLine(const LineStyle& style);
   // Emits the pending line, then the current one; afterwards neither exists.
   void finishBlock(const LineStyle& style);
