@@ -20,6 +20,15 @@ bool exceedsLimit(int64_t needed, char16_t ch, const LineStyle& style) {
   return needed > (isNoLineStart(ch) ? hanging : width);
 }
 
+bool isHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
+bool isLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+
+// Columns that putting `ch` claims on the line: a high surrogate claims its
+// pair, whose low half then follows without a test of its own.
+int32_t placedWidth(char16_t ch) {
+  return isHighSurrogate(ch) ? 2 * displayWidth(ch) : displayWidth(ch);
+}
+
 }  // namespace
 
 Line* newLine(const LineStyle& style) {
@@ -98,7 +107,11 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
   if (current == nullptr) {
     // A character that finds no line is never compared with the limit.
     current = newLine(style);
-  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + displayWidth(ch), ch, style)) {
+  } else if (isLowSurrogate(ch) && current->lastGlyph() != nullptr &&
+             isHighSurrogate(current->lastGlyph()->ch)) {
+    // The second half of a pair joins the first without a test: a pair is
+    // placed as one unit, so a row never ends between its halves.
+  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + placedWidth(ch), ch, style)) {
     breakLine(style);
     if (current == nullptr) current = newLine(style);
   }

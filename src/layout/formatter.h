@@ -30,7 +30,10 @@ struct Formatter {
 
   // Puts one character. Outside `pre` the line breaks when the character
   // would make it wider than `width` (`width` + `rightMargin` for kNoLineStart
-  // characters). Under `pre`, CR is ignored and LF ends the line.
+  // characters). A surrogate pair is placed whole: its high half is tested
+  // with the width of both halves, and a low half that follows a high half
+  // at the end of the current line joins it untested. Under `pre`, CR is
+  // ignored and LF ends the line.
   void putChar(char16_t ch, const LineStyle& style);
   // Puts each code unit up to the first zero unit; outside `pre` units below
   // U+0020 are dropped.

@@ -100,7 +100,15 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{"OneColumnRemainderBeforeWideRun", 5, 0, 0, u"a（（b", rows({u"a", u"（（b"})},
         BuildCase{"TwoColumnRemainderKeepsNoneOfTheRun", 5, 0, 0, u"ab(((c", rows({u"ab", u"(((c"})},
         BuildCase{"BreaksAfterALongRunCarryAgain", 62, 6, 0, u"ab(((((((((\uE000\uE000\uE000c",
-                  rows({u"ab", u"((", u"((", u"(((((c"})}),
+                  rows({u"ab", u"((", u"((", u"(((((c"})},
+        // A surrogate pair goes onto a line whole, 4 columns wide.
+        BuildCase{"PairAtTheLimitMovesWhole", 3, 0, 0, u"a\U0001F600b",
+                  rows({u"a", u"\U0001F600", u"b"})},
+        BuildCase{"PairFillsTheLimitExactly", 5, 0, 0, u"a\U0001F600b",
+                  rows({u"a\U0001F600", u"b"})},
+        BuildCase{"PairsAtWidthZero", 0, 0, 0, u"\U0001F600\U0001F600",
+                  rows({u"\U0001F600", u"\U0001F600"})},
+        BuildCase{"PairAtWidthOne", 1, 0, 0, u"a\U0001F600(", rows({u"a", u"\U0001F600", u"("})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineBuilder, TablesHoldTheListedEntries) {
