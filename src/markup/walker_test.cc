@@ -147,6 +147,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "<div width='0' leftmargin='0' rightmargin='0'>\U0001F600\U0001F600</div>"
                      "</par></quarvel>",
                      rows({u"\U0001F600\U0001F600", u"a\U0001F600"})},
+        DocumentCase{"ExhaustedColumnsPadOnlyTheirField",
+                     "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
+                     "<div width='0' leftmargin='0' rightmargin='0'/>"
+                     "<div width='0' leftmargin='0' rightmargin='0'>c</div>"
+                     "<div width='1' leftmargin='0' rightmargin='0'>xyz</div><div/></par></quarvel>",
+                     rows({u"acx", u"by", u" z"})},
         DocumentCase{"EmptyMiddleColumn",
                      "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
                      "<div width='2' leftmargin='0' rightmargin='1'/>"
