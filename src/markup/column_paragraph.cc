@@ -73,8 +73,8 @@ void formatColumnParagraph(Formatter& enclosing, LineStyle style, XmlNode par) {
     nextVisited[i] = firstVisited;
     firstVisited = i;
   }
-  // The last column with a line left; it ends each row. Columns only run
-  // out, so it only moves left: over the whole paragraph, once past each.
+  // One past the last column with a line left, which ends each row. Columns
+  // only run out, so it only moves left: once past each column in all.
   std::size_t last = count;
   auto findLast = [&] {
     while (last > 0 && cursors[last - 1]->isEnd()) --last;
