@@ -54,9 +54,9 @@ class GlyphList final : public NodeList {
     assertRunBounds();
   }
   // Moves the glyphs from `from` to the last one, in their order, to the
-  // front of `target`, in constant time. `from` must be an element of the
-  // trailing kNoLineEnd run and `fromWidth` the width of the glyphs it
-  // starts; `target` must be empty.
+  // front of `target` (another list), in constant time. `from` must be an
+  // element of the trailing kNoLineEnd run and `fromWidth` the width of the
+  // glyphs from it to the end.
   void moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target);
 
   // Sum of displayWidth over the glyphs.
