@@ -409,6 +409,37 @@ TEST_F(HostileInput, AbsurdCountsStopSoonOnceTheOutputFails) {
   }
 }
 
+// Shapes that once made layout quadratic: every line break carried nearly a
+// whole line of opening characters forward again, and every row of a column
+// paragraph visited every column. Each took 15 s or far longer; linear
+// layout does each in well under a second.
+TEST_F(HostileInput, LayoutTimeGrowsLinearlyWhateverTheShape) {
+  struct {
+    const char* name;
+    std::string document;
+  } cases[] = {
+      {"opening brackets filling a wide div",
+       "<quarvel><div width='20000'>" + std::string(80000, '(') + "</div></quarvel>"},
+      {"wide opening brackets filling a wide div",
+       "<quarvel><div width='20000'>" + repeated("「", 80000) + "</div></quarvel>"},
+      {"opening brackets ended by br", "<quarvel><div width='1000000'>" +
+                                           repeated("(((<br/>", 40000) + "</div></quarvel>"},
+      {"one long column before many empty ones",
+       "<quarvel><par><div width='1'>" + std::string(80000, 'a') + "</div>" +
+           repeated("<div/>", 80000) + "</par></quarvel>"},
+      {"many columns of no width before a long one",
+       "<quarvel><par>" + repeated("<div width='-80'/>", 80000) + "<div width='1'>" +
+           std::string(80000, 'a') + "</div></par></quarvel>"},
+  };
+  for (const auto& c : cases) {
+    const Measured r = run(write("shape.xml", c.document));
+    std::cout << c.name << ": " << r.seconds << " s\n";
+    EXPECT_EQ(r.result.exitCode, 0) << c.name;
+    EXPECT_EQ(r.result.err, "") << c.name;
+    EXPECT_LT(r.seconds, kSanitized ? 20 : 5) << c.name;
+  }
+}
+
 // libxml2's limit for one text node applies: 10,000,000 bytes of UTF-8.
 TEST_F(HostileInput, TextNodesUpToTheLimitAreFormattedLargerOnesRefused) {
   const std::string limit(10'000'000, 'a');
