@@ -30,21 +30,22 @@ constexpr const char kUsage[] =
 
 constexpr const char kOptions[] =
     "\n"
-    "  quarvel [--utf-8] [--] LOCATION\n"
-    "  quarvel --help | --version\n"
+    "  quarvel [--utf-8] [--] XML_SOURCE_URL\n"
+    "  quarvel --help | -h | --version\n"
     "\n"
-    "LOCATION is a file path, a file: URL, an http:// or https:// URL, or - for\n"
-    "standard input. The laid-out text goes to standard output as UTF-16 little\n"
-    "endian with a byte-order mark and CR LF row ends; a terminal gets UTF-8.\n"
+    "XML_SOURCE_URL is a file path, a file: URL or an http:// or https:// URL.\n"
+    "The text goes to standard output as UTF-16 little endian with a byte-order\n"
+    "mark and CR LF row ends; a terminal gets UTF-8 instead.\n"
     "\n"
-    "  --utf-8      write UTF-8 with LF row ends and no byte-order mark instead\n"
-    "  --           end the options: the next argument is the location even if it\n"
-    "               starts with - (./-x works as well)\n"
+    "  --utf-8      write UTF-8 with LF row ends and no byte-order mark\n"
+    "  --           end the options: the next argument is the location even if\n"
+    "               it starts with - (./-x works as well)\n"
+    "  -            as XML_SOURCE_URL: read the document from standard input\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n"
     "\n"
-    "Exit status: 0 laid out, 1 failure (message on standard error), 2 wrong\n"
-    "command line. The elements, limits and messages are in man quarvel.\n";
+    "Exit status: 0 laid out, 1 failure (message on standard error), 2 command\n"
+    "line not recognised. Elements, limits and messages: man quarvel\n";
 
 constexpr const char kVersion[] = "quarvel " QUARVEL_VERSION "\n";
 

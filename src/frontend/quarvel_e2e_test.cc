@@ -357,8 +357,8 @@ TEST_F(QuarvelBinary, HelpAndVersion) {
     EXPECT_EQ(result.exitCode, 0) << option;
     EXPECT_EQ(result.err, "") << option;
     EXPECT_TRUE(result.out.starts_with(kUsage)) << result.out;
-    for (const char* mention : {"--utf-8", "\n  --  ", "--help", "-h,", "--version",
-                                " - for\nstandard input", "man quarvel"}) {
+    for (const char* mention :
+         {"--utf-8", "\n  --  ", "--help", "-h,", "--version", "\n  -  ", "man quarvel"}) {
       EXPECT_NE(result.out.find(mention), std::string::npos) << option << " lacks " << mention;
     }
   }
