@@ -368,45 +368,50 @@ TEST_F(QuarvelBinary, HelpAndVersion) {
   EXPECT_EQ(version.out, "quarvel " QUARVEL_VERSION "\n");
 }
 
-// Locations that start with "-", "-" for standard input, and --utf-8
-// before each, all naming the same document.
-TEST_F(QuarvelBinary, LocationsThatLookLikeOptions) {
-  const std::string document = "<quarvel><left>abc</left></quarvel>";
-  for (const char* name : {"-x", "--x", "-h", "--help", "doc.xml"}) write(name, document);
-  write("-", "<quarvel><left>dash</left></quarvel>");
-  const std::string dash = output({u"    dash"});
-  const std::string utf16 = output({u"    abc"});
-  const std::string utf8 = "    abc\n";
-  struct {
-    std::vector<std::string> arguments;
-    const std::string& expected;
-  } cases[] = {
-      {{"-x"}, utf16},
-      {{"--x"}, utf16},
-      {{"./-h"}, utf16},
-      {{"--", "--help"}, utf16},
-      {{"--", "-x"}, utf16},
-      {{"./-"}, dash},
-      {{"--utf-8", "doc.xml"}, utf8},
-      {{"--utf-8", "--utf-8", "doc.xml"}, utf8},
-      {{"--utf-8", "--", "-h"}, utf8},
-      {{"--utf-8", "-x"}, utf8},
-      // Standard input (here a file), not the document named "-".
-      {{"-"}, utf16},
-      {{"--utf-8", "-"}, utf8},
-      {{"--", "-"}, utf16},
-  };
-  for (const auto& c : cases) {
+// Locations that start with "-", and --utf-8 before some, all naming the
+// same document. Run in the test's directory with doc.xml as standard input.
+class DashLocations : public QuarvelBinary {
+ protected:
+  void SetUp() override {
+    QuarvelBinary::SetUp();
+    for (const char* name : {"-x", "--x", "-h", "--help", "doc.xml"}) write(name, kDocument);
+    write("-", "<quarvel><left>dash</left></quarvel>");
+  }
+  void expectPrints(const std::vector<std::string>& arguments, const std::string& expected) {
     ProcessOptions options;
     options.workingDirectory = directory_.string();
     options.inputPath = (directory_ / "doc.xml").string();
     std::string shown;
-    for (const std::string& argument : c.arguments) shown += " " + argument;
-    const ProcessResult result = run(c.arguments, options);
+    for (const std::string& argument : arguments) shown += " " + argument;
+    const ProcessResult result = run(arguments, options);
     EXPECT_EQ(result.exitCode, 0) << shown << "\n" << result.err;
     EXPECT_EQ(result.err, "") << shown;
-    EXPECT_TRUE(sameBytes(c.expected, result.out)) << shown;
+    EXPECT_TRUE(sameBytes(expected, result.out)) << shown;
   }
+
+  static constexpr const char* kDocument = "<quarvel><left>abc</left></quarvel>";
+  const std::string utf16_ = output({u"    abc"});
+  const std::string utf8_ = "    abc\n";
+};
+
+TEST_F(DashLocations, LoadLikeAnyOtherLocation) {
+  const std::vector<std::string> utf16Cases[] = {
+      {"-x"}, {"--x"}, {"./-h"}, {"--", "--help"}, {"--", "-x"},
+  };
+  for (const auto& arguments : utf16Cases) expectPrints(arguments, utf16_);
+  const std::vector<std::string> utf8Cases[] = {{"--utf-8", "doc.xml"},
+                                                {"--utf-8", "--utf-8", "doc.xml"},
+                                                {"--utf-8", "--", "-h"},
+                                                {"--utf-8", "-x"}};
+  for (const auto& arguments : utf8Cases) expectPrints(arguments, utf8_);
+  expectPrints({"./-"}, output({u"    dash"}));
+}
+
+// "-" is standard input (here doc.xml), not the document named "-".
+TEST_F(DashLocations, DashAloneReadsStandardInput) {
+  expectPrints({"-"}, utf16_);
+  expectPrints({"--", "-"}, utf16_);
+  expectPrints({"--utf-8", "-"}, utf8_);
 }
 
 // --utf-8 and a terminal get exactly what the README's recipe makes of the
@@ -587,22 +592,25 @@ TEST_F(QuarvelBinary, WriteErrorsAreReported) {
       write("large.xml", "<quarvel><left>" + std::string(200000, 'a') + "</left></quarvel>");
   struct {
     StandardOutput output;
-    std::string document;
+    std::vector<std::string> arguments;
     int error;
   } cases[] = {
-      {StandardOutput::kFile, small, ENOSPC},
-      {StandardOutput::kFile, large, ENOSPC},
-      {StandardOutput::kClosed, small, EBADF},
+      {StandardOutput::kFile, {small}, ENOSPC},
+      {StandardOutput::kFile, {large}, ENOSPC},
+      {StandardOutput::kClosed, {small}, EBADF},
+      {StandardOutput::kFile, {"--utf-8", large}, ENOSPC},
+      {StandardOutput::kFile, {"--help"}, ENOSPC},
+      {StandardOutput::kClosed, {"--version"}, EBADF},
   };
   for (const auto& c : cases) {
     ProcessOptions options;
     options.output = c.output;
     options.outputPath = "/dev/full";
-    const ProcessResult result = run({c.document}, options);
-    EXPECT_EQ(result.exitCode, 1) << c.document;
+    const ProcessResult result = run(c.arguments, options);
+    EXPECT_EQ(result.exitCode, 1) << c.arguments.back();
     EXPECT_EQ(result.err,
               std::string("quarvel: cannot write the output: ") + std::strerror(c.error) + "\n")
-        << c.document;
+        << c.arguments.back();
   }
 }
 
