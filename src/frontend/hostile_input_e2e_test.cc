@@ -292,6 +292,25 @@ TEST_F(HostileInput, EveryFailedAllocationStopsOnceWithExitOne) {
   EXPECT_GT(failures * step, 150u);
 }
 
+// Memory that runs out outside the layout budget (`ulimit -v`): in loading,
+// in string conversions, in the walk. The sanitizer needs terabytes of
+// address space for its shadow, so it cannot run under such a limit.
+TEST_F(HostileInput, MemoryRunningOutAnywhereIsTheStop) {
+  if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+  const std::string path = write("huge.xml", "<quarvel><left>first</left><left>" +
+                                                 std::string(9'500'000, 'a') + "</left></quarvel>");
+  ProcessOptions options;
+  options.addressSpaceLimit = 75'000ull * 1024;  // ulimit -v 75000
+  const Measured r = run(path, options);
+  EXPECT_EQ(r.result.exitCode, 1) << "signal " << r.result.signal;
+  EXPECT_EQ(r.result.err, kOutOfMemory);
+  // Memory may run out while loading (nothing printed yet) or in the walk
+  // (the first row has been printed and stays).
+  const std::string& out = r.result.out;
+  EXPECT_TRUE(out.empty() || out.starts_with(output({u"    first"})))
+      << readable(out.substr(0, 200));
+}
+
 // --- Hostile documents -----------------------------------------------------
 
 TEST_F(HostileInput, DeepNestingIsAParseErrorNotAStackOverflow) {

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -117,6 +118,24 @@ std::u16string toUtf16(const xmlChar* utf8) {
   return toUtf16(std::string_view(reinterpret_cast<const char*>(utf8)));
 }
 
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
 // No value when `utf16` holds an unpaired surrogate.
 std::optional<std::string> toUtf8(std::u16string_view utf16) {
   std::string out;
@@ -129,21 +148,7 @@ std::optional<std::string> toUtf8(std::u16string_view utf16) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       return std::nullopt;
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    appendUtf8(out, cp);
   }
   return out;
 }
@@ -167,7 +172,30 @@ std::string withLineEnd(std::string text) {
   return text;
 }
 
-std::string systemErrorText(int error) { return std::generic_category().message(error); }
+// strerror's text comes in the character set of the locale (LC_CTYPE; the
+// language follows LC_MESSAGES), but reasons are UTF-8 like libxml2's own:
+// decode it with the locale (glibc's wchar_t holds code points). What the
+// locale cannot decode becomes U+FFFD, one per byte.
+std::string systemErrorText(int error) {
+  const std::string text = std::generic_category().message(error);
+  std::string utf8;
+  std::mbstate_t state{};
+  size_t i = 0;
+  while (i < text.size()) {
+    wchar_t wide = 0;
+    const size_t length = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
+    if (length == static_cast<size_t>(-1) || length == static_cast<size_t>(-2)) {
+      state = std::mbstate_t{};
+      appendUtf8(utf8, 0xFFFD);
+      ++i;
+      continue;
+    }
+    const char32_t cp = static_cast<char32_t>(wide);
+    appendUtf8(utf8, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+    i += std::max<size_t>(length, 1);
+  }
+  return utf8;
+}
 
 // ---------------------------------------------------------------------------
 // Reading a location into memory.
