@@ -2,7 +2,6 @@
 
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -24,22 +23,11 @@ void reportWriteError(int error) {
   std::fprintf(stderr, "quarvel: cannot write the output: %s\n", std::strerror(error));
 }
 
-// Test hook, not a setting for users: QUARVEL_FAIL_ALLOCATION=N (N >= 1)
-// makes the N-th layout allocation of the formatting run yield nothing, as
-// if memory had run out, so that tests can drive the out-of-memory stop
-// through the real program. Any other value is ignored.
-void armAllocationFailureForTests() {
-  const char* value = std::getenv("QUARVEL_FAIL_ALLOCATION");
-  if (value == nullptr || *value < '0' || *value > '9') return;
-  char* end = nullptr;
-  const unsigned long long n = std::strtoull(value, &end, 10);
-  if (*end == '\0') AllocationGate::failAt(n);
-}
-
 }  // namespace
 
-int32_t loadDocument(XmlDocument& document, std::string_view location) {
-  document.load(location);
+int32_t loadDocument(XmlDocument& document, std::string_view location,
+                     const LoadSettings& settings) {
+  document.load(location, settings);
   const ParseError& error = document.parseError();
   if (error.errorCode != 0) reportParseError(error);
   return error.errorCode;
@@ -56,7 +44,7 @@ void reportParseError(const ParseError& error) {
   }
 }
 
-int runProgram(int argc, char** argv) {
+int runProgram(int argc, char** argv, const ProgramSettings& settings) {
   if (argc != 2) {
     std::fputs(kUsage, stdout);
     return kExitUsage;
@@ -64,12 +52,12 @@ int runProgram(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
 
   XmlDocument document;
-  if (loadDocument(document, argv[1]) != 0) return kExitFailure;
+  if (loadDocument(document, argv[1], settings.load) != 0) return kExitFailure;
   XmlNode root = document.documentElement();
   if (!root) return kExitFailure;
 
   ByteSink& out = standardOutput();
-  armAllocationFailureForTests();
+  if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
   const RunOutcome outcome = formatDocument(root, out);
   if (!out.flush()) {
     reportWriteError(out.error());
