@@ -369,7 +369,9 @@ class HttpTransfer {
   }
 
   std::optional<Failure> failure() const {
-    switch (stop_) {
+    // libcurl's own stop for an announced length over the cap reads as ours.
+    const Stop stop = ended_ && result_ == CURLE_FILESIZE_EXCEEDED ? Stop::kBodyCap : stop_;
+    switch (stop) {
       case Stop::kNone:
         break;
       case Stop::kHeaderCap:

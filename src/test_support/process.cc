@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 namespace quarvel::testing {
 namespace {
@@ -30,6 +32,8 @@ class Pipe {
   int readEnd() const { return fds_[0]; }
   int writeEnd() const { return fds_[1]; }
   void closeRead() { closeOne(fds_[0]); }
+  // The write end, no longer closed by this Pipe.
+  int releaseWrite() { return std::exchange(fds_[1], -1); }
   void closeWrite() { closeOne(fds_[1]); }
 
  private:
@@ -86,6 +90,27 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
   return true;
 }
 
+// Writes `bytes` to the pipe `fd` and closes it, until done or the child stops reading. SIGPIPE
+// is blocked on this thread and a pending one taken back, so a child that
+// leaves early does not end the test.
+void feed(int fd, const std::string& bytes) {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  for (std::size_t written = 0; written < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const timespec now{0, 0};
+      sigtimedwait(&pipeSignal, nullptr, &now);
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -93,7 +118,18 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   Pipe outPipe;
   Pipe errPipe;
   SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  Pipe inPipe;
+  switch (options.input) {
+    case StandardInput::kNull:
+      posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+      break;
+    case StandardInput::kBytes:
+      posix_spawn_file_actions_adddup2(actions.get(), inPipe.readEnd(), 0);
+      break;
+    case StandardInput::kFile:
+      posix_spawn_file_actions_addopen(actions.get(), 0, options.inputPath.c_str(), O_RDONLY, 0);
+      break;
+  }
   switch (options.output) {
     case StandardOutput::kCaptured:
       posix_spawn_file_actions_adddup2(actions.get(), outPipe.writeEnd(), 1);
@@ -122,6 +158,14 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   }
   outPipe.closeWrite();
   errPipe.closeWrite();
+  inPipe.closeRead();
+  // Joined on every way out of this function.
+  std::jthread feeder;
+  if (options.input == StandardInput::kBytes) {
+    feeder = std::jthread(feed, inPipe.releaseWrite(), std::cref(options.inputBytes));
+  } else {
+    inPipe.closeWrite();
+  }
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -133,6 +177,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  if (feeder.joinable()) feeder.join();
   result.peakResidentKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);

@@ -16,9 +16,18 @@ enum class StandardOutput {
   kClosed,    // descriptor 1 is closed in the child
 };
 
+enum class StandardInput {
+  kNull,   // /dev/null
+  kBytes,  // a pipe that delivers ProcessOptions::inputBytes, then its end
+  kFile,   // the file ProcessOptions::inputPath, opened for reading
+};
+
 struct ProcessOptions {
   StandardOutput output = StandardOutput::kCaptured;
   std::string outputPath;
+  StandardInput input = StandardInput::kNull;
+  std::string inputBytes;
+  std::string inputPath;
   // The child's whole environment, "NAME=value" each; nothing is inherited.
   std::vector<std::string> environment;
   // A child still running after this long is killed and reported as such.
@@ -37,8 +46,8 @@ struct ProcessResult {
   long peakResidentKb = 0;
 };
 
-// Starts `program` with `arguments` (argv[0] is `program` itself), standard
-// input from /dev/null, and waits for it. Throws std::runtime_error when the
+// Starts `program` with `arguments` (argv[0] is `program` itself) and the
+// standard input of `options`, and waits for it. Throws std::runtime_error when the
 // child cannot be started at all.
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options);
