@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -498,6 +499,11 @@ class HttpTransfer {
       self->stop_ = Stop::kBodyCap;
       return 0;
     }
+    // libcurl runs only from fill(), once the parser has taken every byte
+    // and the buffer was emptied; from there it grows to kBodyBufferBytes
+    // at most, or to one piece when that piece alone is larger.
+    assert(self->taken_ == 0 &&
+           (self->buffer_.empty() || self->buffer_.size() + length <= kBodyBufferBytes));
     try {
       self->buffer_.append(data, length);
     } catch (const std::bad_alloc&) {
