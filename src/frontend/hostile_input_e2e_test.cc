@@ -437,17 +437,18 @@ TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
   HttpServer server;
   server.setResponse("/silent.xml", {200, "", "", Reply::kSilent});
   server.setResponse("/trickle.xml", {200, document, "application/xml", Reply::kTrickle});
-  server.setResponse("/truncated.xml",
-                     {200,
-                      "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
-                          std::to_string(document.size() + 900) + "\r\nConnection: close\r\n\r\n" +
-                          document,
-                      "", Reply::kRaw});
+  server.setResponse(
+      "/truncated.xml",
+      {200,
+       "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+           std::to_string(document.size() + 900) + "\r\nConnection: close\r\n\r\n" + document,
+       "", Reply::kRaw});
   server.setResponse("/hangs-up.xml", {200, "", "", Reply::kRaw});
   server.setResponse("/error.xml", {500, document});
   server.setResponse("/trailers.xml", {200, document, "application/xml", Reply::kEndlessTrailers});
   server.setResponse("/endless.xml", {200, "<quarvel/>", "application/xml", Reply::kEndlessBody});
-  server.setResponse("/gzip.xml", {200, "<quarvel/>", "application/xml", Reply::kGzipTransferEncoded});
+  server.setResponse("/gzip.xml",
+                     {200, "<quarvel/>", "application/xml", Reply::kGzipTransferEncoded});
   struct {
     const char* name;
     std::string path;
@@ -471,7 +472,8 @@ TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
     ProcessOptions options;
     options.environment = environment({"QUARVEL_HTTP_TIMEOUT_MS=1000"});
     const std::string url = server.url(c.path);
-    const Measured r = run(url, options, c.shortTimeouts ? QUARVEL_TEST_HOOKS_BINARY : QUARVEL_BINARY);
+    const Measured r =
+        run(url, options, c.shortTimeouts ? QUARVEL_TEST_HOOKS_BINARY : QUARVEL_BINARY);
     std::cout << c.name << ": " << r.seconds << " s, peak " << r.peakKb << " KB\n";
     EXPECT_EQ(r.result.exitCode, 1) << c.name;
     EXPECT_EQ(r.result.out, "") << c.name;
@@ -489,8 +491,7 @@ TEST_F(HostileInput, TheRealProgramIgnoresTestSettings) {
   server.setResponse("/trickle.xml", {200, "<quarvel><left>abc</left></quarvel>", "application/xml",
                                       Reply::kTrickle});
   ProcessOptions options;
-  options.environment =
-      environment({"QUARVEL_FAIL_ALLOCATION=1", "QUARVEL_HTTP_TIMEOUT_MS=1"});
+  options.environment = environment({"QUARVEL_FAIL_ALLOCATION=1", "QUARVEL_HTTP_TIMEOUT_MS=1"});
   for (const std::string& location : {path, server.url("/trickle.xml")}) {
     const Measured real = run(location, options);
     EXPECT_EQ(real.result.exitCode, 0) << location << ": " << real.result.err;

@@ -544,7 +544,8 @@ struct Source {
 // up front.
 std::optional<Failure> openStandardInput(Source& source) {
   struct stat info {};
-  if (::fstat(STDIN_FILENO, &info) != 0) return Failure{kCannotReadLocation, systemErrorText(errno)};
+  if (::fstat(STDIN_FILENO, &info) != 0)
+    return Failure{kCannotReadLocation, systemErrorText(errno)};
   if (S_ISDIR(info.st_mode)) return Failure{kCannotReadLocation, systemErrorText(EISDIR)};
   source.fd = STDIN_FILENO;
   return std::nullopt;

@@ -345,22 +345,33 @@ TEST_F(XmlDocumentFileTest, HttpTransfersEndAtTheirCaps) {
   testing::HttpServer server;
   server.setResponse("/large", {200, large});
   server.setResponse("/larger", {200, large + " "});
-  server.setResponse("/chunked", {200, chunked + "3\r\n<r>\r\n4\r\nx</r\r\n1\r\n>\r\n0\r\n\r\n", "",
-                                  Reply::kRaw});
-  server.setResponse("/identity",
-                     {200, chunked.substr(0, 17) + "Transfer-Encoding: Identity\r\n\r\n<r>y</r>", "",
-                      Reply::kRaw});
-  server.setResponse("/big-headers",
-                     {200, "HTTP/1.1 200 OK\r\nX-Big: " + std::string(10'000, 'h') +
-                               "\r\nContent-Length: 4\r\n\r\n<r/>", "", Reply::kRaw});
+  server.setResponse(
+      "/chunked", {200, chunked + "3\r\n<r>\r\n4\r\nx</r\r\n1\r\n>\r\n0\r\n\r\n", "", Reply::kRaw});
+  server.setResponse(
+      "/identity", {200, chunked.substr(0, 17) + "Transfer-Encoding: Identity\r\n\r\n<r>y</r>", "",
+                    Reply::kRaw});
+  server.setResponse("/big-headers", {200,
+                                      "HTTP/1.1 200 OK\r\nX-Big: " + std::string(10'000, 'h') +
+                                          "\r\nContent-Length: 4\r\n\r\n<r/>",
+                                      "", Reply::kRaw});
   server.setResponse("/trailers", {200, "<r>z</r>", "", Reply::kEndlessTrailers});
   server.setResponse("/endless", {200, "<r/>", "", Reply::kEndlessBody});
   server.setResponse("/gzip", {200, "<r/>", "", Reply::kGzipTransferEncoded});
-  server.setResponse("/gzip-chunked",
-                     {200, chunked.substr(0, 17) + "Transfer-Encoding: gzip, chunked\r\n\r\n", "",
-                      Reply::kRaw});
+  server.setResponse(
+      "/gzip-chunked",
+      {200, chunked.substr(0, 17) + "Transfer-Encoding: gzip, chunked\r\n\r\n", "", Reply::kRaw});
+  // "<r>z</r>" gzipped: never asked for, so never undone.
+  const std::string gzipped(
+      "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xb3\x29\xb2\xab\xb2\xd1\x2f\xb2\x03\x00\xf1\x86"
+      "\x21\x14\x08\x00\x00\x00",
+      28);
+  server.setResponse(
+      "/content-encoded",
+      {200, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 28\r\n\r\n" + gzipped, "",
+       Reply::kRaw});
   server.setResponse("/silent", {200, "", "", Reply::kSilent});
-  server.setResponse("/trickle", {200, "<r>" + std::string(100, 'a') + "</r>", "", Reply::kTrickle});
+  server.setResponse("/trickle",
+                     {200, "<r>" + std::string(100, 'a') + "</r>", "", Reply::kTrickle});
   const std::pair<std::string, std::u16string> cases[] = {
       {"/large", u"r(\"aaa"},
       {"/chunked", uR"(r("x"))"},
@@ -373,6 +384,7 @@ TEST_F(XmlDocumentFileTest, HttpTransfersEndAtTheirCaps) {
       {"/endless", u" -10002 0:0 the document is larger than 300000 bytes\n"},
       {"/gzip", u" -10002 0:0 unsupported transfer encoding: gzip\n"},
       {"/gzip-chunked", u" -10002 0:0 unsupported transfer encoding: gzip\n"},
+      {"/content-encoded", u" -4 1:1 Start tag expected, '<' not found\n"},
       {"/silent", u" -10002 0:0 Operation timed out after 5"},
       {"/trickle", u" -10002 0:0 Operation timed out after 5"},
   };

@@ -183,8 +183,7 @@ bool HttpServer::send(int connection, std::string_view bytes) const {
       return false;
     }
     if (fds[1].revents != 0 || (fds[0].revents & (POLLERR | POLLHUP)) != 0) return false;
-    const ssize_t n =
-        ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -205,9 +204,9 @@ void HttpServer::answer(int connection) {
   const std::string type = "Content-Type: " + response.contentType + "\r\n";
   switch (response.reply) {
     case Reply::kCanned:
-      send(connection, head(response.status,
-                            type + "Content-Length: " + std::to_string(body.size()) + "\r\n") +
-                           body);
+      send(connection,
+           head(response.status, type + "Content-Length: " + std::to_string(body.size()) + "\r\n") +
+               body);
       return;
     case Reply::kRaw:
       send(connection, body);
@@ -222,8 +221,8 @@ void HttpServer::answer(int connection) {
       }
     }
     case Reply::kEndlessTrailers: {
-      if (!send(connection, head(200, type + "Transfer-Encoding: chunked\r\n") +
-                                hex(body.size()) + "\r\n" + body + "\r\n0\r\n")) {
+      if (!send(connection, head(200, type + "Transfer-Encoding: chunked\r\n") + hex(body.size()) +
+                                "\r\n" + body + "\r\n0\r\n")) {
         return;
       }
       std::string trailers;
@@ -245,9 +244,8 @@ void HttpServer::answer(int connection) {
       send(connection, head(200, type + "Transfer-Encoding: gzip\r\n") + body);
       return;
     case Reply::kTrickle:
-      if (!send(connection,
-                head(response.status,
-                     type + "Content-Length: " + std::to_string(body.size()) + "\r\n"))) {
+      if (!send(connection, head(response.status, type + "Content-Length: " +
+                                                      std::to_string(body.size()) + "\r\n"))) {
         return;
       }
       for (const char byte : body) {

@@ -19,9 +19,9 @@ namespace quarvel::testing {
 // How a request is answered. The endless replies go on until the client
 // leaves or the server is destroyed.
 enum class Reply {
-  kCanned,  // status line, Content-Type, Content-Length, then `body`
-  kRaw,     // `body` verbatim as the whole reply (empty: closes at once)
-  kSilent,  // reads the request and never answers
+  kCanned,           // status line, Content-Type, Content-Length, then `body`
+  kRaw,              // `body` verbatim as the whole reply (empty: closes at once)
+  kSilent,           // reads the request and never answers
   kEndlessTrailers,  // 200 chunked: `body` as one chunk, the last chunk, trailers forever
   kEndlessBody,      // 200 without a length: `body`, then line ends forever
   // 200 with "Transfer-Encoding: gzip": `body` and 128 MiB of spaces,
