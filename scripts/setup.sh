@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config libxml2-dev libcurl4-openssl-dev libgtest-dev
           libbenchmark-dev libxml2-utils clang libclang-rt-14-dev valgrind
-          groff-base dpkg-dev file lintian clang-format locales libc-l10n)
+          groff-base dpkg-dev file lintian clang-format locales libc-l10n
+          zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -123,27 +122,15 @@ ByteSink& outputSink(OutputForm form) {
   return utf8;
 }
 
-// Test hook, not a setting for users: QUARVEL_FAIL_ALLOCATION=N (N >= 1)
-// makes the N-th layout allocation of the formatting run yield nothing, as
-// if memory had run out, so that tests can drive the out-of-memory stop
-// through the real program. Any other value is ignored.
-void armAllocationFailureForTests() {
-  const char* value = std::getenv("QUARVEL_FAIL_ALLOCATION");
-  if (value == nullptr || *value < '0' || *value > '9') return;
-  char* end = nullptr;
-  const unsigned long long n = std::strtoull(value, &end, 10);
-  if (*end == '\0') AllocationGate::failAt(n);
-}
-
 // Loads `location` and formats it to `out`; returns the exit code. Memory
 // running out here, outside the formatting run, throws std::bad_alloc.
-int formatLocation(const char* location, ByteSink& out) {
+int formatLocation(const char* location, ByteSink& out, const ProgramSettings& settings) {
   XmlDocument document;
-  if (loadDocument(document, location) != 0) return kExitFailure;
+  if (loadDocument(document, location, settings.load) != 0) return kExitFailure;
   XmlNode root = document.documentElement();
   if (!root) return kExitFailure;
 
-  armAllocationFailureForTests();
+  if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
   const RunOutcome outcome = formatDocument(root, out);
   if (!out.flush()) {
     reportWriteError(out.error());
@@ -154,8 +141,9 @@ int formatLocation(const char* location, ByteSink& out) {
 
 }  // namespace
 
-int32_t loadDocument(XmlDocument& document, std::string_view location) {
-  document.load(location);
+int32_t loadDocument(XmlDocument& document, std::string_view location,
+                     const LoadSettings& settings) {
+  document.load(location, settings);
   const ParseError& error = document.parseError();
   if (error.errorCode != 0) reportParseError(error);
   return error.errorCode;
@@ -172,7 +160,7 @@ void reportParseError(const ParseError& error) {
   }
 }
 
-int runProgram(int argc, char** argv) {
+int runProgram(int argc, char** argv, const ProgramSettings& settings) {
   const CommandLine line = parseCommandLine(argc, argv);
   switch (line.action) {
     case Action::kUsage:
@@ -189,7 +177,7 @@ int runProgram(int argc, char** argv) {
 
   ByteSink& out = outputSink(line.form);
   try {
-    return formatLocation(line.location, out);
+    return formatLocation(line.location, out, settings);
   } catch (const std::bad_alloc&) {
     // Loading, the messages and the conversions allocate as they please;
     // wherever memory runs out, the program ends with the one stop. What

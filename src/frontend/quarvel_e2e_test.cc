@@ -316,6 +316,51 @@ TEST_F(QuarvelBinary, HttpErrorStatusIsAFailure) {
   EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/missing.xml"});
 }
 
+// Exactly "-" reads standard input, from a pipe or a file, as the same
+// document is read from a file; messages name it "-".
+TEST_F(QuarvelBinary, DashReadsStandardInput) {
+  // Longer than a pipe's buffer, and in an encoding that must be detected.
+  const std::string utf8 = "<quarvel><left>" + repeated("abc ", 40000) + "</left></quarvel>";
+  const std::string utf16 =
+      "\xFF\xFE" + utf16le(u"<quarvel><center>日本</center><left>ｱ</left></quarvel>");
+  for (const std::string& document : {utf8, utf16}) {
+    const std::string path = write("doc.xml", document);
+    const ProcessResult fromFile = run({path});
+    ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    ProcessOptions pipe;
+    pipe.input = StandardInput::kBytes;
+    pipe.inputBytes = document;
+    ProcessOptions redirected;
+    redirected.input = StandardInput::kFile;
+    redirected.inputPath = path;
+    for (const ProcessOptions& options : {pipe, redirected}) {
+      const ProcessResult result = run({"-"}, options);
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      EXPECT_EQ(result.err, "");
+      EXPECT_TRUE(sameBytes(fromFile.out, result.out));
+    }
+  }
+  ProcessOptions malformed;
+  malformed.input = StandardInput::kBytes;
+  malformed.inputBytes = "<quarvel>\n<left>abc</right>\n</quarvel>\n";
+  const ProcessResult bad = run({"-"}, malformed);
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_TRUE(isLongMessage(bad.err, "-", 2));
+  ProcessOptions directory;
+  directory.input = StandardInput::kFile;
+  directory.inputPath = directory_.string();
+  const ProcessResult unreadable = run({"-"}, directory);
+  EXPECT_EQ(unreadable.exitCode, 1);
+  EXPECT_EQ(unreadable.err, unreadableMessage("-", EISDIR));
+  // Anything else that starts with "-" is a path.
+  for (const std::string location : {"-x", "./-"}) {
+    const ProcessResult result = run({location});
+    EXPECT_EQ(result.exitCode, 1) << location;
+    EXPECT_EQ(result.err, unreadableMessage(location, ENOENT));
+  }
+}
+
 // --- Command line and failures ----------------------------------------------
 
 TEST_F(QuarvelBinary, WrongArgumentCountPrintsUsage) {

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 namespace quarvel::testing {
 namespace {
@@ -32,6 +34,8 @@ class Pipe {
   int readEnd() const { return fds_[0]; }
   int writeEnd() const { return fds_[1]; }
   void closeRead() { closeOne(fds_[0]); }
+  // The write end, no longer closed by this Pipe.
+  int releaseWrite() { return std::exchange(fds_[1], -1); }
   void closeWrite() { closeOne(fds_[1]); }
 
  private:
@@ -80,6 +84,7 @@ struct ChildSetup {
   const char* program;
   char* const* argv;
   char* const* envp;
+  int inputFd;  // the pipe for kBytes, or -1
   const char* inputPath;
   StandardOutput output;
   const char* outputPath;
@@ -98,7 +103,7 @@ bool moveTo(int fd, int target) {
 }
 
 [[noreturn]] void startChild(const ChildSetup& setup) {
-  bool ready = moveTo(open(setup.inputPath, O_RDONLY | O_CLOEXEC), 0);
+  bool ready = moveTo(setup.inputFd >= 0 ? setup.inputFd : open(setup.inputPath, O_RDONLY | O_CLOEXEC), 0);
   switch (setup.output) {
     case StandardOutput::kCaptured:
     case StandardOutput::kTerminal:
@@ -158,6 +163,27 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
   return true;
 }
 
+// Writes `bytes` to the pipe `fd` and closes it, until done or the child stops reading. SIGPIPE
+// is blocked on this thread and a pending one taken back, so a child that
+// leaves early does not end the test.
+void feed(int fd, const std::string& bytes) {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  for (std::size_t written = 0; written < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const timespec now{0, 0};
+      sigtimedwait(&pipeSignal, nullptr, &now);
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -167,6 +193,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   Pipe statusPipe;
   std::optional<Terminal> terminal;
   if (options.output == StandardOutput::kTerminal) terminal.emplace();
+  Pipe inPipe;
 
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -177,6 +204,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       program.c_str(),
       argvPointers.data(),
       envpPointers.data(),
+      options.input == StandardInput::kBytes ? inPipe.readEnd() : -1,
       options.inputPath.empty() ? "/dev/null" : options.inputPath.c_str(),
       options.output,
       options.outputPath.c_str(),
@@ -207,6 +235,14 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     }
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(startError));
   }
+  inPipe.closeRead();
+  // Joined on every way out of this function.
+  std::jthread feeder;
+  if (options.input == StandardInput::kBytes) {
+    feeder = std::jthread(feed, inPipe.releaseWrite(), std::cref(options.inputBytes));
+  } else {
+    inPipe.closeWrite();
+  }
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -219,6 +255,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  if (feeder.joinable()) feeder.join();
   result.peakResidentKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);

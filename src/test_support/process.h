@@ -17,10 +17,19 @@ enum class StandardOutput {
   kTerminal,  // a pseudo-terminal in raw mode; the bytes end up in ProcessResult::out
 };
 
+enum class StandardInput {
+  kNull,   // /dev/null
+  kBytes,  // a pipe that delivers ProcessOptions::inputBytes, then its end
+  kFile,   // the file ProcessOptions::inputPath, opened for reading
+};
+
 struct ProcessOptions {
   StandardOutput output = StandardOutput::kCaptured;
   std::string outputPath;
-  // Standard input: this file, or /dev/null when empty.
+  // Standard input: kBytes feeds `inputBytes` through a pipe; otherwise the
+  // file `inputPath`, or /dev/null when it is empty.
+  StandardInput input = StandardInput::kNull;
+  std::string inputBytes;
   std::string inputPath;
   // The child's working directory; empty: the caller's.
   std::string workingDirectory;
