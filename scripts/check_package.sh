@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks what a user gets: the manual page renders without a warning, and
 # both `cmake --install` and the Debian package built by CPack hold exactly
-# bin/quarvel and its manual page, the package declares its runtime
-# dependencies, and the quarvel they hold runs.
+# bin/quarvel, its manual page (gzipped) and the copyright file (the package
+# also its changelog), the package declares its runtime dependencies and
+# lintian finds no error and no warning in it, and the quarvel they hold runs.
 #   scripts/check_package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -36,13 +37,14 @@ input and output CES us UTF-16 little endian with BOM" ] || fail "$quarvel print
 list_files() { (cd "$1" && find . -type f -o -type l | sort); }
 
 expected_files="./bin/quarvel
-./share/man/man1/quarvel.1"
+./share/doc/quarvel/copyright
+./share/man/man1/quarvel.1.gz"
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 [ "$(list_files "$scratch/prefix")" = "$expected_files" ] ||
   fail "cmake --install put other files:"$'\n'"$(list_files "$scratch/prefix")"
 [ -x "$scratch/prefix/bin/quarvel" ] || fail "the installed bin/quarvel is not executable"
-cmp -s "$source/man/quarvel.1" "$scratch/prefix/share/man/man1/quarvel.1" ||
+gzip -dc "$scratch/prefix/share/man/man1/quarvel.1.gz" | cmp -s "$source/man/quarvel.1" - ||
   fail "the installed manual page differs from man/quarvel.1"
 check_runs "$scratch/prefix/bin/quarvel"
 
@@ -63,8 +65,16 @@ for dependency in libxml2 libcurl4; do
 done
 
 dpkg-deb --extract "$deb" "$scratch/unpacked"
-[ "$(list_files "$scratch/unpacked")" = "$(sed 's|^\./|./usr/|' <<<"$expected_files")" ] ||
+[ "$(list_files "$scratch/unpacked")" = "$(sed 's|^\./|./usr/|' <<<"$expected_files
+./share/doc/quarvel/changelog.gz" | sort)" ] ||
   fail "the package holds other files:"$'\n'"$(list_files "$scratch/unpacked")"
 check_runs "$scratch/unpacked/usr/bin/quarvel"
+
+# Errors and warnings fail; info and pedantic tags are shown but accepted.
+# (As root lintian says it should not run as root; CI runs as root.)
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/setup.sh installs it)"
+lintian --fail-on error,warning --display-info --pedantic "$deb" >"$scratch/lintian.log" 2>&1 ||
+  fail "lintian does not accept $(basename "$deb"):"$'\n'"$(cat "$scratch/lintian.log")"
+grep -v 'running with root privileges' "$scratch/lintian.log" || true
 
 echo "ok: install tree, $(basename "$deb") (Depends: $depends)"

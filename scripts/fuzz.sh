@@ -12,7 +12,7 @@ seconds=${1:-60}
 dir=build-fuzz
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DQUARVEL_FUZZ=ON >/dev/null
+  -DQUARVEL_FUZZ=ON -DQUARVEL_WERROR=ON >/dev/null
 cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target document_fuzzer
 
 mkdir -p "$dir/corpus" "$dir/artifacts"

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config libxml2-dev libcurl4-openssl-dev libgtest-dev
           libbenchmark-dev libxml2-utils clang libclang-rt-14-dev valgrind
-          groff-base dpkg-dev file)
+          groff-base dpkg-dev file lintian clang-format locales libc-l10n
+          zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -23,10 +24,21 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# A locale whose character set is not UTF-8, for the test of system error
+# texts in messages (glibc's Japanese texts come from libc-l10n).
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.eucjp'; then
+  if [ "$(id -u)" -eq 0 ]; then
+    localedef -i ja_JP -f EUC-JP ja_JP.eucJP
+  else
+    echo "setup: the ja_JP.eucJP locale is missing and not root; its test will be skipped" >&2
+  fi
+fi
+
 jobs=$(nproc 2>/dev/null || echo 2)
+# The project's own builds treat warnings as errors (packagers' builds do not).
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 build build

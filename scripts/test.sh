@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the whole suite on the plain build
-# and again under AddressSanitizer + UndefinedBehaviorSanitizer, then a minute
-# of fuzzing.
+# Sets everything up and runs every test: the formatting check, the whole
+# suite on the plain build and again under AddressSanitizer +
+# UndefinedBehaviorSanitizer, then a minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh sanitize
+echo "== formatting (clang-format)"
+scripts/check_format.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 echo "== tests (plain build)"
 ctest --test-dir build --output-on-failure -j "$jobs"

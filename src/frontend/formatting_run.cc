@@ -1,5 +1,7 @@
 #include "frontend/formatting_run.h"
 
+#include <new>
+
 #include "frontend/out_of_memory.h"
 #include "layout/formatter.h"
 #include "layout/line_style.h"
@@ -19,6 +21,11 @@ RunOutcome formatDocument(XmlNode root, ByteSink& out) {
     // last block element would lose its last two lines.
     top.finishBlock(style);
   } catch (const CaException&) {
+    return RunOutcome::kOutOfMemory;
+  } catch (const std::bad_alloc&) {
+    // Strings of the XML layer and the walker's own containers allocate
+    // with new; running out there is the same stop as in the layout.
+    writeOutOfMemoryMessage();
     return RunOutcome::kOutOfMemory;
   }
   return RunOutcome::kCompleted;

@@ -12,10 +12,11 @@ enum class RunOutcome { kCompleted, kOutOfMemory };
 
 // Writes FF FE and the formatted document to `out`. Text after the last
 // block element is finished like a block of its own, so nothing is lost. On
-// an allocation failure the out-of-memory message has been written to
-// standard error, the output ends where printing had reached, and
-// kOutOfMemory is returned. No exception leaves this call. Write errors stay
-// in `out` for the caller to check.
+// an allocation failure (a layout allocation that yielded nothing, or
+// std::bad_alloc from anywhere in the walk) the out-of-memory message has
+// been written to standard error, the output ends where printing had
+// reached, and kOutOfMemory is returned. No exception leaves this call.
+// Write errors stay in `out` for the caller to check.
 RunOutcome formatDocument(XmlNode root, ByteSink& out);
 
 }  // namespace quarvel

@@ -46,15 +46,50 @@ TEST(Messages, FormatsStringsAndNumbersAndReplacesTheUnrepresentable) {
   std::FILE* stream = std::tmpfile();
   ASSERT_NE(stream, nullptr);
   // The C locale represents ASCII only.
-  const int count = printMessage(stream, u"\"%s\" (%d): positon %d: %s 100%%",
-                                 {std::u16string_view(u"a.xml"), int32_t{3}, int32_t{-7},
-                                  std::u16string_view(u"bad 日本\n")});
+  const int count = printMessage(
+      stream, u"\"%s\" (%d): positon %d: %s 100%%",
+      {std::u16string_view(u"a.xml"), int32_t{3}, int32_t{-7}, std::u16string_view(u"bad 日本\n")});
   std::rewind(stream);
   char buffer[128] = {};
   const std::size_t read = std::fread(buffer, 1, sizeof buffer - 1, stream);
   std::fclose(stream);
   EXPECT_EQ(std::string(buffer, read), "\"a.xml\" (3): positon -7: bad ??\n 100%");
   EXPECT_EQ(count, 37);
+}
+
+// What printMessage writes for a url and a reason, in the C locale.
+std::string printedShortMessage(const std::u16string& url, const std::u16string& reason) {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) return "(no temporary file)";
+  const int count =
+      printMessage(stream, u"\"%s\": %s", {std::u16string_view(url), std::u16string_view(reason)});
+  std::string bytes(4096, '\0');
+  std::rewind(stream);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), stream));
+  std::fclose(stream);
+  EXPECT_EQ(count, static_cast<int>(bytes.size()));  // ASCII: one byte per unit
+  return bytes;
+}
+
+TEST(Messages, TooLongIsCutInsideTheLongestTextAndKeepsItsLineEnd) {
+  const std::u16string pair = u"\U0001F600";
+  struct {
+    std::u16string url;
+    std::u16string reason;
+    std::string expected;  // 1039 units at most, line end included
+  } cases[] = {
+      {u"a.xml", std::u16string(2000, u'r') + u"\n", "\"a.xml\": " + std::string(1029, 'r') + "\n"},
+      {std::u16string(2000, u'u'), u"gone\n", "\"" + std::string(1030, 'u') + "\": gone\n"},
+      {std::u16string(2000, u'u'), std::u16string(2000, u'r') + u"\n",
+       "\"" + std::string(517, 'u') + "\": " + std::string(517, 'r') + "\n"},
+      // The cut would fall between the halves of the 1029th and 1030th unit.
+      {u"a.xml", std::u16string(1028, u'r') + pair + pair + u"\n",
+       "\"a.xml\": " + std::string(1028, 'r') + "\n"},
+      {u"a.xml", std::u16string(1029, u'r') + u"\n", "\"a.xml\": " + std::string(1029, 'r') + "\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(printedShortMessage(c.url, c.reason), c.expected);
+  }
 }
 
 }  // namespace

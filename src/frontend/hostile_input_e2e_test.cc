@@ -1,13 +1,10 @@
 // Runs the real quarvel binary on hostile documents and in failing
 // surroundings. Each case states its bound: exit code, messages, output,
 // and where it matters the time taken and the child's peak memory.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -105,68 +101,6 @@ struct Measured {
   long peakKb = 0;
 };
 
-// Holds the failures that HttpServer cannot stage. Without a reply it never
-// accepts: connections wait in the backlog and no byte ever comes back.
-// With one, every request gets `reply` verbatim and the connection closes.
-class RawServer {
- public:
-  explicit RawServer(std::optional<std::string> reply) : reply_(std::move(reply)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(listener_, 8) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error(std::strerror(errno));
-    }
-    port_ = ntohs(address.sin_port);
-    if (reply_) thread_ = std::thread([this] { serve(); });
-  }
-  ~RawServer() {
-    // Wakes the accept() of the serving thread.
-    shutdown(listener_, SHUT_RDWR);
-    if (thread_.joinable()) thread_.join();
-    close(listener_);
-  }
-  RawServer(const RawServer&) = delete;
-  RawServer& operator=(const RawServer&) = delete;
-
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-
- private:
-  void serve() {
-    for (;;) {
-      const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
-        return;
-      }
-      std::string head;
-      char buffer[4096];
-      while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        head.append(buffer, static_cast<std::size_t>(n));
-      }
-      for (std::size_t sent = 0; sent < reply_->size();) {
-        const ssize_t n = send(connection, reply_->data() + sent, reply_->size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-      }
-      close(connection);
-    }
-  }
-
-  int listener_ = -1;
-  uint16_t port_ = 0;
-  std::optional<std::string> reply_;
-  std::thread thread_;
-};
-
 class HostileInput : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -194,11 +128,14 @@ class HostileInput : public ::testing::Test {
     return result;
   }
 
-  Measured run(const std::string& location, ProcessOptions options = {}) {
+  // Runs the real program, or with `program` the test build that takes
+  // test-only settings from the environment.
+  Measured run(const std::string& location, ProcessOptions options = {},
+               const std::string& program = QUARVEL_BINARY) {
     if (options.environment.empty()) options.environment = environment();
     Measured run;
     const auto start = std::chrono::steady_clock::now();
-    run.result = runProcess(QUARVEL_BINARY, {location}, options);
+    run.result = runProcess(program, {location}, options);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.peakKb = run.result.peakResidentKb;
     return run;
@@ -271,7 +208,7 @@ TEST_F(HostileInput, EveryFailedAllocationStopsOnceWithExitOne) {
   for (uint64_t n = 1;; n += step) {
     ProcessOptions options;
     options.environment = environment({"QUARVEL_FAIL_ALLOCATION=" + std::to_string(n)});
-    const Measured r = run(path, options);
+    const Measured r = run(path, options, QUARVEL_TEST_HOOKS_BINARY);
     if (r.result.exitCode == 0) {
       // Past the run's last allocation: the complete output again.
       EXPECT_EQ(r.result.err, "");
@@ -290,6 +227,25 @@ TEST_F(HostileInput, EveryFailedAllocationStopsOnceWithExitOne) {
         << readable(out);
   }
   EXPECT_GT(failures * step, 150u);
+}
+
+// Memory that runs out outside the layout budget (`ulimit -v`): in loading,
+// in string conversions, in the walk. The sanitizer needs terabytes of
+// address space for its shadow, so it cannot run under such a limit.
+TEST_F(HostileInput, MemoryRunningOutAnywhereIsTheStop) {
+  if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+  const std::string path = write("huge.xml", "<quarvel><left>first</left><left>" +
+                                                 std::string(9'500'000, 'a') + "</left></quarvel>");
+  ProcessOptions options;
+  options.addressSpaceLimit = 75'000ull * 1024;  // ulimit -v 75000
+  const Measured r = run(path, options);
+  EXPECT_EQ(r.result.exitCode, 1) << "signal " << r.result.signal;
+  EXPECT_EQ(r.result.err, kOutOfMemory);
+  // Memory may run out while loading (nothing printed yet) or in the walk
+  // (the first row has been printed and stays).
+  const std::string& out = r.result.out;
+  EXPECT_TRUE(out.empty() || out.starts_with(output({u"    first"})))
+      << readable(out.substr(0, 200));
 }
 
 // --- Hostile documents -----------------------------------------------------
@@ -484,6 +440,37 @@ TEST_F(HostileInput, AbsurdCountsStopSoonOnceTheOutputFails) {
   }
 }
 
+// Shapes that once made layout quadratic: every line break carried nearly a
+// whole line of opening characters forward again, and every row of a column
+// paragraph visited every column. Each took 15 s or far longer; linear
+// layout does each in well under a second.
+TEST_F(HostileInput, LayoutTimeGrowsLinearlyWhateverTheShape) {
+  struct {
+    const char* name;
+    std::string document;
+  } cases[] = {
+      {"opening brackets filling a wide div",
+       "<quarvel><div width='20000'>" + std::string(80000, '(') + "</div></quarvel>"},
+      {"wide opening brackets filling a wide div",
+       "<quarvel><div width='20000'>" + repeated("「", 80000) + "</div></quarvel>"},
+      {"opening brackets ended by br", "<quarvel><div width='1000000'>" +
+                                           repeated("(((<br/>", 40000) + "</div></quarvel>"},
+      {"one long column before many empty ones",
+       "<quarvel><par><div width='1'>" + std::string(80000, 'a') + "</div>" +
+           repeated("<div/>", 80000) + "</par></quarvel>"},
+      {"many columns of no width before a long one",
+       "<quarvel><par>" + repeated("<div width='-80'/>", 80000) + "<div width='1'>" +
+           std::string(80000, 'a') + "</div></par></quarvel>"},
+  };
+  for (const auto& c : cases) {
+    const Measured r = run(write("shape.xml", c.document));
+    std::cout << c.name << ": " << r.seconds << " s\n";
+    EXPECT_EQ(r.result.exitCode, 0) << c.name;
+    EXPECT_EQ(r.result.err, "") << c.name;
+    EXPECT_LT(r.seconds, kSanitized ? 20 : 5) << c.name;
+  }
+}
+
 // libxml2's limit for one text node applies: 10,000,000 bytes of UTF-8.
 TEST_F(HostileInput, TextNodesUpToTheLimitAreFormattedLargerOnesRefused) {
   const std::string limit(10'000'000, 'a');
@@ -572,31 +559,71 @@ TEST_F(HostileInput, ReaderThatQuitsEarlyEndsTheRun) {
 
 TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
   const std::string document = "<quarvel><left>never formatted</left></quarvel>";
-  RawServer silent(std::nullopt);
-  RawServer truncated("HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
-                      std::to_string(document.size() + 900) + "\r\nConnection: close\r\n\r\n" +
-                      document);
-  RawServer hangsUp("");
   HttpServer server;
+  server.setResponse("/silent.xml", {200, "", "", Reply::kSilent});
+  server.setResponse("/trickle.xml", {200, document, "application/xml", Reply::kTrickle});
+  server.setResponse(
+      "/truncated.xml",
+      {200,
+       "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nContent-Length: " +
+           std::to_string(document.size() + 900) + "\r\nConnection: close\r\n\r\n" + document,
+       "", Reply::kRaw});
+  server.setResponse("/hangs-up.xml", {200, "", "", Reply::kRaw});
   server.setResponse("/error.xml", {500, document});
+  server.setResponse("/trailers.xml", {200, document, "application/xml", Reply::kEndlessTrailers});
+  server.setResponse("/endless.xml", {200, "<quarvel/>", "application/xml", Reply::kEndlessBody});
+  server.setResponse("/gzip.xml",
+                     {200, "<quarvel/>", "application/xml", Reply::kGzipTransferEncoded});
   struct {
     const char* name;
-    std::string url;
+    std::string path;
     std::string needle;
+    // The timeouts take the test build with 1 s ones; the rest, the real
+    // program with its real caps.
+    bool shortTimeouts = false;
   } cases[] = {
-      {"never answers", silent.url("/doc.xml"), "timed out"},
-      {"truncated body", truncated.url("/doc.xml"), "transfer closed with 900 bytes remaining"},
-      {"closes without answering", hangsUp.url("/doc.xml"), "Empty reply from server"},
-      {"server error", server.url("/error.xml"), "HTTP status 500"},
+      {"never answers", "/silent.xml", "timed out", true},
+      {"times out in mid-body", "/trickle.xml", "timed out", true},
+      {"truncated body", "/truncated.xml", "transfer closed with 900 bytes remaining"},
+      {"closes without answering", "/hangs-up.xml", "Empty reply from server"},
+      {"server error", "/error.xml", "HTTP status 500"},
+      {"endless trailers", "/trailers.xml", "more than 262144 bytes of header and trailer lines"},
+      {"endless body", "/endless.xml", "the document is larger than 67108864 bytes"},
+      {"gzip transfer encoding", "/gzip.xml", "unsupported transfer encoding: gzip"},
   };
+  // Past the 64 MiB of the endless body that the parser holds.
+  const long boundKb = kSanitized ? 400 * 1024 : 160 * 1024;
   for (const auto& c : cases) {
     ProcessOptions options;
     options.environment = environment({"QUARVEL_HTTP_TIMEOUT_MS=1000"});
-    const Measured r = run(c.url, options);
+    const std::string url = server.url(c.path);
+    const Measured r =
+        run(url, options, c.shortTimeouts ? QUARVEL_TEST_HOOKS_BINARY : QUARVEL_BINARY);
+    std::cout << c.name << ": " << r.seconds << " s, peak " << r.peakKb << " KB\n";
     EXPECT_EQ(r.result.exitCode, 1) << c.name;
     EXPECT_EQ(r.result.out, "") << c.name;
-    EXPECT_TRUE(isMessage("\"" + c.url + "\": ", c.needle, r.result.err)) << c.name;
-    EXPECT_LT(r.seconds, 10) << c.name;
+    EXPECT_TRUE(isMessage("\"" + url + "\": ", c.needle, r.result.err)) << c.name;
+    EXPECT_LT(r.seconds, kSanitized ? 30 : 10) << c.name;
+    EXPECT_LT(r.peakKb, boundKb) << c.name;
+  }
+}
+
+// The test-only settings reach only the test build: the program that users
+// run ignores them.
+TEST_F(HostileInput, TheRealProgramIgnoresTestSettings) {
+  const std::string path = write("doc.xml", "<quarvel><left>abc</left></quarvel>");
+  HttpServer server;
+  server.setResponse("/trickle.xml", {200, "<quarvel><left>abc</left></quarvel>", "application/xml",
+                                      Reply::kTrickle});
+  ProcessOptions options;
+  options.environment = environment({"QUARVEL_FAIL_ALLOCATION=1", "QUARVEL_HTTP_TIMEOUT_MS=1"});
+  for (const std::string& location : {path, server.url("/trickle.xml")}) {
+    const Measured real = run(location, options);
+    EXPECT_EQ(real.result.exitCode, 0) << location << ": " << real.result.err;
+    EXPECT_TRUE(sameBytes(output({u"    abc"}), real.result.out)) << location;
+    // The same settings do take effect in the test build.
+    const Measured hooked = run(location, options, QUARVEL_TEST_HOOKS_BINARY);
+    EXPECT_EQ(hooked.result.exitCode, 1) << location;
   }
 }
 

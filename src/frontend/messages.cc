@@ -1,6 +1,8 @@
 #include "frontend/messages.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cwchar>
 #include <string>
 
@@ -21,8 +23,9 @@ std::string toLocaleCharset(std::u16string_view text) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     }
-    std::size_t n = (cp >= 0xD800 && cp <= 0xDFFF) ? static_cast<std::size_t>(-1)
-                                                    : std::wcrtomb(bytes, static_cast<wchar_t>(cp), &state);
+    std::size_t n = (cp >= 0xD800 && cp <= 0xDFFF)
+                        ? static_cast<std::size_t>(-1)
+                        : std::wcrtomb(bytes, static_cast<wchar_t>(cp), &state);
     if (n == static_cast<std::size_t>(-1)) {
       state = std::mbstate_t{};
       result += '?';
@@ -33,10 +36,53 @@ std::string toLocaleCharset(std::u16string_view text) {
   return result;
 }
 
-}  // namespace
+// Where the text of `argument` is cut when it may keep `keep` code units:
+// never between the two halves of a surrogate pair.
+std::size_t cutPoint(std::u16string_view argument, std::size_t keep) {
+  if (keep >= argument.size()) return argument.size();
+  if (keep > 0 && argument[keep - 1] >= 0xD800 && argument[keep - 1] <= 0xDBFF) --keep;
+  return keep;
+}
 
-int printMessage(std::FILE* stream, std::u16string_view format,
-                 std::initializer_list<MessageArgument> arguments) {
+// The string arguments' text without a final line end, which is never cut.
+std::u16string_view body(std::u16string_view argument) {
+  return argument.ends_with(u'\n') ? argument.substr(0, argument.size() - 1) : argument;
+}
+
+// The largest `cap` at which cutting every string argument's body to at most
+// `cap` units leaves no more than `room` units of them.
+std::size_t commonCap(std::initializer_list<MessageArgument> arguments, std::size_t room) {
+  std::size_t low = 0;
+  std::size_t high = 0;
+  for (const MessageArgument& argument : arguments) {
+    if (const auto* s = std::get_if<std::u16string_view>(&argument)) {
+      high = std::max(high, body(*s).size());
+    }
+  }
+  auto fits = [&](std::size_t cap) {
+    std::size_t total = 0;
+    for (const MessageArgument& argument : arguments) {
+      if (const auto* s = std::get_if<std::u16string_view>(&argument)) {
+        total += std::min(body(*s).size(), cap);
+      }
+    }
+    return total <= room;
+  };
+  while (low < high) {
+    const std::size_t middle = low + (high - low + 1) / 2;
+    if (fits(middle)) {
+      low = middle;
+    } else {
+      high = middle - 1;
+    }
+  }
+  return low;
+}
+
+// Formats `format` with every string argument's body cut to at most `cap`
+// code units (its line end kept).
+std::u16string formatCut(std::u16string_view format,
+                         std::initializer_list<MessageArgument> arguments, std::size_t cap) {
   std::u16string text;
   const MessageArgument* next = arguments.begin();
   for (std::size_t i = 0; i < format.size(); ++i) {
@@ -49,14 +95,37 @@ int printMessage(std::FILE* stream, std::u16string_view format,
       text += u'%';
     } else if (next != arguments.end() && (conversion == u's' || conversion == u'd')) {
       if (const auto* s = std::get_if<std::u16string_view>(next)) {
-        text += *s;
+        const std::u16string_view kept = body(*s);
+        text += kept.substr(0, cutPoint(kept, cap));
+        if (kept.size() < s->size()) text += u'\n';
       } else {
         for (char c : std::to_string(std::get<int32_t>(*next))) text += static_cast<char16_t>(c);
       }
       ++next;
     }
   }
-  if (text.size() > kMaxMessageUnits) text.resize(kMaxMessageUnits);
+  return text;
+}
+
+}  // namespace
+
+int printMessage(std::FILE* stream, std::u16string_view format,
+                 std::initializer_list<MessageArgument> arguments) {
+  std::u16string text = formatCut(format, arguments, SIZE_MAX);
+  if (text.size() > kMaxMessageUnits) {
+    // Too long: the longest string arguments give way, down to a length
+    // that all the cut ones share. A long reason is cut inside itself; a
+    // location that is longer still is cut too rather than leave no reason.
+    const std::size_t others = formatCut(format, arguments, 0).size();
+    const std::size_t room = others < kMaxMessageUnits ? kMaxMessageUnits - others : 0;
+    text = formatCut(format, arguments, commonCap(arguments, room));
+  }
+  if (text.size() > kMaxMessageUnits) {
+    // Only a format longer than the limit by itself gets here.
+    const bool lineEnd = text.ends_with(u'\n');
+    text.resize(cutPoint(text, kMaxMessageUnits - (lineEnd ? 1 : 0)));
+    if (lineEnd) text += u'\n';
+  }
   const std::string bytes = toLocaleCharset(text);
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);

@@ -16,8 +16,11 @@ using MessageArgument = std::variant<std::u16string_view, int32_t>;
 // Formats `format`, where %s takes the next string argument and %d the next
 // integer (%% is a percent sign), converts the text to the locale's character
 // set (a character it cannot represent becomes "?") and writes it to
-// `stream`. The formatted text is cut at 1039 code units. Returns the number
-// of UTF-16 code units formatted.
+// `stream`. A text longer than 1039 code units is cut to that length inside
+// its string arguments: the longest ones are shortened to a length they then
+// share (so a long reason is cut inside the reason), a surrogate pair is
+// never split, and an argument's final line end is always kept. Returns the
+// number of UTF-16 code units written.
 int printMessage(std::FILE* stream, std::u16string_view format,
                  std::initializer_list<MessageArgument> arguments);
 

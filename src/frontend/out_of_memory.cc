@@ -4,9 +4,13 @@
 
 namespace quarvel {
 
-void reportOutOfMemory() {
+void writeOutOfMemoryMessage() {
   std::fputs("kestrown: Out of Memory, Process Terminated\n", stderr);
   std::fflush(stderr);
+}
+
+void reportOutOfMemory() {
+  writeOutOfMemoryMessage();
   throw CaException();
 }
 

@@ -1,15 +1,23 @@
 #include "frontend/program.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
+#include "frontend/out_of_memory.h"
 #include "layout/allocation.h"
 #include "layout/byte_sink.h"
+
+#ifndef QUARVEL_VERSION
+#error "QUARVEL_VERSION must come from the build (the CMake project version)"
+#endif
 
 namespace quarvel {
 namespace {
@@ -19,27 +27,123 @@ constexpr const char kUsage[] =
     "usage: quarvel XML_SOURCE_URL >OUTPUT_FILE\n"
     "input and output CES us UTF-16 little endian with BOM\n";
 
+constexpr const char kOptions[] =
+    "\n"
+    "  quarvel [--utf-8] [--] XML_SOURCE_URL\n"
+    "  quarvel --help | -h | --version\n"
+    "\n"
+    "XML_SOURCE_URL is a file path, a file: URL or an http:// or https:// URL.\n"
+    "The text goes to standard output as UTF-16 little endian with a byte-order\n"
+    "mark and CR LF row ends; a terminal gets UTF-8 instead.\n"
+    "\n"
+    "  --utf-8      write UTF-8 with LF row ends and no byte-order mark\n"
+    "  --           end the options: the next argument is the location even if\n"
+    "               it starts with - (./-x works as well)\n"
+    "  -            as XML_SOURCE_URL: read the document from standard input\n"
+    "  -h, --help   print this help and exit\n"
+    "  --version    print the version and exit\n"
+    "\n"
+    "Exit status: 0 laid out, 1 failure (message on standard error), 2 command\n"
+    "line not recognised. Elements, limits and messages: man quarvel\n";
+
+constexpr const char kVersion[] = "quarvel " QUARVEL_VERSION "\n";
+
+enum class Action { kFormat, kHelp, kVersion, kUsage };
+enum class OutputForm { kUtf16, kUtf8 };
+
+struct CommandLine {
+  Action action = Action::kUsage;
+  OutputForm form = OutputForm::kUtf16;
+  const char* location = nullptr;
+};
+
+bool isHelp(std::string_view argument) { return argument == "--help" || argument == "-h"; }
+
+// The spellings of options. Outside the option position none of them is
+// taken for a location unless "--" came first; every other argument that
+// starts with "-" is a location like any other ("-" itself: standard input).
+bool isOptionSpelling(std::string_view argument) {
+  return isHelp(argument) || argument == "--version" || argument == "--utf-8" || argument == "--";
+}
+
+//   quarvel --help | -h | --version
+//   quarvel [--utf-8]... [--] LOCATION
+// Anything else, the lone "quarvel" included, is the usage.
+CommandLine parseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  if (argc == 2 && isHelp(argv[1])) {
+    line.action = Action::kHelp;
+    return line;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    line.action = Action::kVersion;
+    return line;
+  }
+  int next = 1;
+  for (; next < argc && std::string_view(argv[next]) == "--utf-8"; ++next) {
+    line.form = OutputForm::kUtf8;
+  }
+  bool optionsEnded = false;
+  if (next < argc && std::string_view(argv[next]) == "--") {
+    optionsEnded = true;
+    ++next;
+  }
+  if (argc - next != 1 || (!optionsEnded && isOptionSpelling(argv[next]))) return line;
+  line.action = Action::kFormat;
+  line.location = argv[next];
+  return line;
+}
+
 // strerror already speaks the locale's language and character set.
 void reportWriteError(int error) {
   std::fprintf(stderr, "quarvel: cannot write the output: %s\n", std::strerror(error));
 }
 
-// Test hook, not a setting for users: QUARVEL_FAIL_ALLOCATION=N (N >= 1)
-// makes the N-th layout allocation of the formatting run yield nothing, as
-// if memory had run out, so that tests can drive the out-of-memory stop
-// through the real program. Any other value is ignored.
-void armAllocationFailureForTests() {
-  const char* value = std::getenv("QUARVEL_FAIL_ALLOCATION");
-  if (value == nullptr || *value < '0' || *value > '9') return;
-  char* end = nullptr;
-  const unsigned long long n = std::strtoull(value, &end, 10);
-  if (*end == '\0') AllocationGate::failAt(n);
+// Help and version go to standard output in text mode, like the usage, but
+// unlike the usage they are the answer asked for: failing to deliver it is a
+// failure.
+int printAnswer(const char* text, const char* more) {
+  std::fputs(text, stdout);
+  if (more != nullptr) std::fputs(more, stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int error = errno;
+    std::setlocale(LC_ALL, "");
+    reportWriteError(error);
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+// Nothing on a terminal is stored or parsed: it gets text that a person can
+// read. Files and pipes get the bytes the format promises.
+ByteSink& outputSink(OutputForm form) {
+  if (form == OutputForm::kUtf16 && isatty(STDOUT_FILENO) == 0) return standardOutput();
+  static Utf8Sink utf8(standardOutput());
+  return utf8;
+}
+
+// Loads `location` and formats it to `out`; returns the exit code. Memory
+// running out here, outside the formatting run, throws std::bad_alloc.
+int formatLocation(const char* location, ByteSink& out, const ProgramSettings& settings) {
+  XmlDocument document;
+  if (loadDocument(document, location, settings.load) != 0) return kExitFailure;
+  XmlNode root = document.documentElement();
+  if (!root) return kExitFailure;
+
+  if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
+  const RunOutcome outcome = formatDocument(root, out);
+  if (!out.flush()) {
+    reportWriteError(out.error());
+    return kExitFailure;
+  }
+  return outcome == RunOutcome::kCompleted ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
 
-int32_t loadDocument(XmlDocument& document, std::string_view location) {
-  document.load(location);
+int32_t loadDocument(XmlDocument& document, std::string_view location,
+                     const LoadSettings& settings) {
+  document.load(location, settings);
   const ParseError& error = document.parseError();
   if (error.errorCode != 0) reportParseError(error);
   return error.errorCode;
@@ -56,26 +160,32 @@ void reportParseError(const ParseError& error) {
   }
 }
 
-int runProgram(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs(kUsage, stdout);
-    return kExitUsage;
+int runProgram(int argc, char** argv, const ProgramSettings& settings) {
+  const CommandLine line = parseCommandLine(argc, argv);
+  switch (line.action) {
+    case Action::kUsage:
+      std::fputs(kUsage, stdout);
+      return kExitUsage;
+    case Action::kHelp:
+      return printAnswer(kUsage, kOptions);
+    case Action::kVersion:
+      return printAnswer(kVersion, nullptr);
+    case Action::kFormat:
+      break;
   }
   std::setlocale(LC_ALL, "");
 
-  XmlDocument document;
-  if (loadDocument(document, argv[1]) != 0) return kExitFailure;
-  XmlNode root = document.documentElement();
-  if (!root) return kExitFailure;
-
-  ByteSink& out = standardOutput();
-  armAllocationFailureForTests();
-  const RunOutcome outcome = formatDocument(root, out);
-  if (!out.flush()) {
-    reportWriteError(out.error());
+  ByteSink& out = outputSink(line.form);
+  try {
+    return formatLocation(line.location, out, settings);
+  } catch (const std::bad_alloc&) {
+    // Loading, the messages and the conversions allocate as they please;
+    // wherever memory runs out, the program ends with the one stop. What
+    // was printed before stays.
+    writeOutOfMemoryMessage();
+    if (!out.flush()) reportWriteError(out.error());
     return kExitFailure;
   }
-  return outcome == RunOutcome::kCompleted ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace quarvel

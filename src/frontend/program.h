@@ -12,16 +12,26 @@ namespace quarvel {
 
 enum ExitCode : int { kExitSuccess = 0, kExitFailure = 1, kExitUsage = 2 };
 
+// What a run may be told besides its command line. The program that users
+// run always takes the defaults; only tests set anything else.
+struct ProgramSettings {
+  LoadSettings load;
+  // When not 0, the n-th layout allocation of the formatting run yields
+  // nothing, as if memory had run out (see AllocationGate::failAt).
+  uint64_t failAllocationAt = 0;
+};
+
 // Loads `location` into `document`; reports a parse error on standard error.
 // Returns the parse error code: 0 when the document is usable.
-int32_t loadDocument(XmlDocument& document, std::string_view location);
+int32_t loadDocument(XmlDocument& document, std::string_view location,
+                     const LoadSettings& settings = {});
 
 // Writes the message for `error` to standard error: with line and position
 // when the line is known, without them otherwise.
 void reportParseError(const ParseError& error);
 
 // Runs quarvel on the command line; returns the exit code.
-int runProgram(int argc, char** argv);
+int runProgram(int argc, char** argv, const ProgramSettings& settings = {});
 
 }  // namespace quarvel
 

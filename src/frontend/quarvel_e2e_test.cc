@@ -2,7 +2,9 @@
 // and compares its standard output byte for byte, its standard error as
 // text, and its exit code.
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -314,16 +316,186 @@ TEST_F(QuarvelBinary, HttpErrorStatusIsAFailure) {
   EXPECT_EQ(server.requestedPaths(), std::vector<std::string>{"/missing.xml"});
 }
 
+// Exactly "-" reads standard input, from a pipe or a file, as the same
+// document is read from a file; messages name it "-".
+TEST_F(QuarvelBinary, DashReadsStandardInput) {
+  // Longer than a pipe's buffer, and in an encoding that must be detected.
+  const std::string utf8 = "<quarvel><left>" + repeated("abc ", 40000) + "</left></quarvel>";
+  const std::string utf16 =
+      "\xFF\xFE" + utf16le(u"<quarvel><center>日本</center><left>ｱ</left></quarvel>");
+  for (const std::string& document : {utf8, utf16}) {
+    const std::string path = write("doc.xml", document);
+    const ProcessResult fromFile = run({path});
+    ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    ProcessOptions pipe;
+    pipe.input = StandardInput::kBytes;
+    pipe.inputBytes = document;
+    ProcessOptions redirected;
+    redirected.input = StandardInput::kFile;
+    redirected.inputPath = path;
+    for (const ProcessOptions& options : {pipe, redirected}) {
+      const ProcessResult result = run({"-"}, options);
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      EXPECT_EQ(result.err, "");
+      EXPECT_TRUE(sameBytes(fromFile.out, result.out));
+    }
+  }
+  ProcessOptions malformed;
+  malformed.input = StandardInput::kBytes;
+  malformed.inputBytes = "<quarvel>\n<left>abc</right>\n</quarvel>\n";
+  const ProcessResult bad = run({"-"}, malformed);
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_TRUE(isLongMessage(bad.err, "-", 2));
+  ProcessOptions directory;
+  directory.input = StandardInput::kFile;
+  directory.inputPath = directory_.string();
+  const ProcessResult unreadable = run({"-"}, directory);
+  EXPECT_EQ(unreadable.exitCode, 1);
+  EXPECT_EQ(unreadable.err, unreadableMessage("-", EISDIR));
+  // Anything else that starts with "-" is a path.
+  for (const std::string location : {"-x", "./-"}) {
+    const ProcessResult result = run({location});
+    EXPECT_EQ(result.exitCode, 1) << location;
+    EXPECT_EQ(result.err, unreadableMessage(location, ENOENT));
+  }
+}
+
 // --- Command line and failures ----------------------------------------------
 
 TEST_F(QuarvelBinary, WrongArgumentCountPrintsUsage) {
   const std::string document = write("doc.xml", "<quarvel><left>abc</left></quarvel>");
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{}, {document, document}, {document, document, document}}) {
+  // Besides the wrong counts: options without a location, unknown options
+  // beside a location, options after it, and option spellings where the
+  // location belongs.
+  const std::vector<std::string> commandLines[] = {
+      {},
+      {document, document},
+      {document, document, document},
+      {"--utf-8"},
+      {"--"},
+      {"--utf-8", "--"},
+      {"--foo", document},
+      {"-x", document},
+      {document, "--utf-8"},
+      {"--help", document},
+      {"-h", document},
+      {"--version", document},
+      {"--version", "--help"},
+      {"--utf-8", "--help"},
+      {"--utf-8", "--version"},
+      {"--", document, document},
+  };
+  for (const std::vector<std::string>& arguments : commandLines) {
+    std::string shown;
+    for (const std::string& argument : arguments) shown += " " + argument;
     const ProcessResult result = run(arguments);
-    EXPECT_EQ(result.exitCode, 2) << arguments.size() << " arguments";
-    EXPECT_EQ(result.out, kUsage) << arguments.size() << " arguments";
-    EXPECT_EQ(result.err, "") << arguments.size() << " arguments";
+    EXPECT_EQ(result.exitCode, 2) << shown;
+    EXPECT_EQ(result.out, kUsage) << shown;
+    EXPECT_EQ(result.err, "") << shown;
+  }
+}
+
+TEST_F(QuarvelBinary, HelpAndVersion) {
+  for (const std::string option : {"--help", "-h"}) {
+    const ProcessResult result = run({option});
+    EXPECT_EQ(result.exitCode, 0) << option;
+    EXPECT_EQ(result.err, "") << option;
+    EXPECT_TRUE(result.out.starts_with(kUsage)) << result.out;
+    for (const char* mention :
+         {"--utf-8", "\n  --  ", "--help", "-h,", "--version", "\n  -  ", "man quarvel"}) {
+      EXPECT_NE(result.out.find(mention), std::string::npos) << option << " lacks " << mention;
+    }
+  }
+  const ProcessResult version = run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.err, "");
+  EXPECT_EQ(version.out, "quarvel " QUARVEL_VERSION "\n");
+}
+
+// Locations that start with "-", and --utf-8 before some, all naming the
+// same document. Run in the test's directory with doc.xml as standard input.
+class DashLocations : public QuarvelBinary {
+ protected:
+  void SetUp() override {
+    QuarvelBinary::SetUp();
+    for (const char* name : {"-x", "--x", "-h", "--help", "doc.xml"}) write(name, kDocument);
+    write("-", "<quarvel><left>dash</left></quarvel>");
+  }
+  void expectPrints(const std::vector<std::string>& arguments, const std::string& expected) {
+    ProcessOptions options;
+    options.workingDirectory = directory_.string();
+    options.inputPath = (directory_ / "doc.xml").string();
+    std::string shown;
+    for (const std::string& argument : arguments) shown += " " + argument;
+    const ProcessResult result = run(arguments, options);
+    EXPECT_EQ(result.exitCode, 0) << shown << "\n" << result.err;
+    EXPECT_EQ(result.err, "") << shown;
+    EXPECT_TRUE(sameBytes(expected, result.out)) << shown;
+  }
+
+  static constexpr const char* kDocument = "<quarvel><left>abc</left></quarvel>";
+  const std::string utf16_ = output({u"    abc"});
+  const std::string utf8_ = "    abc\n";
+};
+
+TEST_F(DashLocations, LoadLikeAnyOtherLocation) {
+  const std::vector<std::string> utf16Cases[] = {
+      {"-x"}, {"--x"}, {"./-h"}, {"--", "--help"}, {"--", "-x"},
+  };
+  for (const auto& arguments : utf16Cases) expectPrints(arguments, utf16_);
+  const std::vector<std::string> utf8Cases[] = {{"--utf-8", "doc.xml"},
+                                                {"--utf-8", "--utf-8", "doc.xml"},
+                                                {"--utf-8", "--", "-h"},
+                                                {"--utf-8", "-x"}};
+  for (const auto& arguments : utf8Cases) expectPrints(arguments, utf8_);
+  expectPrints({"./-"}, output({u"    dash"}));
+}
+
+// "-" is standard input (here doc.xml), not the document named "-".
+TEST_F(DashLocations, DashAloneReadsStandardInput) {
+  expectPrints({"-"}, utf16_);
+  expectPrints({"--", "-"}, utf16_);
+  expectPrints({"--utf-8", "-"}, utf8_);
+}
+
+// --utf-8 and a terminal get exactly what the README's recipe makes of the
+// normal output: iconv -f UTF-16 -t UTF-8 | tr -d '\r'.
+TEST_F(QuarvelBinary, Utf8IsTheConvertedNormalOutput) {
+  std::vector<std::string> documents;
+  for (const char* name : {"comparison", "japanese", "letter", "listing", "notice", "showcase"}) {
+    documents.push_back(std::string(QUARVEL_SOURCE_DIR "/examples/") + name + ".xml");
+  }
+  // A CR that is a character of a nonbreak run, and characters outside the
+  // Basic Multilingual Plane.
+  documents.push_back(write("cr.xml",
+                            "<quarvel><left>a<nonbreak>b&#13;c\xF0\x9F\x98\x80"
+                            "d</nonbreak>"
+                            "\xF0\xA0\x80\x8B</left><pre>x&#13;\ny</pre></quarvel>"));
+  for (const std::string& document : documents) {
+    ProcessOptions toFile;
+    toFile.output = StandardOutput::kFile;
+    toFile.outputPath = (directory_ / "out.txt").string();
+    ASSERT_EQ(run({document}, toFile).exitCode, 0) << document;
+    ProcessOptions shell;
+    shell.environment = childEnvironment();
+    const ProcessResult converted = runProcess(
+        "/bin/sh", {"-c", "iconv -f UTF-16 -t UTF-8 \"$1\" | tr -d '\\r'", "sh", toFile.outputPath},
+        shell);
+    ASSERT_EQ(converted.exitCode, 0) << document << ": " << converted.err;
+    ASSERT_GT(converted.out.size(), 10u) << document;
+
+    const ProcessResult utf8 = run({"--utf-8", document});
+    EXPECT_EQ(utf8.exitCode, 0) << document;
+    EXPECT_EQ(utf8.out, converted.out) << document;
+    ProcessOptions onTerminal;
+    onTerminal.output = StandardOutput::kTerminal;
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{document}, {"--utf-8", document}}) {
+      const ProcessResult terminal = run(arguments, onTerminal);
+      EXPECT_EQ(terminal.exitCode, 0) << document;
+      EXPECT_EQ(terminal.out, converted.out) << arguments.size() << " arguments: " << document;
+    }
   }
 }
 
@@ -354,6 +526,33 @@ TEST_F(QuarvelBinary, MessageCharactersOutsideTheLocaleBecomeQuestionMarks) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, unreadableMessage((directory_ / "??.xml").string(), ENOENT));
+}
+
+// A system error text arrives in the locale's character set and must be
+// decoded from it, not taken for UTF-8.
+TEST_F(QuarvelBinary, SystemErrorTextsInALocaleThatIsNotUtf8) {
+  const char* name = "ja_JP.eucJP";  // scripts/setup.sh makes it
+  const locale_t locale = newlocale(LC_ALL_MASK, name, nullptr);
+  if (locale == nullptr) GTEST_SKIP() << name << " is not installed";
+  const std::string reason = strerror_l(ENOENT, locale);
+  freelocale(locale);
+  ASSERT_NE(reason, std::strerror(ENOENT)) << "glibc's Japanese messages are not installed";
+  const std::string missing = (directory_ / "missing.xml").string();
+  ProcessOptions options;
+  options.environment = childEnvironment(name);
+  const ProcessResult result = run({missing}, options);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "\"" + missing + "\": " + reason + "\n");
+}
+
+TEST_F(QuarvelBinary, OverlongMessageIsCutBeforeItsLineEnd) {
+  // The tag mismatch reason repeats the 3,000-letter name.
+  const std::string path =
+      write("long.xml", "<quarvel><" + std::string(3000, 'n') + "></b></quarvel>\n");
+  const ProcessResult result = run({path});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(isLongMessage(result.err, path, 1));
+  EXPECT_EQ(result.err.size(), 1039u);
 }
 
 TEST_F(QuarvelBinary, MalformedDocumentGivesTheLongMessage) {
@@ -438,22 +637,25 @@ TEST_F(QuarvelBinary, WriteErrorsAreReported) {
       write("large.xml", "<quarvel><left>" + std::string(200000, 'a') + "</left></quarvel>");
   struct {
     StandardOutput output;
-    std::string document;
+    std::vector<std::string> arguments;
     int error;
   } cases[] = {
-      {StandardOutput::kFile, small, ENOSPC},
-      {StandardOutput::kFile, large, ENOSPC},
-      {StandardOutput::kClosed, small, EBADF},
+      {StandardOutput::kFile, {small}, ENOSPC},
+      {StandardOutput::kFile, {large}, ENOSPC},
+      {StandardOutput::kClosed, {small}, EBADF},
+      {StandardOutput::kFile, {"--utf-8", large}, ENOSPC},
+      {StandardOutput::kFile, {"--help"}, ENOSPC},
+      {StandardOutput::kClosed, {"--version"}, EBADF},
   };
   for (const auto& c : cases) {
     ProcessOptions options;
     options.output = c.output;
     options.outputPath = "/dev/full";
-    const ProcessResult result = run({c.document}, options);
-    EXPECT_EQ(result.exitCode, 1) << c.document;
+    const ProcessResult result = run(c.arguments, options);
+    EXPECT_EQ(result.exitCode, 1) << c.arguments.back();
     EXPECT_EQ(result.err,
               std::string("quarvel: cannot write the output: ") + std::strerror(c.error) + "\n")
-        << c.document;
+        << c.arguments.back();
   }
 }
 

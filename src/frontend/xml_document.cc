@@ -12,10 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -32,24 +34,7 @@ constexpr int32_t kCannotFetchLocation = -10002;
 constexpr int32_t kUnsupportedLocation = -10003;
 constexpr int32_t kNoDocumentElement = -10004;
 
-// A document fetched over http(s) is held in memory while it is parsed;
-// this caps it. Files are streamed and have no such cap.
-constexpr size_t kMaxDocumentBytes = INT_MAX;
-
-constexpr long kConnectTimeoutMs = 10'000;
-constexpr long kTotalTimeoutMs = 60'000;
 constexpr long kMaxRedirects = 10;
-
-// Test hook, not a setting for users: QUARVEL_HTTP_TIMEOUT_MS=N (N >= 1)
-// replaces both transfer timeouts, so that tests of a server that never
-// answers need not wait a minute.
-long timeoutMs(long standard) {
-  const char* value = std::getenv("QUARVEL_HTTP_TIMEOUT_MS");
-  if (value == nullptr || *value < '1' || *value > '9') return standard;
-  char* end = nullptr;
-  const long n = std::strtol(value, &end, 10);
-  return *end == '\0' ? n : standard;
-}
 
 // External subsets, entities and XInclude are never loaded, and entity
 // expansion keeps libxml2's default amplification and size limits (no
@@ -122,6 +107,24 @@ std::u16string toUtf16(const xmlChar* utf8) {
   return toUtf16(std::string_view(reinterpret_cast<const char*>(utf8)));
 }
 
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
 // No value when `utf16` holds an unpaired surrogate.
 std::optional<std::string> toUtf8(std::u16string_view utf16) {
   std::string out;
@@ -134,21 +137,7 @@ std::optional<std::string> toUtf8(std::u16string_view utf16) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       return std::nullopt;
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    appendUtf8(out, cp);
   }
   return out;
 }
@@ -179,10 +168,33 @@ std::string withLineEnd(std::string text) {
   return text;
 }
 
-std::string systemErrorText(int error) { return std::generic_category().message(error); }
+// strerror's text comes in the character set of the locale (LC_CTYPE; the
+// language follows LC_MESSAGES), but reasons are UTF-8 like libxml2's own:
+// decode it with the locale (glibc's wchar_t holds code points). What the
+// locale cannot decode becomes U+FFFD, one per byte.
+std::string systemErrorText(int error) {
+  const std::string text = std::generic_category().message(error);
+  std::string utf8;
+  std::mbstate_t state{};
+  size_t i = 0;
+  while (i < text.size()) {
+    wchar_t wide = 0;
+    const size_t length = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
+    if (length == static_cast<size_t>(-1) || length == static_cast<size_t>(-2)) {
+      state = std::mbstate_t{};
+      appendUtf8(utf8, 0xFFFD);
+      ++i;
+      continue;
+    }
+    const char32_t cp = static_cast<char32_t>(wide);
+    appendUtf8(utf8, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+    i += std::max<size_t>(length, 1);
+  }
+  return utf8;
+}
 
 // ---------------------------------------------------------------------------
-// Reading a location into memory.
+// Opening a location for the parser to read from.
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -309,82 +321,299 @@ void initialiseCurl() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-struct ResponseBody {
-  std::string* bytes;
-  bool tooLarge = false;
-};
+// Body bytes held between libcurl and the parser. When this much waits
+// unread, the transfer is paused until the parser has taken it all.
+constexpr size_t kBodyBufferBytes = 256 * 1024;
 
-size_t appendResponseBody(char* data, size_t size, size_t count, void* target) {
-  auto* body = static_cast<ResponseBody*>(target);
-  const size_t length = size * count;
-  if (length > kMaxDocumentBytes - body->bytes->size()) {
-    body->tooLarge = true;
-    return 0;  // makes curl abort the transfer
-  }
-  try {
-    body->bytes->append(data, length);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  return length;
+// Longest wait in one poll; libcurl's own timeouts end it sooner.
+constexpr int kPollMs = 1000;
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lowercase) {
+  return text.size() == lowercase.size() && startsWithIgnoringCase(text, lowercase);
 }
 
-std::optional<Failure> fetchUrl(const std::string& url, std::string& bytes) {
-  initialiseCurl();
-  const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
-                                                                 curl_easy_cleanup);
-  if (!curl) return Failure{kCannotFetchLocation, "cannot start a transfer"};
+std::string_view trimmed(std::string_view text) {
+  const size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return {};
+  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
+}
 
-  char message[CURL_ERROR_SIZE] = {};
-  ResponseBody body{&bytes};
-  CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs(kConnectTimeoutMs));
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeoutMs(kTotalTimeoutMs));
-  curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxDocumentBytes));
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, "quarvel");
-  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, message);
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendResponseBody);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
-
-  const CURLcode result = curl_easy_perform(handle);
-  if (body.tooLarge) {
-    return Failure{kCannotFetchLocation,
-                   "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes"};
+// One http(s) transfer, driven through libcurl's multi interface by the
+// parser's reads: libcurl fills a small buffer and is paused while it is
+// full, so the body streams into the parser and is never held whole. Its
+// callbacks run inside libcurl's C frames: they never throw and only note
+// why they stopped; the message is made afterwards.
+class HttpTransfer {
+ public:
+  HttpTransfer() = default;
+  ~HttpTransfer() {
+    if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
   }
-  if (result != CURLE_OK) {
-    return Failure{kCannotFetchLocation, message[0] != '\0' ? message : curl_easy_strerror(result)};
+  HttpTransfer(const HttpTransfer&) = delete;
+  HttpTransfer& operator=(const HttpTransfer&) = delete;
+
+  // Starts the transfer and drives it until the final response's status is
+  // known and its first body bytes have arrived, or it has ended. A failed
+  // transfer and a status other than 2xx fail here, before any parsing.
+  std::optional<Failure> start(const std::string& url, const LoadSettings& settings) {
+    initialiseCurl();
+    maxBodyBytes_ = settings.maxHttpBodyBytes;
+    maxHeaderBytes_ = settings.maxHttpHeaderBytes;
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+    if (easy_ == nullptr || multi_ == nullptr) {
+      return Failure{kCannotFetchLocation, "cannot start a transfer"};
+    }
+    curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
+    curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, settings.totalTimeoutMs);
+    // An announced length over the cap fails before the body is read.
+    curl_easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(std::min<uint64_t>(maxBodyBytes_, INT64_MAX)));
+    // Bytes reach the parser as the server encoded them: no Accept-Encoding
+    // is sent and a Content-Encoding is never undone (the parser then
+    // refuses what is not XML).
+    curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "quarvel");
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, message_);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+      return Failure{kCannotFetchLocation, "cannot start a transfer"};
+    }
+    fill();
+    if (std::optional<Failure> failure = this->failure()) return failure;
+    // Reached when the transfer ended without a body.
+    if (!hasSuccessStatus()) return statusFailure();
+    return std::nullopt;
+  }
+
+  // Copies up to `length` body bytes into `buffer`, waiting for the server
+  // as needed. 0 at the end of the body, -1 when the transfer failed
+  // (failure() says why). Never allocates.
+  int read(char* buffer, size_t length) {
+    fill();
+    const size_t count = std::min({unread(), length, static_cast<size_t>(INT_MAX)});
+    if (count == 0) return failed() ? -1 : 0;
+    std::memcpy(buffer, buffer_.data() + taken_, count);
+    taken_ += count;
+    return static_cast<int>(count);
+  }
+
+  std::optional<Failure> failure() const {
+    // libcurl's own stop for an announced length over the cap reads as ours.
+    const Stop stop = ended_ && result_ == CURLE_FILESIZE_EXCEEDED ? Stop::kBodyCap : stop_;
+    switch (stop) {
+      case Stop::kNone:
+        break;
+      case Stop::kHeaderCap:
+        return Failure{kCannotFetchLocation, "the server sent more than " +
+                                                 std::to_string(maxHeaderBytes_) +
+                                                 " bytes of header and trailer lines"};
+      case Stop::kTransferEncoding:
+        return Failure{kCannotFetchLocation,
+                       "unsupported transfer encoding: " + std::string(encoding_)};
+      case Stop::kBodyCap:
+        return Failure{kCannotFetchLocation,
+                       "the document is larger than " + std::to_string(maxBodyBytes_) + " bytes"};
+      case Stop::kStatus:
+        return statusFailure();
+      case Stop::kNoMemory:
+        return Failure{kCannotFetchLocation, "out of memory"};
+      case Stop::kMulti:
+        return Failure{kCannotFetchLocation, "the transfer cannot go on"};
+    }
+    if (ended_ && result_ != CURLE_OK) {
+      return Failure{kCannotFetchLocation,
+                     message_[0] != '\0' ? message_ : curl_easy_strerror(result_)};
+    }
+    return std::nullopt;
+  }
+
+ private:
+  // Why a callback ended the transfer.
+  enum class Stop { kNone, kHeaderCap, kTransferEncoding, kBodyCap, kStatus, kNoMemory, kMulti };
+
+  size_t unread() const { return buffer_.size() - taken_; }
+  bool failed() const { return stop_ != Stop::kNone || (ended_ && result_ != CURLE_OK); }
+
+  long status() const {
+    long status = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    return status;
   }
   // Only a 2xx response carries the document; an error page or a redirect
   // that was not followed does not.
-  long status = 0;
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-  if (status < 200 || status > 299) {
-    return Failure{kCannotFetchLocation, "HTTP status " + std::to_string(status)};
+  bool hasSuccessStatus() const { return status() >= 200 && status() <= 299; }
+  Failure statusFailure() const {
+    return Failure{kCannotFetchLocation, "HTTP status " + std::to_string(status())};
   }
+
+  // Drives the transfer until body bytes wait unread or it has ended.
+  void fill() {
+    while (unread() == 0 && !ended_) {
+      buffer_.clear();
+      taken_ = 0;
+      if (paused_) {
+        paused_ = false;
+        // May hand over the bytes held back at once.
+        curl_easy_pause(easy_, CURLPAUSE_CONT);
+      }
+      int running = 0;
+      if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+        stop_ = Stop::kMulti;
+        ended_ = true;
+        break;
+      }
+      int left = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg == CURLMSG_DONE) {
+          ended_ = true;
+          result_ = message->data.result;
+        }
+      }
+      if (unread() > 0 || ended_) break;
+      if (curl_multi_poll(multi_, nullptr, 0, kPollMs, nullptr) != CURLM_OK) {
+        stop_ = Stop::kMulti;
+        ended_ = true;
+      }
+    }
+  }
+
+  // Every header and trailer line of every response passes here, so one
+  // count caps them all. A Transfer-Encoding that libcurl would undo beyond
+  // chunking stops the transfer before its body.
+  static size_t onHeader(char* data, size_t size, size_t count, void* context) noexcept {
+    auto* self = static_cast<HttpTransfer*>(context);
+    const size_t length = size * count;
+    self->headerBytes_ += length;
+    if (self->headerBytes_ > self->maxHeaderBytes_) {
+      self->stop_ = Stop::kHeaderCap;
+      return 0;  // makes libcurl abort the transfer
+    }
+    const std::string_view line(data, length);
+    constexpr std::string_view kName = "transfer-encoding:";
+    if (!startsWithIgnoringCase(line, kName)) return length;
+    std::string_view codings = line.substr(kName.size());
+    while (!codings.empty()) {
+      const size_t comma = codings.find(',');
+      const std::string_view coding = trimmed(codings.substr(0, comma));
+      codings = comma == std::string_view::npos ? std::string_view() : codings.substr(comma + 1);
+      if (coding.empty() || equalsIgnoringCase(coding, "chunked") ||
+          equalsIgnoringCase(coding, "identity")) {
+        continue;
+      }
+      const size_t shown = std::min(coding.size(), sizeof self->encoding_ - 1);
+      std::memcpy(self->encoding_, coding.data(), shown);
+      self->encoding_[shown] = '\0';
+      self->stop_ = Stop::kTransferEncoding;
+      return 0;
+    }
+    return length;
+  }
+
+  static size_t onBody(char* data, size_t size, size_t count, void* context) noexcept {
+    auto* self = static_cast<HttpTransfer*>(context);
+    const size_t length = size * count;
+    if (!self->statusChecked_) {
+      self->statusChecked_ = true;
+      if (!self->hasSuccessStatus()) {
+        self->stop_ = Stop::kStatus;
+        return 0;
+      }
+    }
+    if (self->unread() != 0 && self->unread() + length > kBodyBufferBytes) {
+      self->paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;  // the same bytes come again after resuming
+    }
+    if (length > self->maxBodyBytes_ - self->bodyBytes_) {
+      self->stop_ = Stop::kBodyCap;
+      return 0;
+    }
+    // libcurl runs only from fill(), once the parser has taken every byte
+    // and the buffer was emptied; from there it grows to kBodyBufferBytes
+    // at most, or to one piece when that piece alone is larger.
+    assert(self->taken_ == 0 &&
+           (self->buffer_.empty() || self->buffer_.size() + length <= kBodyBufferBytes));
+    try {
+      self->buffer_.append(data, length);
+    } catch (const std::bad_alloc&) {
+      self->stop_ = Stop::kNoMemory;
+      return 0;
+    }
+    self->bodyBytes_ += length;
+    return length;
+  }
+
+  CURL* easy_ = nullptr;
+  CURLM* multi_ = nullptr;
+  char message_[CURL_ERROR_SIZE] = {};
+  uint64_t maxBodyBytes_ = 0;
+  uint64_t maxHeaderBytes_ = 0;
+  uint64_t bodyBytes_ = 0;
+  uint64_t headerBytes_ = 0;
+  // Body bytes from libcurl; those before taken_ went to the parser.
+  std::string buffer_;
+  size_t taken_ = 0;
+  bool paused_ = false;
+  bool statusChecked_ = false;
+  bool ended_ = false;
+  CURLcode result_ = CURLE_OK;
+  Stop stop_ = Stop::kNone;
+  char encoding_[64] = {};
+};
+
+// Where the parser reads a location from: an open file (owned), standard
+// input (not owned), or an http(s) transfer.
+struct Source {
+  std::unique_ptr<FileDescriptor> file;
+  int fd = -1;
+  std::unique_ptr<HttpTransfer> http;
+};
+
+// Standard input is read as a file would be; only a directory is refused
+// up front.
+std::optional<Failure> openStandardInput(Source& source) {
+  struct stat info {};
+  if (::fstat(STDIN_FILENO, &info) != 0)
+    return Failure{kCannotReadLocation, systemErrorText(errno)};
+  if (S_ISDIR(info.st_mode)) return Failure{kCannotReadLocation, systemErrorText(EISDIR)};
+  source.fd = STDIN_FILENO;
   return std::nullopt;
 }
 
-// A file location yields an open descriptor for the parser to read from as it
-// goes; an http(s) location yields the fetched bytes.
-std::optional<Failure> openLocation(std::string_view location,
-                                    std::unique_ptr<FileDescriptor>& file, std::string& bytes) {
+std::optional<Failure> openFileSource(const std::string& path, Source& source) {
+  std::optional<Failure> failure = openFile(path, source.file);
+  if (!failure) source.fd = source.file->get();
+  return failure;
+}
+
+// Opens `location` for the parser to read from as it goes. Exactly "-" is
+// standard input; "./-" and "-x" are file paths.
+std::optional<Failure> openLocation(std::string_view location, const LoadSettings& settings,
+                                    Source& source) {
   if (location.find('\0') != std::string_view::npos) {
     return Failure{kCannotReadLocation, "the location holds a NUL character"};
   }
-  if (!hasUrlScheme(location)) return openFile(std::string(location), file);
+  if (location == "-") return openStandardInput(source);
+  if (!hasUrlScheme(location)) return openFileSource(std::string(location), source);
   if (startsWithIgnoringCase(location, "file:")) {
     std::string path;
     if (auto failure = filePathOfUrl(location, path)) return failure;
-    return openFile(path, file);
+    return openFileSource(path, source);
   }
   if (startsWithIgnoringCase(location, "http://") || startsWithIgnoringCase(location, "https://")) {
-    return fetchUrl(std::string(location), bytes);
+    source.http = std::make_unique<HttpTransfer>();
+    return source.http->start(std::string(location), settings);
   }
   return Failure{kUnsupportedLocation,
                  "unsupported URL scheme: " + std::string(location.substr(0, location.find(':')))};
@@ -791,17 +1020,25 @@ Refusal settleTextNodes(xmlNode* root) {
   return refusal;
 }
 
-// Hands libxml2 the document's bytes in the chunks it asks for, from memory
-// or straight from an open file, so the document is never held whole in
-// memory besides its tree. A read error is kept for the caller.
+// Hands libxml2 the document's bytes in the chunks it asks for, from memory,
+// straight from an open file or from an http(s) transfer, so the document is
+// never held whole in memory besides its tree. Called from libxml2's C
+// frames, it never throws; a read error is kept for failure().
 struct DocumentReader {
   std::string_view rest;
   int fd = -1;
-  int error = 0;
+  HttpTransfer* http = nullptr;
+  int error = 0;  // errno of a failed file read
+  bool httpFailed = false;
 
   static int read(void* context, char* buffer, int length) {
     auto* reader = static_cast<DocumentReader*>(context);
     const size_t wanted = static_cast<size_t>(std::max(length, 0));
+    if (reader->http != nullptr) {
+      const int count = reader->http->read(buffer, wanted);
+      reader->httpFailed = count < 0;
+      return count;
+    }
     if (reader->fd < 0) {
       const size_t count = std::min(reader->rest.size(), wanted);
       std::memcpy(buffer, reader->rest.data(), count);
@@ -816,6 +1053,14 @@ struct DocumentReader {
         return -1;
       }
     }
+  }
+
+  // Why the bytes stopped before their end, if they did: the short message
+  // form applies, as when the location cannot be opened.
+  std::optional<Failure> failure() const {
+    if (httpFailed) return http->failure();
+    if (error != 0) return Failure{kCannotReadLocation, systemErrorText(error)};
+    return std::nullopt;
   }
 };
 
@@ -881,7 +1126,9 @@ ParseResult parse(DocumentReader& reader) {
                             kParseOptions));
   }
 
-  if (reader.error != 0) return fail(kCannotReadLocation, 0, 0, systemErrorText(reader.error));
+  if (std::optional<Failure> failure = reader.failure()) {
+    return fail(failure->code, 0, 0, std::move(failure->reason));
+  }
   // Whatever libxml2 made of it (often some other error, or none), a failed
   // allocation is not a verdict on the document. xmlCtxtReadIO gives no
   // document and no error only when it could not set up its input.
@@ -1031,19 +1278,18 @@ XmlDocument::XmlDocument() = default;
 
 XmlDocument::~XmlDocument() { xmlFreeDoc(doc_); }
 
-void XmlDocument::load(std::string_view location) {
+void XmlDocument::load(std::string_view location, const LoadSettings& settings) {
   xmlFreeDoc(doc_);
   doc_ = nullptr;
   error_ = ParseError{};
-  std::unique_ptr<FileDescriptor> file;
-  std::string bytes;
-  if (const std::optional<Failure> failure = openLocation(location, file, bytes)) {
+  Source source;
+  if (const std::optional<Failure> failure = openLocation(location, settings, source)) {
     error_.errorCode = failure->code;
     error_.url = toUtf16(location);
     error_.reason = toUtf16(withLineEnd(failure->reason));
     return;
   }
-  DocumentReader reader{bytes, file ? file->get() : -1};
+  DocumentReader reader{{}, source.fd, source.http.get()};
   adopt(parse(reader), location, doc_, error_);
 }
 

@@ -68,9 +68,10 @@ class XmlNode {
 // Why the last load did not give a usable document. `errorCode` is 0 after a
 // successful load and negative after a failed one: the negated libxml2 error
 // number when the document is not (namespace-)well-formed or passes a parser
-// limit; -10001 when a file or file: URL cannot be read, -10002 when an
-// http(s) transfer fails or answers with a status other than 2xx, -10003 for
-// another URL scheme. `line` is 0 exactly when the location could not be read
+// limit; -10001 when a file, file: URL or standard input cannot be read,
+// -10002 when an http(s) transfer fails (before or in the middle of the
+// body) or answers with a status other than 2xx, -10003 for another URL
+// scheme. `line` is 0 exactly when the location could not be read
 // at all (the short message form applies); otherwise `line` and `linepos`,
 // counted from 1, place the first error. `url` is the location as given;
 // `reason` ends with a line end.
@@ -80,6 +81,22 @@ struct ParseError {
   int32_t linepos = 0;
   std::u16string url;
   std::u16string reason;
+};
+
+// How load() reaches http(s) locations. The defaults are the program's
+// limits; tests may lower them to stay quick.
+struct LoadSettings {
+  long connectTimeoutMs = 10'000;
+  long totalTimeoutMs = 60'000;
+  // Bytes of the response body handed to the parser: a larger document is a
+  // read failure. libxml2's tree takes up to about 32 times the markup it
+  // holds (4 bytes of "<b/>" become a node of over 100), so 64 MiB keeps a
+  // hostile document's tree near 2 GiB, far above any real document.
+  uint64_t maxHttpBodyBytes = 64ull << 20;
+  // Header and trailer lines of every response of one load (redirects
+  // included), status lines counted: generous for real servers, a small
+  // bound on a server that sends header lines forever.
+  uint64_t maxHttpHeaderBytes = 256ull << 10;
 };
 
 // Owns one parsed document. Nothing outside the named location is ever read:
@@ -104,14 +121,18 @@ class XmlDocument {
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
 
-  // Loads synchronously from a file path (any bytes, any length), a file: URL
-  // (host empty or "localhost", percent-decoded, query and fragment ignored)
-  // or an http(s):// URL (redirects within http and https only; 10 s to
-  // connect, 60 s in all). Afterwards parseError() tells whether the document
-  // is usable. A previous document is discarded. Throws std::bad_alloc when
-  // memory runs out (in libxml2 or here), with nothing loaded and nothing
-  // leaked; libxml2's "huge text node" stop is a parse error, not that.
-  void load(std::string_view location);
+  // Loads synchronously from a file path (any bytes, any length), exactly
+  // "-" for standard input, a file: URL (host empty or "localhost",
+  // percent-decoded, query and fragment ignored) or an http(s):// URL
+  // (redirects within http and https only, at most 10; status 2xx only; the
+  // timeouts and caps of `settings`; a Transfer-Encoding other than chunked
+  // or identity is refused and content encodings are never decoded). Files,
+  // standard input and http bodies are streamed into the parser, never held
+  // whole. Afterwards parseError() tells whether the document is usable. A
+  // previous document is discarded. Throws std::bad_alloc when memory runs
+  // out (in libxml2 or here), with nothing loaded and nothing leaked;
+  // libxml2's "huge text node" stop is a parse error, not that.
+  void load(std::string_view location, const LoadSettings& settings = {});
   // Parses `bytes` as a document that came from `url` (used for messages
   // only); the same rules as load(), std::bad_alloc included.
   void loadMemory(std::string_view bytes, std::string_view url);

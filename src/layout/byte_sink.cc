@@ -43,6 +43,62 @@ int MemorySink::writeBytes(const uint8_t* data, std::size_t size) {
   return 0;
 }
 
+int Utf8Sink::writeBytes(const uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (pendingByte_ < 0) {
+      pendingByte_ = data[i];
+      continue;
+    }
+    putUnitAsUtf8(static_cast<char16_t>(pendingByte_ | (data[i] << 8)));
+    pendingByte_ = -1;
+  }
+  return target_.flush() ? 0 : target_.error();
+}
+
+void Utf8Sink::putUnitAsUtf8(char16_t unit) {
+  // iconv takes only a leading FEFF for the byte-order mark; a later one is
+  // a character (ZERO WIDTH NO-BREAK SPACE) and stays.
+  const bool first = !started_;
+  started_ = true;
+  if (first && unit == 0xFEFF) return;
+  const bool isHigh = unit >= 0xD800 && unit <= 0xDBFF;
+  const bool isLow = unit >= 0xDC00 && unit <= 0xDFFF;
+  if (highSurrogate_ != 0) {
+    const char16_t high = highSurrogate_;
+    highSurrogate_ = 0;
+    if (isLow) {
+      putCodePoint(0x10000 + ((char32_t{high} - 0xD800) << 10) + (unit - 0xDC00));
+      return;
+    }
+    putCodePoint(0xFFFD);
+  }
+  if (isHigh) {
+    highSurrogate_ = unit;
+  } else if (isLow) {
+    putCodePoint(0xFFFD);
+  } else if (unit != u'\r') {
+    putCodePoint(unit);
+  }
+}
+
+void Utf8Sink::putCodePoint(char32_t cp) {
+  if (cp < 0x80) {
+    target_.put(static_cast<uint8_t>(cp));
+  } else if (cp < 0x800) {
+    target_.put(static_cast<uint8_t>(0xC0 | (cp >> 6)));
+    target_.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    target_.put(static_cast<uint8_t>(0xE0 | (cp >> 12)));
+    target_.put(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+    target_.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  } else {
+    target_.put(static_cast<uint8_t>(0xF0 | (cp >> 18)));
+    target_.put(static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
+    target_.put(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+    target_.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  }
+}
+
 ByteSink& standardOutput() {
   static FileDescriptorSink sink(STDOUT_FILENO);
   return sink;

@@ -20,6 +20,15 @@ bool exceedsLimit(int64_t needed, char16_t ch, const LineStyle& style) {
   return needed > (isNoLineStart(ch) ? hanging : width);
 }
 
+bool isHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
+bool isLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+
+// Columns that putting `ch` claims on the line: a high surrogate claims its
+// pair, whose low half then follows without a test of its own.
+int32_t placedWidth(char16_t ch) {
+  return isHighSurrogate(ch) ? 2 * displayWidth(ch) : displayWidth(ch);
+}
+
 }  // namespace
 
 Line* newLine(const LineStyle& style) {
@@ -63,14 +72,24 @@ void Formatter::breakLine(const LineStyle& style) {
   }
   if (style.pre != 0) return;
 
-  // Carrying never empties the pending line: it is tested for 3 columns
-  // before each move, and a glyph is at most 2 columns wide.
-  while (pending->lineWidth() >= 3 && isNoLineEnd(pending->lastGlyph()->ch)) {
-    std::unique_ptr<Glyph> carried(newGlyph(pending->lastGlyph()->ch, pending->lastGlyph()->underline));
-    if (current == nullptr) current = newLine(style);
-    pending->dropLastGlyph();
-    current->glyphs.insertFront(carried.release());
+  // Carrying moves the last glyph while the pending line is 3 columns or
+  // wider and that glyph is a kNoLineEnd one. The glyphs before the trailing
+  // run of such glyphs always stay; of the run itself, the longest start that
+  // leaves the line narrower than 3 columns stays too. Glyphs are 1 or 2
+  // columns wide, so that start is at most two glyphs, and carrying never
+  // empties the pending line. The rest of the run moves in one splice.
+  GlyphList& glyphs = pending->glyphs;
+  Glyph* from = glyphs.trailingRunFirst();
+  int32_t staying = glyphs.width() - glyphs.trailingRunWidth();
+  int32_t moving = glyphs.trailingRunWidth();
+  while (from != nullptr && staying + displayWidth(from->ch) < 3) {
+    staying += displayWidth(from->ch);
+    moving -= displayWidth(from->ch);
+    from = from->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(from->next);
   }
+  if (from == nullptr) return;
+  if (current == nullptr) current = newLine(style);
+  glyphs.moveTailTo(from, moving, current->glyphs);
 }
 
 void Formatter::putChar(char16_t ch, const LineStyle& style) {
@@ -88,7 +107,11 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
   if (current == nullptr) {
     // A character that finds no line is never compared with the limit.
     current = newLine(style);
-  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + displayWidth(ch), ch, style)) {
+  } else if (isLowSurrogate(ch) && current->lastGlyph() != nullptr &&
+             isHighSurrogate(current->lastGlyph()->ch)) {
+    // The second half of a pair joins the first without a test: a pair is
+    // placed as one unit, so a row never ends between its halves.
+  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + placedWidth(ch), ch, style)) {
     breakLine(style);
     if (current == nullptr) current = newLine(style);
   }

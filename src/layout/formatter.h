@@ -30,7 +30,10 @@ struct Formatter {
 
   // Puts one character. Outside `pre` the line breaks when the character
   // would make it wider than `width` (`width` + `rightMargin` for kNoLineStart
-  // characters). Under `pre`, CR is ignored and LF ends the line.
+  // characters). A surrogate pair is placed whole: its high half is tested
+  // with the width of both halves, and a low half that follows a high half
+  // at the end of the current line joins it untested. Under `pre`, CR is
+  // ignored and LF ends the line.
   void putChar(char16_t ch, const LineStyle& style);
   // Puts each code unit up to the first zero unit; outside `pre` units below
   // U+0020 are dropped.
@@ -39,7 +42,7 @@ struct Formatter {
   void putUnwrapped(char16_t ch, const LineStyle& style);
   // Ends the current line (an empty one when there is none). Outside `pre`,
   // trailing kNoLineEnd glyphs move to the next line while the ended line is
-  // 3 columns or wider.
+  // 3 columns or wider; the work does not depend on how many move.
   void breakLine(const LineStyle& style);
   // Emits the pending line, then the current one; afterwards neither exists.
   void finishBlock(const LineStyle& style);

@@ -43,10 +43,13 @@ TEST_P(LineBuilderTest, EmitsExpectedRows) {
   style.out = &sink;
   Formatter f;
   for (char16_t ch : c.script) {
-    if (ch == kBreak)
+    if (ch == kBreak) {
       f.breakLine(style);
-    else
+    } else {
       f.putChar(ch, style);
+    }
+    EXPECT_TRUE(f.current == nullptr || f.current->glyphs.sumsHold());
+    EXPECT_TRUE(f.pending == nullptr || f.pending->glyphs.sumsHold());
   }
   f.finishBlock(style);
   EXPECT_EQ(f.current, nullptr);
@@ -85,7 +88,27 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{"WideCharWiderThanLimit", 1, 0, 0, u"あい", rows({u"あ", u"い"})},
         BuildCase{"SpaceMayBeginALine", 3, 0, 0, u"abc d", rows({u"abc", u" d"})},
         BuildCase{"PreLineEnds", 2, 0, 1, u"abc\r\nd\n\n\te（", rows({u"abc", u"d", u"", u"\te（"})},
-        BuildCase{"BlockEndKeepsBracket", 62, 6, 0, u"ab（", rows({u"ab（"})}),
+        BuildCase{"BlockEndKeepsBracket", 62, 6, 0, u"ab（", rows({u"ab（"})},
+        // Carrying a run: what stays is the glyphs before it and, while they
+        // are narrower than 3 columns, the first one or two of the run.
+        BuildCase{"RunCoveringTheLineLeavesTwoColumns", 5, 0, 0, u"((((((a",
+                  rows({u"((", u"((((a"})},
+        BuildCase{"WideRunCoveringTheLineLeavesOneGlyph", 6, 0, 0, u"（（（（x",
+                  rows({u"（", u"（", u"（（x"})},
+        BuildCase{"RunOfMixedWidthsLeavesItsFirstGlyph", 5, 0, 0, u"$（((b", rows({u"$", u"（((b"})},
+        BuildCase{"RunAfterALetterLeavesOneOfIt", 5, 0, 0, u"a((((b", rows({u"a(", u"(((b"})},
+        BuildCase{"OneColumnRemainderBeforeWideRun", 5, 0, 0, u"a（（b", rows({u"a", u"（（b"})},
+        BuildCase{"TwoColumnRemainderKeepsNoneOfTheRun", 5, 0, 0, u"ab(((c", rows({u"ab", u"(((c"})},
+        BuildCase{"BreaksAfterALongRunCarryAgain", 62, 6, 0, u"ab(((((((((\uE000\uE000\uE000c",
+                  rows({u"ab", u"((", u"((", u"(((((c"})},
+        // A surrogate pair goes onto a line whole, 4 columns wide.
+        BuildCase{"PairAtTheLimitMovesWhole", 3, 0, 0, u"a\U0001F600b",
+                  rows({u"a", u"\U0001F600", u"b"})},
+        BuildCase{"PairFillsTheLimitExactly", 5, 0, 0, u"a\U0001F600b",
+                  rows({u"a\U0001F600", u"b"})},
+        BuildCase{"PairsAtWidthZero", 0, 0, 0, u"\U0001F600\U0001F600",
+                  rows({u"\U0001F600", u"\U0001F600"})},
+        BuildCase{"PairAtWidthOne", 1, 0, 0, u"a\U0001F600(", rows({u"a", u"\U0001F600", u"("})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineBuilder, TablesHoldTheListedEntries) {
@@ -132,6 +155,26 @@ TEST(LineBuilder, CarriedGlyphKeepsUnderlineAndTakesStyleOfTheBreak) {
   EXPECT_EQ(f.current->lastGlyph()->underline, u'_');
   EXPECT_EQ(f.current->style.align, kAlignRight);
   EXPECT_EQ(f.pending->style.align, kAlignLeft);
+}
+
+TEST(LineBuilder, CarriedRunKeepsItsUnderlinesInOrder) {
+  MemorySink sink;
+  LineStyle style;
+  style.width = 5;
+  style.rightMargin = 0;
+  style.leftMargin = 0;
+  style.out = &sink;
+  Formatter f;
+  const struct {
+    char16_t ch;
+    char16_t underline;
+  } puts[] = {{u'a', u'_'}, {u'(', u'='}, {u'(', u'='}, {u'(', u'-'}, {u'(', u'-'}, {u'b', NoUnderline}};
+  for (const auto& p : puts) {
+    style.underline = p.underline;
+    f.putChar(p.ch, style);
+  }
+  f.finishBlock(style);
+  EXPECT_EQ(readable(sink.bytes()), readable(rows({u"a(", u"_=", u"(((b", u"=-- "})));
 }
 
 TEST(LineBuilder, KeptLinesInOrderWithoutPrinting) {

@@ -3,17 +3,22 @@
 #ifndef QUARVEL_LAYOUT_LINE_H_
 #define QUARVEL_LAYOUT_LINE_H_
 
+#include <cassert>
 #include <cstdint>
 
 #include "layout/glyph.h"
+#include "layout/line_breaking.h"
 #include "layout/line_style.h"
 #include "layout/list_node.h"
 
 namespace quarvel {
 
-// The glyphs of a line, with their total width kept as they come and go.
-// Glyphs join only through append and insertFront and leave only through
-// Line::dropLastGlyph or with the line, so the width never has to be summed.
+// The glyphs of a line, with two sums kept as they come and go: their total
+// width, and where the trailing run of kNoLineEnd glyphs (the glyphs that
+// carrying may move to the next line) starts and how wide it is.
+// Glyphs join only through append, insertFront and moveTailTo and leave only
+// through Line::dropLastGlyph, moveTailTo or with the line, so neither sum
+// ever has to be found by walking the list.
 class GlyphList final : public NodeList {
  public:
   GlyphList() = default;
@@ -27,17 +32,57 @@ class GlyphList final : public NodeList {
   void append(Glyph* glyph) {
     NodeList::append(glyph);
     width_ += displayWidth(glyph->ch);
+    if (!isNoLineEnd(glyph->ch)) {
+      runFirst_ = nullptr;
+      runWidth_ = 0;
+    } else {
+      if (runFirst_ == nullptr) runFirst_ = glyph;
+      runWidth_ += displayWidth(glyph->ch);
+    }
+    assertRunBounds();
   }
   void insertFront(Glyph* glyph) {
+    // The run grows at the front only while it is the whole list.
+    const bool allRun = runFirst_ != nullptr && runFirst_ == first();
+    const bool wasEmpty = empty();
     NodeList::insertFront(glyph);
     width_ += displayWidth(glyph->ch);
+    if (isNoLineEnd(glyph->ch) && (wasEmpty || allRun)) {
+      runFirst_ = glyph;
+      runWidth_ += displayWidth(glyph->ch);
+    }
+    assertRunBounds();
   }
+  // Moves the glyphs from `from` to the last one, in their order, to the
+  // front of `target` (another list), in constant time. `from` must be an
+  // element of the trailing kNoLineEnd run and `fromWidth` the width of the
+  // glyphs from it to the end.
+  void moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target);
+
   // Sum of displayWidth over the glyphs.
   int32_t width() const { return width_; }
+  // The first glyph of the longest run of kNoLineEnd glyphs that ends the
+  // list, or nullptr when the last glyph is not one (or there is none).
+  Glyph* trailingRunFirst() const { return runFirst_; }
+  // Sum of displayWidth over that run; 0 when there is none.
+  int32_t trailingRunWidth() const { return runWidth_; }
+  // Whether both sums agree with the glyphs, found by walking them all; for
+  // tests and debugging.
+  bool sumsHold() const;
 
  private:
   friend class Line;
+  // What can be checked without walking the list.
+  void assertRunBounds() const {
+    assert(runWidth_ >= 0 && runWidth_ <= width_);
+    assert((runFirst_ == nullptr) == (runWidth_ == 0));
+    assert(runFirst_ == nullptr || isNoLineEnd(runFirst_->ch));
+    assert((runFirst_ != nullptr) == (!empty() && isNoLineEnd(static_cast<Glyph*>(last())->ch)));
+  }
+
   int32_t width_ = 0;
+  Glyph* runFirst_ = nullptr;
+  int32_t runWidth_ = 0;
 };
 
 class Line final : public ListNode {
@@ -49,7 +94,8 @@ class Line final : public ListNode {
   int32_t lineWidth() const { return glyphs.width(); }
   // The last glyph, or nullptr when the line has none.
   Glyph* lastGlyph() const;
-  // Deletes the last glyph, if there is one.
+  // Deletes the last glyph, if there is one. When that glyph is no kNoLineEnd
+  // glyph, the run that it ended is found by walking back over it.
   void dropLastGlyph();
   // True when some glyph's underline is not NoUnderline.
   bool hasUnderline() const;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "layout/formatter.h"
 
 namespace quarvel {
@@ -37,6 +39,47 @@ TEST(Line, WidthLastGlyphAndUnderline) {
   EXPECT_FALSE(line.hasUnderline());
   EXPECT_EQ(line.lastGlyph()->ch, 0xD83D);
   EXPECT_EQ(line.lineWidth(), 3);
+}
+
+TEST(Line, TrailingRunFollowsEveryOperation) {
+  Line line{LineStyle{}};
+  auto run = [&] { return std::pair(line.glyphs.trailingRunFirst(), line.glyphs.trailingRunWidth()); };
+  const std::pair<Glyph*, int32_t> noRun(nullptr, 0);
+  line.glyphs.insertFront(newGlyph(u'(', NoUnderline));
+  Glyph* first = line.lastGlyph();
+  EXPECT_EQ(run(), std::pair(first, 1));
+  line.glyphs.insertFront(newGlyph(u'a', NoUnderline));  // before the run: it stays
+  EXPECT_EQ(run(), std::pair(first, 1));
+  line.glyphs.append(newGlyph(u'（', NoUnderline));
+  EXPECT_EQ(run(), std::pair(first, 3));
+  line.glyphs.append(newGlyph(u'b', NoUnderline));
+  EXPECT_EQ(run(), noRun);
+  line.dropLastGlyph();  // uncovers the run again
+  EXPECT_EQ(run(), std::pair(first, 3));
+  EXPECT_TRUE(line.glyphs.sumsHold());
+
+  Line next{LineStyle{}};
+  next.glyphs.append(newGlyph(u'c', NoUnderline));
+  line.glyphs.moveTailTo(static_cast<Glyph*>(first->next), 2, next.glyphs);
+  EXPECT_EQ(run(), std::pair(first, 1));
+  EXPECT_EQ(next.glyphs.trailingRunFirst(), nullptr);
+  EXPECT_EQ(next.lineWidth(), 3);
+  EXPECT_EQ(static_cast<Glyph*>(next.glyphs.first())->ch, u'（');
+  line.glyphs.moveTailTo(first, 1, next.glyphs);
+  EXPECT_EQ(line.lineWidth(), 1);
+  EXPECT_EQ(run(), noRun);
+  EXPECT_TRUE(line.glyphs.sumsHold());
+  EXPECT_TRUE(next.glyphs.sumsHold());
+
+  // Onto a line that is all run, the run grows at the front.
+  Line all{LineStyle{}};
+  all.glyphs.append(newGlyph(u'[', NoUnderline));
+  line.glyphs.append(newGlyph(u'$', NoUnderline));
+  line.glyphs.moveTailTo(line.lastGlyph(), 1, all.glyphs);
+  EXPECT_EQ(all.glyphs.trailingRunFirst(), all.glyphs.first());
+  EXPECT_EQ(all.glyphs.trailingRunWidth(), 2);
+  EXPECT_TRUE(all.glyphs.sumsHold());
+  EXPECT_TRUE(line.glyphs.sumsHold());
 }
 
 TEST(Line, KeepsItsOwnCopyOfTheStyle) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -106,6 +107,43 @@ TEST(ByteSink, FirstFailureSticksAndLaterWritesAreDropped) {
   EXPECT_FALSE(sink.flush());
   EXPECT_EQ(sink.bytes(), std::string("a\0b", 3));
   EXPECT_NE(sink.error(), 0);
+}
+
+TEST(Utf8Sink, TranscodesWhateverTheBlockBoundaries) {
+  // BOM, a CR LF row end, two- and three-byte characters, a pair, a lone
+  // high and a lone low surrogate, and a U+FEFF that is not the first unit.
+  const std::u16string units =
+      u"\uFEFFa\r\n\u00E9\u65E5\U0001F600\xD800"
+      u"b\xDC00\uFEFF";
+  const std::string expected =
+      "a\n\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80\xEF\xBF\xBD"
+      "b\xEF\xBF\xBD\xEF\xBB\xBF";
+  MemorySink whole;
+  Utf8Sink wholeUtf8(whole);
+  for (char16_t unit : units) wholeUtf8.putUnit(unit);
+  EXPECT_TRUE(wholeUtf8.flush());
+  EXPECT_EQ(whole.bytes(), expected);
+  // Every byte in a block of its own: units and pairs arrive in pieces.
+  MemorySink split;
+  Utf8Sink splitUtf8(split);
+  for (char byte : utf16le(units)) {
+    splitUtf8.put(static_cast<uint8_t>(byte));
+    EXPECT_TRUE(splitUtf8.flush());
+  }
+  EXPECT_EQ(split.bytes(), expected);
+}
+
+TEST(Utf8Sink, FailureOfTheTargetSticks) {
+  MemorySink target(2);
+  Utf8Sink sink(target);
+  sink.putUnit(u'a');
+  EXPECT_TRUE(sink.flush());
+  sink.putUnit(u'\u00E9');
+  EXPECT_FALSE(sink.flush());
+  EXPECT_EQ(sink.error(), ENOSPC);
+  sink.putUnit(u'c');
+  EXPECT_FALSE(sink.flush());
+  EXPECT_EQ(target.bytes(), "a\xC3");
 }
 
 }  // namespace

@@ -17,6 +17,18 @@ NodeList::NodeList() {
   tail.prev = &head;
 }
 
+void NodeList::moveTailToFront(ListNode* from, NodeList& target) {
+  ListNode* const last = tail.prev;
+  ListNode* const before = from->prev;
+  before->next = &tail;
+  tail.prev = before;
+  ListNode* const oldFirst = target.head.next;
+  target.head.next = from;
+  from->prev = &target.head;
+  last->next = oldFirst;
+  oldFirst->prev = last;
+}
+
 NodeList::~NodeList() {
   while (!head.next->isEnd()) delete head.next;
   // The sentinels are destroyed tail first, which unlinks them from each other.

@@ -57,6 +57,10 @@ class NodeList {
 
   void append(ListNode* p) { tail.prev->insertAfter(p); }
   void insertFront(ListNode* p) { head.insertAfter(p); }
+  // Unlinks the elements from `from` (an element of this list) to the last
+  // and links them, in their order, in front of the first element of
+  // `target` (another list), in constant time.
+  void moveTailToFront(ListNode* from, NodeList& target);
   ListNode* first() const { return head.next; }
   // The last element, or nullptr when the list is empty.
   ListNode* last() const { return tail.prev->isEnd() ? nullptr : tail.prev; }

@@ -123,6 +123,9 @@ void walkNode(FormatState state, XmlNode node) {
       case Element::kUnderline: {
         std::optional<std::u16string> ch = node.getAttribute(u"char");
         style.underline = ch ? (*ch)[0] : u'-';
+        // An underline cell holds one code unit, which half a pair is not:
+        // such a character is drawn as U+FFFD, as wide as the half was.
+        if (style.underline >= 0xD800 && style.underline <= 0xDFFF) style.underline = 0xFFFD;
         break;
       }
       case Element::kBr:

@@ -67,6 +67,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "<quarvel><left><underline char='=~'>a<underline char=''>b</underline>"
                      "</underline></left></quarvel>",
                      rows({u"    ab", u"    =-"})},
+        // The character is outside the BMP: U+FFFD stands in, 2 columns
+        // wide like the half it replaces.
+        DocumentCase{"SurrogatePairsStayWholeAndUnderlineWithReplacement",
+                     "<quarvel><div width='3' rightmargin='0'>a\U0001F600\U0001F600b</div>"
+                     "<underline char='\U0001F600'>xyz</underline></quarvel>",
+                     rows({u"    a", u"    \U0001F600", u"    \U0001F600", u"    b", u"    xyz",
+                           u"    \uFFFD\uFFFD"})},
         DocumentCase{"SpaceRepeat",
                      "<quarvel><left>a<space/>b<space repeat=''/>c<space repeat='0'/>"
                      "<space repeat='-2'/><space repeat='x'/>d<space repeat=' 3'/>e</left></quarvel>",
@@ -135,6 +142,17 @@ INSTANTIATE_TEST_SUITE_P(
                      "<quarvel><par><DIV width='1' leftmargin='0' rightmargin='0'>ab</DIV>"
                      "junk<div width='1' leftmargin='0' rightmargin='0'>wxyz</div></par></quarvel>",
                      rows({u"aw", u"bx", u" y", u" z"})},
+        DocumentCase{"PairsStayWholeInNarrowColumns",
+                     "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>\U0001F600a</div>"
+                     "<div width='0' leftmargin='0' rightmargin='0'>\U0001F600\U0001F600</div>"
+                     "</par></quarvel>",
+                     rows({u"\U0001F600\U0001F600", u"a\U0001F600"})},
+        DocumentCase{"ExhaustedColumnsPadOnlyTheirField",
+                     "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
+                     "<div width='0' leftmargin='0' rightmargin='0'/>"
+                     "<div width='0' leftmargin='0' rightmargin='0'>c</div>"
+                     "<div width='1' leftmargin='0' rightmargin='0'>xyz</div><div/></par></quarvel>",
+                     rows({u"acx", u"by", u" z"})},
         DocumentCase{"EmptyMiddleColumn",
                      "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
                      "<div width='2' leftmargin='0' rightmargin='1'/>"

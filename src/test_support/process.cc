@@ -2,15 +2,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 
 namespace quarvel::testing {
 namespace {
@@ -30,6 +34,8 @@ class Pipe {
   int readEnd() const { return fds_[0]; }
   int writeEnd() const { return fds_[1]; }
   void closeRead() { closeOne(fds_[0]); }
+  // The write end, no longer closed by this Pipe.
+  int releaseWrite() { return std::exchange(fds_[1], -1); }
   void closeWrite() { closeOne(fds_[1]); }
 
  private:
@@ -40,17 +46,88 @@ class Pipe {
   int fds_[2] = {-1, -1};
 };
 
-class SpawnActions {
+// A pseudo-terminal for the child's standard output, in raw mode so that
+// the bytes arrive as written (no LF to CR LF).
+class Terminal {
  public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
+  Terminal() {
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master_, &slave_, nullptr, &raw, nullptr) != 0) {
+      throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    }
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  }
+  ~Terminal() {
+    closeSlave();
+    close(master_);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  int master() const { return master_; }
+  int slave() const { return slave_; }
+  void closeSlave() {
+    if (slave_ >= 0) close(slave_);
+    slave_ = -1;
+  }
 
  private:
-  posix_spawn_file_actions_t actions_;
+  int master_ = -1;
+  int slave_ = -1;
 };
+
+// What the child does between fork and exec. The test process may have
+// threads (an HTTP server), so only async-signal-safe calls are made here.
+struct ChildSetup {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  int inputFd;  // the pipe for kBytes, or -1
+  const char* inputPath;
+  StandardOutput output;
+  const char* outputPath;
+  int outputFd;  // the pipe or terminal for kCaptured and kTerminal
+  int errorFd;
+  const char* workingDirectory;  // nullptr: stay
+  unsigned long long addressSpaceLimit;
+  int statusFd;  // gets errno when the child cannot be started
+};
+
+// Makes `fd` the descriptor `target`, kept open across exec.
+bool moveTo(int fd, int target) {
+  if (fd < 0) return false;
+  if (fd == target) return fcntl(fd, F_SETFD, 0) == 0;
+  return dup2(fd, target) == target;
+}
+
+[[noreturn]] void startChild(const ChildSetup& setup) {
+  bool ready = moveTo(setup.inputFd >= 0 ? setup.inputFd : open(setup.inputPath, O_RDONLY | O_CLOEXEC), 0);
+  switch (setup.output) {
+    case StandardOutput::kCaptured:
+    case StandardOutput::kTerminal:
+      ready = ready && moveTo(setup.outputFd, 1);
+      break;
+    case StandardOutput::kFile:
+      ready = ready &&
+              moveTo(open(setup.outputPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 1);
+      break;
+    case StandardOutput::kClosed:
+      close(1);
+      break;
+  }
+  ready = ready && moveTo(setup.errorFd, 2);
+  if (ready && setup.addressSpaceLimit != 0) {
+    const rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
+    ready = setrlimit(RLIMIT_AS, &limit) == 0;
+  }
+  if (ready && setup.workingDirectory != nullptr) ready = chdir(setup.workingDirectory) == 0;
+  if (ready) execve(setup.program, setup.argv, setup.envp);
+  const int error = errno;
+  [[maybe_unused]] const ssize_t written = write(setup.statusFd, &error, sizeof error);
+  _exit(127);
+}
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> result;
@@ -86,46 +163,91 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
   return true;
 }
 
+// Writes `bytes` to the pipe `fd` and closes it, until done or the child stops reading. SIGPIPE
+// is blocked on this thread and a pending one taken back, so a child that
+// leaves early does not end the test.
+void feed(int fd, const std::string& bytes) {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  for (std::size_t written = 0; written < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const timespec now{0, 0};
+      sigtimedwait(&pipeSignal, nullptr, &now);
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options) {
   Pipe outPipe;
   Pipe errPipe;
-  SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-  switch (options.output) {
-    case StandardOutput::kCaptured:
-      posix_spawn_file_actions_adddup2(actions.get(), outPipe.writeEnd(), 1);
-      break;
-    case StandardOutput::kFile:
-      posix_spawn_file_actions_addopen(actions.get(), 1, options.outputPath.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      break;
-    case StandardOutput::kClosed:
-      posix_spawn_file_actions_addclose(actions.get(), 1);
-      break;
-  }
-  posix_spawn_file_actions_adddup2(actions.get(), errPipe.writeEnd(), 2);
+  Pipe statusPipe;
+  std::optional<Terminal> terminal;
+  if (options.output == StandardOutput::kTerminal) terminal.emplace();
+  Pipe inPipe;
 
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<std::string> envp = options.environment;
   std::vector<char*> argvPointers = pointers(argv);
   std::vector<char*> envpPointers = pointers(envp);
+  const ChildSetup setup{
+      program.c_str(),
+      argvPointers.data(),
+      envpPointers.data(),
+      options.input == StandardInput::kBytes ? inPipe.readEnd() : -1,
+      options.inputPath.empty() ? "/dev/null" : options.inputPath.c_str(),
+      options.output,
+      options.outputPath.c_str(),
+      terminal ? terminal->slave() : outPipe.writeEnd(),
+      errPipe.writeEnd(),
+      options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+      options.addressSpaceLimit,
+      statusPipe.writeEnd(),
+  };
 
-  pid_t pid = 0;
-  const int spawnError = posix_spawn(&pid, program.c_str(), actions.get(), nullptr,
-                                     argvPointers.data(), envpPointers.data());
-  if (spawnError != 0) {
-    throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawnError));
-  }
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid == 0) startChild(setup);
   outPipe.closeWrite();
   errPipe.closeWrite();
+  statusPipe.closeWrite();
+  if (terminal) terminal->closeSlave();
+
+  // The status pipe closes on exec; before that, the child reports why it
+  // could not start.
+  int startError = 0;
+  ssize_t got = 0;
+  do {
+    got = read(statusPipe.readEnd(), &startError, sizeof startError);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    throw std::runtime_error("cannot start " + program + ": " + std::strerror(startError));
+  }
+  inPipe.closeRead();
+  // Joined on every way out of this function.
+  std::jthread feeder;
+  if (options.input == StandardInput::kBytes) {
+    feeder = std::jthread(feed, inPipe.releaseWrite(), std::cref(options.inputBytes));
+  } else {
+    inPipe.closeWrite();
+  }
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-  if (!drain(outPipe.readEnd(), errPipe.readEnd(), result.out, result.err, deadline)) {
+  const int outFd = terminal ? terminal->master() : outPipe.readEnd();
+  if (!drain(outFd, errPipe.readEnd(), result.out, result.err, deadline)) {
     kill(pid, SIGKILL);
     result.timedOut = true;
   }
@@ -133,6 +255,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  if (feeder.joinable()) feeder.join();
   result.peakResidentKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);

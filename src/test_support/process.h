@@ -14,11 +14,28 @@ enum class StandardOutput {
   kCaptured,  // a pipe; the bytes end up in ProcessResult::out
   kFile,      // the file ProcessOptions::outputPath, opened for writing
   kClosed,    // descriptor 1 is closed in the child
+  kTerminal,  // a pseudo-terminal in raw mode; the bytes end up in ProcessResult::out
+};
+
+enum class StandardInput {
+  kNull,   // /dev/null
+  kBytes,  // a pipe that delivers ProcessOptions::inputBytes, then its end
+  kFile,   // the file ProcessOptions::inputPath, opened for reading
 };
 
 struct ProcessOptions {
   StandardOutput output = StandardOutput::kCaptured;
   std::string outputPath;
+  // Standard input: kBytes feeds `inputBytes` through a pipe; otherwise the
+  // file `inputPath`, or /dev/null when it is empty.
+  StandardInput input = StandardInput::kNull;
+  std::string inputBytes;
+  std::string inputPath;
+  // The child's working directory; empty: the caller's.
+  std::string workingDirectory;
+  // The child's address space limit in bytes (RLIMIT_AS, as `ulimit -v`
+  // sets it in KiB); 0: no limit of our own.
+  unsigned long long addressSpaceLimit = 0;
   // The child's whole environment, "NAME=value" each; nothing is inherited.
   std::vector<std::string> environment;
   // A child still running after this long is killed and reported as such.
@@ -37,9 +54,10 @@ struct ProcessResult {
   long peakResidentKb = 0;
 };
 
-// Starts `program` with `arguments` (argv[0] is `program` itself), standard
-// input from /dev/null, and waits for it. Throws std::runtime_error when the
-// child cannot be started at all.
+// Starts `program` with `arguments` (argv[0] is `program` itself) as
+// `options` say, and waits for it. Throws std::runtime_error when the child
+// cannot be started at all (a missing input file or working directory
+// included).
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options);
 

@@ -1,0 +1,284 @@
+#!/usr/bin/env python3
+"""Runs quarvel on hostile documents and servers and prints, for each, the
+wall time, the child's peak resident memory, how it ended and whether its
+output is valid UTF-16.
+
+  hostile.py QUARVEL_BINARY [CASE ...]
+
+With no CASE every case runs. Documents are generated into
+$QUARVEL_HOSTILE_DIR (default /tmp/quarvel-hostile); servers listen on
+127.0.0.1 only and stop with the run. Every run gets at most 8 GiB of
+address space unless its case sets a limit of its own. A run is stopped after
+$QUARVEL_HOSTILE_TIMEOUT seconds (default 120) and shown as "timeout".
+Cases named *-ordinary are the ordinary documents of the same size that
+the layout shapes are compared with.
+"""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import zlib
+
+TIMEOUT = float(os.environ.get("QUARVEL_HOSTILE_TIMEOUT", "120"))
+DIRECTORY = os.environ.get("QUARVEL_HOSTILE_DIR", "/tmp/quarvel-hostile")
+
+
+def doc(body, prolog=""):
+    return (prolog + "<quarvel>" + body + "</quarvel>").encode("utf-8")
+
+
+def attribute_defaults(elements):
+    entity = "x" * 10_000
+    prolog = ('<!DOCTYPE quarvel [<!ENTITY e "%s"><!ATTLIST b a CDATA "%s">]>'
+              % (entity, "&e;" * 100))
+    return doc("<b/>" * elements + "hi", prolog)
+
+
+def literal_default(elements):
+    prolog = '<!DOCTYPE quarvel [<!ATTLIST b a CDATA "%s">]>' % ("y" * 1_000_000)
+    return doc("<b/>" * elements + "hi", prolog)
+
+
+def expanded_attributes():
+    prolog = '<!DOCTYPE quarvel [<!ENTITY e "%s">]>' % ("x" * 10_000)
+    attributes = " ".join('a%d="%s"' % (i, "&e;" * 1000) for i in range(50))
+    return doc("<b %s/>" % attributes, prolog)
+
+
+def nested_entities(levels=19):
+    # Each entity adds 256 levels of elements around the next one (libxml2
+    # allows entities 19 deep), and the document 250 more around them all.
+    decls = ['<!ENTITY e0 "x">']
+    for i in range(1, levels + 1):
+        decls.append('<!ENTITY e%d "%s&e%d;%s">' % (i, "<d>" * 256, i - 1, "</d>" * 256))
+    return doc("<d>" * 250 + "&e%d;" % levels + "</d>" * 250,
+               "<!DOCTYPE quarvel [%s]>" % "".join(decls))
+
+
+def many_attributes(count):
+    return doc("<b %s/>" % " ".join('a%d=""' % i for i in range(count)))
+
+
+def columns(lines, empty_columns, long_first=True):
+    long_column = "<div>" + "a<br/>" * lines + "</div>"
+    empty = "<div/>" * empty_columns
+    return doc("<par>%s</par>" % (long_column + empty if long_first else empty + long_column))
+
+
+def zero_width_columns(lines, empty_columns):
+    empty = '<div width="0" leftmargin="0" rightmargin="0"/>' * empty_columns
+    return doc("<par>%s<div>%s</div></par>" % (empty, "a<br/>" * lines))
+
+
+# name -> (document maker, extra environment, prlimit options)
+def documents():
+    five_mb = 5_000_000
+    return {
+        "attribute-defaults-1500": (lambda: attribute_defaults(1_500),),
+        "attribute-defaults-100000": (lambda: attribute_defaults(100_000),),
+        "literal-default-300": (lambda: literal_default(300),),
+        "expanded-attributes": (expanded_attributes,),
+        "carry-paren-20000x80000": (lambda: doc('<div width="20000">' + "(" * 80_000 + "</div>"),),
+        "carry-paren-20000x40000": (lambda: doc('<div width="20000">' + "(" * 40_000 + "</div>"),),
+        "carry-ordinary-20000x80000": (lambda: doc('<div width="20000">' + "a" * 80_000 + "</div>"),),
+        "carry-paren-1000000x2000000": (lambda: doc('<div width="1000000">' + "(" * 2_000_000 + "</div>"),),
+        "carry-paren-5mb": (lambda: doc("<left>" + "(" * five_mb + "</left>"),),
+        "carry-bracket-5mb": (lambda: doc("<left>" + "\u300c" * (five_mb // 3) + "</left>"),),
+        "carry-br-5mb": (lambda: doc('<div width="1000000">' + ("(" * 50_000 + "<br/>") * 100 + "</div>"),),
+        "carry-ordinary-5mb": (lambda: doc("<left>" + "a" * five_mb + "</left>"),),
+        "columns-long-then-empty": (lambda: columns(80_000, 80_000),),
+        "columns-empty-then-long": (lambda: zero_width_columns(80_000, 80_000),),
+        "columns-ordinary": (lambda: doc("<par><div>" + "a<br/>" * 80_000 + "aaaaaa" * 80_000
+                                  + "</div></par>"),),
+        "surrogates": (lambda: doc('<div width="3" rightmargin="0">a\U0001F600\U0001F600b</div>'
+                           '<underline char="\U0001F600">x</underline>'),),
+        "text-node-10mb-ulimit": (lambda: doc("<left>" + "t" * 9_500_000 + "</left>"),
+                                  {}, ["--as=%d" % (75_000 * 1024)]),
+        "nested-entities-ulimit": (nested_entities, {}, ["--stack=%d" % (1024 * 1024)]),
+        "many-attributes-10000": (lambda: many_attributes(10_000),),
+        "many-attributes-100000": (lambda: many_attributes(100_000),),
+        "hook-fail-allocation": (lambda: doc("<left>hi</left>"), {"QUARVEL_FAIL_ALLOCATION": "1"}),
+    }
+
+
+_bomb = None
+
+
+def gzip_bomb():
+    """About 1 MB of gzip that decodes to a 1 GiB document."""
+    global _bomb
+    if _bomb is None:
+        packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+        block = b"a" * (1 << 20)
+        parts = [packer.compress(b"<quarvel><left>")]
+        parts += [packer.compress(block) for _ in range(1024)]
+        parts.append(packer.compress(b"</left></quarvel>") + packer.flush())
+        _bomb = b"".join(parts)
+    return _bomb
+
+
+class HostileServer:
+    """Answers every connection on 127.0.0.1 in one hostile way, for as long
+    as the client reads or until the run ends."""
+
+    def __init__(self, mode):
+        self.mode = mode
+        self.stopping = False
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.listener.settimeout(0.5)
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def url(self):
+        return "http://127.0.0.1:%d/doc.xml" % self.listener.getsockname()[1]
+
+    def serve(self):
+        while not self.stopping:
+            try:
+                connection, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            threading.Thread(target=self.answer, args=(connection,), daemon=True).start()
+
+    def answer(self, connection):
+        try:
+            connection.recv(65536)
+            if self.mode == "endless-trailers":
+                connection.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                                   b"Content-Type: application/xml\r\n\r\n"
+                                   b"10\r\n<quarvel>hi</qua\r\n0\r\n")
+                line = b"X-Trailer: " + b"t" * 1000 + b"\r\n"
+                while not self.stopping:
+                    connection.sendall(line * 64)
+            elif self.mode == "endless-body":
+                connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\n\r\n"
+                                   b"<quarvel><left>")
+                block = b"a" * 65536
+                while not self.stopping:
+                    connection.sendall(block)
+            elif self.mode == "gzip-body":
+                body = gzip_bomb()
+                connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\n"
+                                   b"Transfer-Encoding: gzip\r\nConnection: close\r\n\r\n" + body)
+        except OSError:
+            pass
+        finally:
+            connection.close()
+
+    def stop(self):
+        self.stopping = True
+        self.thread.join()
+        self.listener.close()
+
+
+SERVERS = ("endless-trailers", "endless-body", "gzip-body")
+
+
+def valid_utf16(data):
+    if not data:
+        return "empty"
+    try:
+        data.decode("utf-16-le", errors="strict")
+        return "valid"
+    except UnicodeDecodeError:
+        return "INVALID"
+
+
+def run(binary, argument, environment=None, limits=()):
+    env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
+    env.update(environment or {})
+    # GNU time measures the peak of quarvel alone, prlimit sets its limits.
+    report = os.path.join(DIRECTORY, "time.out")
+    argv = ["/usr/bin/time", "-f", "%M", "-o", report]
+    # Without a limit of its own every run gets 8 GiB of address space, so
+    # that a runaway run fails by itself instead of taking the machine.
+    limits = list(limits) or ["--as=%d" % (8 << 30)]
+    argv += ["prlimit"] + limits + ["--"]
+    argv += [binary, argument]
+    start = time.perf_counter()
+    child = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             stdin=subprocess.DEVNULL, env=env, start_new_session=True)
+    # The whole group: killing GNU time alone would leave quarvel running.
+    timer = threading.Timer(TIMEOUT, lambda: os.killpg(child.pid, signal.SIGKILL))
+    timer.start()
+    out = bytearray()
+    err = b""
+
+    def drain_err():
+        nonlocal err
+        err = child.stderr.read()
+
+    reader = threading.Thread(target=drain_err)
+    reader.start()
+    # Only the first 64 MiB of output are kept for the UTF-16 check.
+    while True:
+        chunk = child.stdout.read(1 << 20)
+        if not chunk:
+            break
+        if len(out) < (64 << 20):
+            out += chunk
+    reader.join()
+    child.wait()
+    elapsed = time.perf_counter() - start
+    timed_out = elapsed >= TIMEOUT
+    timer.cancel()
+    lines = []
+    if os.path.exists(report):
+        with open(report) as f:
+            lines = f.read().split("\n")
+        os.remove(report)
+    # GNU time writes "Command terminated by signal N" or "Command exited
+    # with non-zero status N" before the figure.
+    figures = [l for l in lines if l.strip().isdigit()]
+    peak_kb = int(figures[-1]) if figures else 0  # none when the run was stopped
+    status = [l for l in lines if l.startswith("Command")]
+    if timed_out:
+        ending = "timeout"
+    elif status and "signal" in status[0]:
+        ending = "signal " + status[0].split()[-1]
+    else:
+        ending = "exit %d" % child.returncode
+    message = err.decode("utf-8", errors="replace").strip().splitlines()
+    message = [l for l in message if not l.startswith("Command ")]
+    return elapsed, peak_kb // 1024, ending, valid_utf16(bytes(out[2:])), \
+        (message[0][:70] if message else "")
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    binary = sys.argv[1]
+    wanted = sys.argv[2:]
+    os.makedirs(DIRECTORY, exist_ok=True)
+    cases = documents()
+    names = list(cases) + list(SERVERS)
+    print("%-30s %9s %9s %-10s %-7s %s" % ("case", "seconds", "peak MB", "ending", "utf-16",
+                                          "first line of stderr"))
+    for name in names:
+        if wanted and name not in wanted:
+            continue
+        if name in SERVERS:
+            server = HostileServer(name)
+            try:
+                result = run(binary, server.url())
+            finally:
+                server.stop()
+        else:
+            spec = cases[name]
+            path = os.path.join(DIRECTORY, name + ".xml")
+            if not os.path.exists(path):
+                with open(path, "wb") as f:
+                    f.write(spec[0]())
+            result = run(binary, path, *(spec[1:]))
+        seconds, peak, ending, utf16, message = result
+        print("%-30s %9.2f %9d %-10s %-7s %s" % (name, seconds, peak, ending, utf16, message),
+              flush=True)
+
+
+if __name__ == "__main__":
+    main()
