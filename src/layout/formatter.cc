@@ -26,7 +26,7 @@ bool isLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 // Columns that putting `ch` claims on the line: a high surrogate claims its
 // pair, whose low half then follows without a test of its own.
 int32_t placedWidth(char16_t ch) {
-  return isHighSurrogate(ch) ? 2 * displayWidth(ch) : displayWidth(ch);
+  return isHighSurrogate(ch) ? 2 * unitWidth(ch) : unitWidth(ch);
 }
 
 }  // namespace
@@ -82,9 +82,9 @@ void Formatter::breakLine(const LineStyle& style) {
   Glyph* from = glyphs.trailingRunFirst();
   int32_t staying = glyphs.width() - glyphs.trailingRunWidth();
   int32_t moving = glyphs.trailingRunWidth();
-  while (from != nullptr && staying + displayWidth(from->ch) < 3) {
-    staying += displayWidth(from->ch);
-    moving -= displayWidth(from->ch);
+  while (from != nullptr && staying + unitWidth(from->ch) < 3) {
+    staying += unitWidth(from->ch);
+    moving -= unitWidth(from->ch);
     from = from->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(from->next);
   }
   if (from == nullptr) return;

@@ -31,13 +31,15 @@ class GlyphList final : public NodeList {
 
   void append(Glyph* glyph) {
     NodeList::append(glyph);
-    width_ += displayWidth(glyph->ch);
-    if (!isNoLineEnd(glyph->ch)) {
+    const std::uint8_t unit = kUnitClasses[glyph->ch];
+    const int32_t w = 1 + (unit & kUnitWide);
+    width_ += w;
+    if ((unit & kUnitNoLineEnd) == 0) {
       runFirst_ = nullptr;
       runWidth_ = 0;
     } else {
       if (runFirst_ == nullptr) runFirst_ = glyph;
-      runWidth_ += displayWidth(glyph->ch);
+      runWidth_ += w;
     }
     assertRunBounds();
   }
@@ -46,10 +48,10 @@ class GlyphList final : public NodeList {
     const bool allRun = runFirst_ != nullptr && runFirst_ == first();
     const bool wasEmpty = empty();
     NodeList::insertFront(glyph);
-    width_ += displayWidth(glyph->ch);
+    width_ += unitWidth(glyph->ch);
     if (isNoLineEnd(glyph->ch) && (wasEmpty || allRun)) {
       runFirst_ = glyph;
-      runWidth_ += displayWidth(glyph->ch);
+      runWidth_ += unitWidth(glyph->ch);
     }
     assertRunBounds();
   }

@@ -30,7 +30,7 @@ void NodeList::moveTailToFront(ListNode* from, NodeList& target) {
 }
 
 NodeList::~NodeList() {
-  while (!head.next->isEnd()) delete head.next;
+  while (head.next != &tail) delete head.next;
   // The sentinels are destroyed tail first, which unlinks them from each other.
 }
 

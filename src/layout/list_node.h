@@ -63,8 +63,8 @@ class NodeList {
   void moveTailToFront(ListNode* from, NodeList& target);
   ListNode* first() const { return head.next; }
   // The last element, or nullptr when the list is empty.
-  ListNode* last() const { return tail.prev->isEnd() ? nullptr : tail.prev; }
-  bool empty() const { return head.next->isEnd(); }
+  ListNode* last() const { return tail.prev == &head ? nullptr : tail.prev; }
+  bool empty() const { return head.next == &tail; }
 
   ListEnd head;
   ListEnd tail;
