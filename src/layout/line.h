@@ -102,9 +102,19 @@ class Line final : public ListNode {
   // True when some glyph's underline is not NoUnderline.
   bool hasUnderline() const;
 
+  // Lines come from a pool of their own, like glyphs.
+  static void* operator new([[maybe_unused]] std::size_t size, const std::nothrow_t&) noexcept {
+    assert(size <= pool.slotSize());
+    return pool.take();
+  }
+  static void operator delete(void* memory, std::size_t) noexcept { pool.give(memory); }
+  static RecordPool pool;
+
   GlyphList glyphs;
   LineStyle style;
 };
+
+inline RecordPool Line::pool{poolSlotSize(sizeof(Line))};
 
 // Iterates over the glyphs of a line, first to last.
 template <typename Fn>
