@@ -1,5 +1,6 @@
 #include "layout/formatter.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "frontend/out_of_memory.h"
@@ -125,10 +126,46 @@ void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
 }
 
 void Formatter::putText(std::u16string_view text, const LineStyle& style) {
-  for (char16_t ch : text) {
+  const char16_t* next = text.data();
+  const char16_t* const end = next + text.size();
+  if (style.pre != 0) {
+    while (next != end) {
+      // Runs of units from U+0020 up are appended without a word: under
+      // `pre` only CR and LF (and the zero unit) are special.
+      if (current != nullptr && *next >= 0x20) {
+        GlyphList::Appender appender(current->glyphs);
+        do {
+          appender.add(newGlyph(*next++, style.underline));
+        } while (next != end && *next >= 0x20);
+        continue;
+      }
+      const char16_t ch = *next++;
+      if (ch == 0) return;
+      putChar(ch, style);
+    }
+    return;
+  }
+  // A unit adds at most 2 columns, and a high surrogate is tested with 4
+  // (its pair): while the line is at least 4 columns short of the narrower
+  // of the two limits, the next unit certainly fits and is appended without
+  // a test. Nearer the limit each unit goes through putChar.
+  const int64_t certain = std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
+  while (next != end) {
+    if (current != nullptr && current->lineWidth() <= certain) {
+      GlyphList::Appender appender(current->glyphs);
+      do {
+        const char16_t ch = *next++;
+        if (ch < 0x20) {
+          if (ch == 0) return;
+          continue;
+        }
+        appender.add(newGlyph(ch, style.underline));
+      } while (next != end && appender.width() <= certain);
+      continue;
+    }
+    const char16_t ch = *next++;
     if (ch == 0) return;
-    if (style.pre == 0 && ch < 0x20) continue;
-    putChar(ch, style);
+    if (ch >= 0x20) putChar(ch, style);
   }
 }
 

@@ -61,6 +61,55 @@ class GlyphList final : public NodeList {
   // glyphs from it to the end.
   void moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target);
 
+  // Appends glyphs one after another with the list's links and sums kept in
+  // registers; they reach the list when the appender is destroyed, also
+  // when an exception passes. Nothing else may touch the list meanwhile.
+  class Appender {
+   public:
+    explicit Appender(GlyphList& list)
+        : list_(list),
+          last_(list.tail.prev),
+          width_(list.width_),
+          runFirst_(list.runFirst_),
+          runWidth_(list.runWidth_) {}
+    ~Appender() {
+      last_->next = &list_.tail;
+      list_.tail.prev = last_;
+      list_.width_ = width_;
+      list_.runFirst_ = runFirst_;
+      list_.runWidth_ = runWidth_;
+      list_.assertRunBounds();
+    }
+    Appender(const Appender&) = delete;
+    Appender& operator=(const Appender&) = delete;
+
+    // `glyph` is in no list.
+    void add(Glyph* glyph) {
+      last_->next = glyph;
+      glyph->prev = last_;
+      last_ = glyph;
+      const std::uint8_t unit = kUnitClasses[glyph->ch];
+      const int32_t w = 1 + (unit & kUnitWide);
+      width_ += w;
+      if ((unit & kUnitNoLineEnd) == 0) {
+        runFirst_ = nullptr;
+        runWidth_ = 0;
+      } else {
+        if (runFirst_ == nullptr) runFirst_ = glyph;
+        runWidth_ += w;
+      }
+    }
+    // The list's width with the glyphs added so far.
+    int32_t width() const { return width_; }
+
+   private:
+    GlyphList& list_;
+    ListNode* last_;
+    int32_t width_;
+    Glyph* runFirst_;
+    int32_t runWidth_;
+  };
+
   // Sum of displayWidth over the glyphs.
   int32_t width() const { return width_; }
   // The first glyph of the longest run of kNoLineEnd glyphs that ends the
