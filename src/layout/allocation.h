@@ -17,6 +17,7 @@
 #ifndef QUARVEL_LAYOUT_ALLOCATION_H_
 #define QUARVEL_LAYOUT_ALLOCATION_H_
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -77,6 +78,7 @@ class RecordPool {
   // Gives back a slot from take(). Null is ignored.
   void give(void* memory) noexcept {
     if (memory == nullptr) return;
+    assert(live_ > 0);
     Slot* slot = static_cast<Slot*>(memory);
     slot->next = free_;
     free_ = slot;

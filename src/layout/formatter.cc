@@ -1,6 +1,7 @@
 #include "layout/formatter.h"
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
 
 #include "frontend/out_of_memory.h"
@@ -88,9 +89,15 @@ void Formatter::breakLine(const LineStyle& style) {
     moving -= unitWidth(from->ch);
     from = from->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(from->next);
   }
-  if (from == nullptr) return;
-  if (current == nullptr) current = newLine(style);
-  glyphs.moveTailTo(from, moving, current->glyphs);
+  if (from != nullptr) {
+    if (current == nullptr) current = newLine(style);
+    glyphs.moveTailTo(from, moving, current->glyphs);
+  }
+  // What stays is narrower than 3 columns or ends in a glyph that may end a
+  // line, and never nothing when something moved.
+  assert(from == nullptr || staying > 0);
+  assert(glyphs.width() == staying);
+  assert(glyphs.width() < 3 || glyphs.trailingRunFirst() == nullptr);
 }
 
 void Formatter::putChar(char16_t ch, const LineStyle& style) {

@@ -85,6 +85,7 @@ class GlyphList final : public NodeList {
 
     // `glyph` is in no list.
     void add(Glyph* glyph) {
+      assert(glyph->prev == nullptr && glyph->next == nullptr);
       last_->next = glyph;
       glyph->prev = last_;
       last_ = glyph;

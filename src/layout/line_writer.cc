@@ -1,6 +1,7 @@
 #include "layout/line_writer.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace quarvel {
 namespace {
@@ -99,6 +100,9 @@ void writeSpaces(int64_t count, ByteSink& out) {
 }
 
 void print(const Line& line, ByteSink& out, int32_t fieldWidth) {
+  // The cached sums are checked against the glyphs here, where every glyph
+  // is visited anyway.
+  assert(line.glyphs.sumsHold());
   const int64_t width = line.lineWidth();
   const int64_t offset = width == 0 ? 0 : alignmentOffset(line.style, width);
   const int64_t indent = width == 0 ? 0 : line.style.leftMargin + offset;
