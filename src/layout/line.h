@@ -22,9 +22,18 @@ namespace quarvel {
 class GlyphList final : public NodeList {
  public:
   GlyphList() = default;
-  // First to last, like every NodeList, without asking each node its kind.
+  // First to last, like every NodeList. The glyphs all go together, so
+  // none is unlinked from neighbours that go too: each slot goes straight
+  // back to the glyph pool (a Glyph holds nothing else to release).
   ~GlyphList() {
-    while (head.next != &tail) delete static_cast<Glyph*>(head.next);
+    ListNode* node = head.next;
+    while (node != &tail) {
+      ListNode* const next = node->next;
+      Glyph::pool.give(static_cast<Glyph*>(node));
+      node = next;
+    }
+    head.next = &tail;
+    tail.prev = &head;
   }
   GlyphList(const GlyphList&) = delete;
   GlyphList& operator=(const GlyphList&) = delete;
