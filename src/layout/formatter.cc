@@ -39,11 +39,7 @@ Line* newLine(const LineStyle& style) {
   return line;
 }
 
-Glyph* newGlyph(char16_t ch, char16_t underline) {
-  Glyph* glyph = new (std::nothrow) Glyph(ch, underline);
-  if (glyph == nullptr) reportOutOfMemory();
-  return glyph;
-}
+void stopForMemory() { reportOutOfMemory(); }
 
 Formatter::~Formatter() {
   delete current;
