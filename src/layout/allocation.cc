@@ -47,9 +47,7 @@ RecordPool gSized[kLargestPooled / kGrain] = {
     RecordPool(80), RecordPool(96), RecordPool(112), RecordPool(128),
 };
 
-RecordPool& sizedPool(std::size_t size) {
-  return gSized[(size == 0 ? 0 : (size - 1) / kGrain)];
-}
+RecordPool& sizedPool(std::size_t size) { return gSized[(size == 0 ? 0 : (size - 1) / kGrain)]; }
 
 char* newChunk(std::size_t bytes) {
   if (bytes < kLargestChunk) return static_cast<char*>(std::malloc(bytes));
@@ -120,9 +118,7 @@ void releaseRecord(void* memory, std::size_t size) noexcept {
 
 void AllocationGate::setBudget(std::size_t bytes) { gBudget = bytes; }
 
-void AllocationGate::failAt(std::uint64_t n) {
-  counters.failAt = n == 0 ? 0 : counters.count + n;
-}
+void AllocationGate::failAt(std::uint64_t n) { counters.failAt = n == 0 ? 0 : counters.count + n; }
 
 void AllocationGate::reset() {
   gBudget = kDefaultAllocationBudget;

@@ -103,7 +103,7 @@ class RecordPool {
   char* carveEnd_ = nullptr;
   std::size_t live_ = 0;
   std::size_t slotSize_;
-  std::size_t nextChunk_ = 0;  // 0 until the first chunk
+  std::size_t nextChunk_ = 0;       // 0 until the first chunk
   RecordPool* nextPool_ = nullptr;  // pools that hold chunks, for the gate
 };
 

@@ -27,9 +27,7 @@ bool isLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
 // Columns that putting `ch` claims on the line: a high surrogate claims its
 // pair, whose low half then follows without a test of its own.
-int32_t placedWidth(char16_t ch) {
-  return isHighSurrogate(ch) ? 2 * unitWidth(ch) : unitWidth(ch);
-}
+int32_t placedWidth(char16_t ch) { return isHighSurrogate(ch) ? 2 * unitWidth(ch) : unitWidth(ch); }
 
 }  // namespace
 
@@ -152,7 +150,8 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   // (its pair): while the line is at least 4 columns short of the narrower
   // of the two limits, the next unit certainly fits and is appended without
   // a test. Nearer the limit each unit goes through putChar.
-  const int64_t certain = std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
+  const int64_t certain =
+      std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
   while (next != end) {
     if (current != nullptr && current->lineWidth() <= certain) {
       GlyphList::Appender appender(current->glyphs);

@@ -55,7 +55,8 @@ void Line::dropLastGlyph() {
   } else {
     delete last;
     // The glyphs before it may end in a run that its arrival had closed.
-    for (ListNode* node = glyphs.last(); node != nullptr && node != &glyphs.head; node = node->prev) {
+    for (ListNode* node = glyphs.last(); node != nullptr && node != &glyphs.head;
+         node = node->prev) {
       Glyph* glyph = static_cast<Glyph*>(node);
       if (!isNoLineEnd(glyph->ch)) break;
       glyphs.runFirst_ = glyph;

@@ -43,6 +43,7 @@ constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
 alignas(64) constexpr std::array<std::uint8_t, 65536> kUnitClasses = buildUnitClasses();
 static_assert(kUnitClasses[u'a'] == 0 && kUnitClasses[u'('] == kUnitNoLineEnd &&
               kUnitClasses[0x3002] == (kUnitWide | kUnitNoLineStart) &&
-              kUnitClasses[0xFF61] == kUnitNoLineStart && kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd));
+              kUnitClasses[0xFF61] == kUnitNoLineStart &&
+              kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd));
 
 }  // namespace quarvel
