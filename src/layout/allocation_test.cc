@@ -62,8 +62,13 @@ TEST_F(Allocation, FreedSlotsServeWithinTheBudgetAndObeyTheArmedFailure) {
   // are served, then nothing.
   const std::size_t held = AllocationGate::bytesHeld();
   AllocationGate::setBudget(held);
+  // More records than the bytes held can serve, unless the budget stops them.
   std::vector<void*> records;
-  while (void* record = allocateRecord(kSize)) records.push_back(record);
+  while (records.size() <= held / kSize) {
+    void* record = allocateRecord(kSize);
+    if (record == nullptr) break;
+    records.push_back(record);
+  }
   EXPECT_GE(records.size(), std::size(spare));
   EXPECT_LE(records.size(), held / kSize);
   EXPECT_EQ(AllocationGate::bytesHeld(), held);
