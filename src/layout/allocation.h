@@ -2,33 +2,116 @@
 //
 // Allocation here never throws: when memory can't be had it yields nullptr
 // and the caller stops the run with reportOutOfMemory(). On Linux a plain
-// allocation seldom fails (the kernel kills the process instead), so every
-// allocation is also charged against a fixed budget; past the budget the
-// allocation yields nullptr as if memory had run out.
+// allocation seldom fails (the kernel kills the process instead), so the
+// memory that records take from the system is charged against a fixed
+// budget; past the budget an allocation yields nullptr as if memory had run
+// out.
 //
-// Small records are served from per-size pools that keep freed slots for
-// reuse; budget, counters and test hooks apply to each record alike, and a
-// pool takes a new chunk only while the chunks fit the budget too.
+// Records come from pools of fixed-size slots: Glyph and Line each have
+// their own, other small sizes share one pool per size. A freed slot goes
+// back to its pool and is handed out again before new memory is taken. The
+// budget is charged per chunk that a pool takes from the system (and per
+// record larger than a pooled size), never per record, so that taking and
+// giving a slot costs a few instructions. Every record still counts for the
+// failure hook, so that a test can make any single allocation fail.
 #ifndef QUARVEL_LAYOUT_ALLOCATION_H_
 #define QUARVEL_LAYOUT_ALLOCATION_H_
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
+
 namespace quarvel {
 
-// Bytes of layout records that may be live at once, and also the bytes that
-// records may take from the system (pool chunks, kept for reuse until the
-// process ends, plus live large records): 1 GiB, well under the memory of
-// the machines quarvel runs on. A run stopped by it peaks at about 1.07 GB
-// resident in all (1.35 GB under AddressSanitizer).
+// Bytes that records may take from the system at once: pool chunks, kept
+// for reuse until the process ends, plus live records too large for a pool.
+// 1 GiB, well under the memory of the machines quarvel runs on. A run
+// stopped by it peaks at about 1.07 GB resident in all (1.35 GB under
+// AddressSanitizer).
 inline constexpr std::size_t kDefaultAllocationBudget = std::size_t{1} << 30;
 
+namespace allocation_detail {
+// The failure hook: allocations counted since the last reset, and the count
+// at which one fails (0: none armed).
+struct Counters {
+  std::uint64_t count = 0;
+  std::uint64_t failAt = 0;
+};
+extern Counters counters;
+}  // namespace allocation_detail
+
+// The slot size of a pool for records of `bytes` bytes.
+constexpr std::size_t poolSlotSize(std::size_t bytes) { return (bytes + 15) / 16 * 16; }
+
+// Slots of one size. A pool is a global object that lives as long as the
+// process; it takes chunks from the system only within the budget and keeps
+// them. Not thread-safe: quarvel lays out on one thread.
+class RecordPool {
+ public:
+  // `slotSize` is a poolSlotSize, at most a chunk's 64 KiB less 16.
+  explicit constexpr RecordPool(std::size_t slotSize) : slotSize_(slotSize) {}
+  RecordPool(const RecordPool&) = delete;
+  RecordPool& operator=(const RecordPool&) = delete;
+
+  // A slot of slotSize() bytes, or nullptr when the budget is spent, the
+  // system has no memory left, or a test asked this allocation to fail.
+  void* take() noexcept {
+    allocation_detail::Counters& counters = allocation_detail::counters;
+    if (++counters.count == counters.failAt) return failArmed();
+    Slot* slot = free_;
+    if (slot == nullptr) return carve();
+    ASAN_UNPOISON_MEMORY_REGION(slot, slotSize_);
+    free_ = slot->next;
+    ++live_;
+    return slot;
+  }
+  // Gives back a slot from take(). Null is ignored.
+  void give(void* memory) noexcept {
+    if (memory == nullptr) return;
+    assert(live_ > 0);
+    Slot* slot = static_cast<Slot*>(memory);
+    slot->next = free_;
+    free_ = slot;
+    --live_;
+    ASAN_POISON_MEMORY_REGION(memory, slotSize_);
+  }
+  std::size_t slotSize() const { return slotSize_; }
+  // Slots handed out and not given back.
+  std::size_t live() const { return live_; }
+
+ private:
+  friend class AllocationGate;
+  struct Slot {
+    Slot* next;
+  };
+  void* failArmed() noexcept;
+  // A slot from the newest chunk, taking a new chunk when it is used up.
+  void* carve() noexcept;
+
+  Slot* free_ = nullptr;
+  char* carve_ = nullptr;  // unused part of the newest chunk
+  char* carveEnd_ = nullptr;
+  std::size_t live_ = 0;
+  std::size_t slotSize_;
+  std::size_t nextChunk_ = 0;       // 0 until the first chunk
+  RecordPool* nextPool_ = nullptr;  // pools that hold chunks, for the gate
+};
+
 // Returns `size` bytes, or nullptr when the budget is spent, the system has no
-// memory left, or a test asked this allocation to fail.
+// memory left, or a test asked this allocation to fail. Sizes up to 128
+// bytes come from a shared pool per size rounded up to 16.
 void* allocateRecord(std::size_t size) noexcept;
-// Returns memory from allocateRecord(`size`) and gives its bytes back to the
-// budget. Null is ignored.
+// Returns memory from allocateRecord(`size`). Null is ignored.
 void releaseRecord(void* memory, std::size_t size) noexcept;
 
 // Test and tuning hooks. Not thread-safe: quarvel lays out on one thread.
@@ -38,11 +121,11 @@ class AllocationGate {
   // The n-th allocation from now (1 = the next one) yields nullptr, once.
   // 0 disarms.
   static void failAt(std::uint64_t n);
-  // Budget back to the default, no failure armed, counters cleared.
+  // Budget back to the default, no failure armed, counter cleared.
   static void reset();
   static std::uint64_t allocationCount();
+  // Bytes of the records that are live, counted in whole slots.
   static std::size_t bytesInUse();
-  static std::size_t peakBytesInUse();
   // Bytes taken from the system for records: pool chunks and live large
   // records. Never more than the budget.
   static std::size_t bytesHeld();

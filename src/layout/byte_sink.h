@@ -4,6 +4,7 @@
 #ifndef QUARVEL_LAYOUT_BYTE_SINK_H_
 #define QUARVEL_LAYOUT_BYTE_SINK_H_
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +28,21 @@ class ByteSink {
     buffer_[used_] = static_cast<uint8_t>(unit & 0xFF);
     buffer_[used_ + 1] = static_cast<uint8_t>(unit >> 8);
     used_ += 2;
+  }
+  // The most that reserve() can give at once.
+  static constexpr std::size_t kMaxReserve = 4096;
+  // Room for `size` bytes (at most kMaxReserve) at the end of the buffer,
+  // handing the buffered bytes on first when too little is left. The caller
+  // writes up to `size` bytes there, then calls commit() with the number it
+  // wrote, before any other call on this sink.
+  uint8_t* reserve(std::size_t size) {
+    assert(size <= kMaxReserve);
+    if (kBufferSize - used_ < size) drain();
+    return buffer_ + used_;
+  }
+  void commit(std::size_t size) {
+    assert(size <= kBufferSize - used_);
+    used_ += size;
   }
   // Hands every buffered byte on. Returns false once any write has failed.
   bool flush();

@@ -1,5 +1,7 @@
 #include "layout/formatter.h"
 
+#include <algorithm>
+#include <cassert>
 #include <memory>
 
 #include "frontend/out_of_memory.h"
@@ -25,9 +27,7 @@ bool isLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
 // Columns that putting `ch` claims on the line: a high surrogate claims its
 // pair, whose low half then follows without a test of its own.
-int32_t placedWidth(char16_t ch) {
-  return isHighSurrogate(ch) ? 2 * displayWidth(ch) : displayWidth(ch);
-}
+int32_t placedWidth(char16_t ch) { return isHighSurrogate(ch) ? 2 * unitWidth(ch) : unitWidth(ch); }
 
 }  // namespace
 
@@ -37,11 +37,7 @@ Line* newLine(const LineStyle& style) {
   return line;
 }
 
-Glyph* newGlyph(char16_t ch, char16_t underline) {
-  Glyph* glyph = new (std::nothrow) Glyph(ch, underline);
-  if (glyph == nullptr) reportOutOfMemory();
-  return glyph;
-}
+void stopForMemory() { reportOutOfMemory(); }
 
 Formatter::~Formatter() {
   delete current;
@@ -82,14 +78,20 @@ void Formatter::breakLine(const LineStyle& style) {
   Glyph* from = glyphs.trailingRunFirst();
   int32_t staying = glyphs.width() - glyphs.trailingRunWidth();
   int32_t moving = glyphs.trailingRunWidth();
-  while (from != nullptr && staying + displayWidth(from->ch) < 3) {
-    staying += displayWidth(from->ch);
-    moving -= displayWidth(from->ch);
+  while (from != nullptr && staying + unitWidth(from->ch) < 3) {
+    staying += unitWidth(from->ch);
+    moving -= unitWidth(from->ch);
     from = from->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(from->next);
   }
-  if (from == nullptr) return;
-  if (current == nullptr) current = newLine(style);
-  glyphs.moveTailTo(from, moving, current->glyphs);
+  if (from != nullptr) {
+    if (current == nullptr) current = newLine(style);
+    glyphs.moveTailTo(from, moving, current->glyphs);
+  }
+  // What stays is narrower than 3 columns or ends in a glyph that may end a
+  // line, and never nothing when something moved.
+  assert(from == nullptr || staying > 0);
+  assert(glyphs.width() == staying);
+  assert(glyphs.width() < 3 || glyphs.trailingRunFirst() == nullptr);
 }
 
 void Formatter::putChar(char16_t ch, const LineStyle& style) {
@@ -125,10 +127,47 @@ void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
 }
 
 void Formatter::putText(std::u16string_view text, const LineStyle& style) {
-  for (char16_t ch : text) {
+  const char16_t* next = text.data();
+  const char16_t* const end = next + text.size();
+  if (style.pre != 0) {
+    while (next != end) {
+      // Runs of units from U+0020 up are appended without a word: under
+      // `pre` only CR and LF (and the zero unit) are special.
+      if (current != nullptr && *next >= 0x20) {
+        GlyphList::Appender appender(current->glyphs);
+        do {
+          appender.add(newGlyph(*next++, style.underline));
+        } while (next != end && *next >= 0x20);
+        continue;
+      }
+      const char16_t ch = *next++;
+      if (ch == 0) return;
+      putChar(ch, style);
+    }
+    return;
+  }
+  // A unit adds at most 2 columns, and a high surrogate is tested with 4
+  // (its pair): while the line is at least 4 columns short of the narrower
+  // of the two limits, the next unit certainly fits and is appended without
+  // a test. Nearer the limit each unit goes through putChar.
+  const int64_t certain =
+      std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
+  while (next != end) {
+    if (current != nullptr && current->lineWidth() <= certain) {
+      GlyphList::Appender appender(current->glyphs);
+      do {
+        const char16_t ch = *next++;
+        if (ch < 0x20) {
+          if (ch == 0) return;
+          continue;
+        }
+        appender.add(newGlyph(ch, style.underline));
+      } while (next != end && appender.width() <= certain);
+      continue;
+    }
+    const char16_t ch = *next++;
     if (ch == 0) return;
-    if (style.pre == 0 && ch < 0x20) continue;
-    putChar(ch, style);
+    if (ch >= 0x20) putChar(ch, style);
   }
 }
 

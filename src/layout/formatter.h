@@ -13,6 +13,7 @@
 #define QUARVEL_LAYOUT_FORMATTER_H_
 
 #include <cstdint>
+#include <new>
 #include <string_view>
 
 #include "layout/line.h"
@@ -57,9 +58,18 @@ struct Formatter {
   int32_t maxWidth = 0;
 };
 
+// Stops the run for want of memory for a layout record: reportOutOfMemory.
+[[noreturn]] void stopForMemory();
+
 // Allocate a Line or a Glyph, stopping the run when memory can't be had.
 Line* newLine(const LineStyle& style);
-Glyph* newGlyph(char16_t ch, char16_t underline);
+// Inline: it is on the path of every character.
+inline Glyph* newGlyph(char16_t ch, char16_t underline) {
+  Glyph* glyph = new (std::nothrow) Glyph(ch, underline);
+  if (glyph == nullptr) [[unlikely]]
+    stopForMemory();
+  return glyph;
+}
 
 }  // namespace quarvel
 

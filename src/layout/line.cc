@@ -46,7 +46,7 @@ Glyph* Line::lastGlyph() const { return static_cast<Glyph*>(glyphs.last()); }
 void Line::dropLastGlyph() {
   Glyph* last = lastGlyph();
   if (last == nullptr) return;
-  const int32_t w = displayWidth(last->ch);
+  const int32_t w = unitWidth(last->ch);
   glyphs.width_ -= w;
   if (glyphs.runFirst_ != nullptr) {
     glyphs.runWidth_ -= w;
@@ -55,11 +55,12 @@ void Line::dropLastGlyph() {
   } else {
     delete last;
     // The glyphs before it may end in a run that its arrival had closed.
-    for (ListNode* node = glyphs.last(); node != nullptr && !node->isEnd(); node = node->prev) {
+    for (ListNode* node = glyphs.last(); node != nullptr && node != &glyphs.head;
+         node = node->prev) {
       Glyph* glyph = static_cast<Glyph*>(node);
       if (!isNoLineEnd(glyph->ch)) break;
       glyphs.runFirst_ = glyph;
-      glyphs.runWidth_ += displayWidth(glyph->ch);
+      glyphs.runWidth_ += unitWidth(glyph->ch);
     }
   }
   glyphs.assertRunBounds();

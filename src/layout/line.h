@@ -22,22 +22,33 @@ namespace quarvel {
 class GlyphList final : public NodeList {
  public:
   GlyphList() = default;
-  // First to last, like every NodeList, without asking each node its kind.
+  // First to last, like every NodeList. The glyphs all go together, so
+  // none is unlinked from neighbours that go too: each slot goes straight
+  // back to the glyph pool (a Glyph holds nothing else to release).
   ~GlyphList() {
-    while (head.next != &tail) delete static_cast<Glyph*>(head.next);
+    ListNode* node = head.next;
+    while (node != &tail) {
+      ListNode* const next = node->next;
+      Glyph::pool.give(static_cast<Glyph*>(node));
+      node = next;
+    }
+    head.next = &tail;
+    tail.prev = &head;
   }
   GlyphList(const GlyphList&) = delete;
   GlyphList& operator=(const GlyphList&) = delete;
 
   void append(Glyph* glyph) {
     NodeList::append(glyph);
-    width_ += displayWidth(glyph->ch);
-    if (!isNoLineEnd(glyph->ch)) {
+    const std::uint8_t unit = kUnitClasses[glyph->ch];
+    const int32_t w = 1 + (unit & kUnitWide);
+    width_ += w;
+    if ((unit & kUnitNoLineEnd) == 0) {
       runFirst_ = nullptr;
       runWidth_ = 0;
     } else {
       if (runFirst_ == nullptr) runFirst_ = glyph;
-      runWidth_ += displayWidth(glyph->ch);
+      runWidth_ += w;
     }
     assertRunBounds();
   }
@@ -46,10 +57,10 @@ class GlyphList final : public NodeList {
     const bool allRun = runFirst_ != nullptr && runFirst_ == first();
     const bool wasEmpty = empty();
     NodeList::insertFront(glyph);
-    width_ += displayWidth(glyph->ch);
+    width_ += unitWidth(glyph->ch);
     if (isNoLineEnd(glyph->ch) && (wasEmpty || allRun)) {
       runFirst_ = glyph;
-      runWidth_ += displayWidth(glyph->ch);
+      runWidth_ += unitWidth(glyph->ch);
     }
     assertRunBounds();
   }
@@ -58,6 +69,56 @@ class GlyphList final : public NodeList {
   // element of the trailing kNoLineEnd run and `fromWidth` the width of the
   // glyphs from it to the end.
   void moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target);
+
+  // Appends glyphs one after another with the list's links and sums kept in
+  // registers; they reach the list when the appender is destroyed, also
+  // when an exception passes. Nothing else may touch the list meanwhile.
+  class Appender {
+   public:
+    explicit Appender(GlyphList& list)
+        : list_(list),
+          last_(list.tail.prev),
+          width_(list.width_),
+          runFirst_(list.runFirst_),
+          runWidth_(list.runWidth_) {}
+    ~Appender() {
+      last_->next = &list_.tail;
+      list_.tail.prev = last_;
+      list_.width_ = width_;
+      list_.runFirst_ = runFirst_;
+      list_.runWidth_ = runWidth_;
+      list_.assertRunBounds();
+    }
+    Appender(const Appender&) = delete;
+    Appender& operator=(const Appender&) = delete;
+
+    // `glyph` is in no list.
+    void add(Glyph* glyph) {
+      assert(glyph->prev == nullptr && glyph->next == nullptr);
+      last_->next = glyph;
+      glyph->prev = last_;
+      last_ = glyph;
+      const std::uint8_t unit = kUnitClasses[glyph->ch];
+      const int32_t w = 1 + (unit & kUnitWide);
+      width_ += w;
+      if ((unit & kUnitNoLineEnd) == 0) {
+        runFirst_ = nullptr;
+        runWidth_ = 0;
+      } else {
+        if (runFirst_ == nullptr) runFirst_ = glyph;
+        runWidth_ += w;
+      }
+    }
+    // The list's width with the glyphs added so far.
+    int32_t width() const { return width_; }
+
+   private:
+    GlyphList& list_;
+    ListNode* last_;
+    int32_t width_;
+    Glyph* runFirst_;
+    int32_t runWidth_;
+  };
 
   // Sum of displayWidth over the glyphs.
   int32_t width() const { return width_; }
@@ -100,9 +161,19 @@ class Line final : public ListNode {
   // True when some glyph's underline is not NoUnderline.
   bool hasUnderline() const;
 
+  // Lines come from a pool of their own, like glyphs.
+  static void* operator new([[maybe_unused]] std::size_t size, const std::nothrow_t&) noexcept {
+    assert(size <= pool.slotSize());
+    return pool.take();
+  }
+  static void operator delete(void* memory, std::size_t) noexcept { pool.give(memory); }
+  static RecordPool pool;
+
   GlyphList glyphs;
   LineStyle style;
 };
+
+inline RecordPool Line::pool{poolSlotSize(sizeof(Line))};
 
 // Iterates over the glyphs of a line, first to last.
 template <typename Fn>

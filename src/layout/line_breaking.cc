@@ -1,12 +1,15 @@
 #include "layout/line_breaking.h"
 
+#include <cstddef>
 #include <cstdint>
+
+#include "layout/glyph.h"
 
 namespace quarvel {
 
 // Closing brackets and quotes, punctuation, iteration and sound marks, unit
 // signs. U+FFE0 stands twice.
-const char16_t kNoLineStart[52] = {
+constexpr char16_t kNoLineStart[52] = {
     0x0021, 0x0025, 0x0029, 0x002C, 0x002E, 0x003A, 0x003B, 0x003F,  //
     0x005D, 0x007D, 0xFFE0, 0x00B0, 0x2019, 0x201D, 0x2030, 0x2032,  //
     0x2033, 0x2103, 0x3001, 0x3002, 0x3005, 0x3009, 0x300B, 0x300D,  //
@@ -18,7 +21,7 @@ const char16_t kNoLineStart[52] = {
 
 // Opening brackets and quotes, currency signs. U+FFE1 stands twice; the
 // fourth entry is the reverse solidus itself.
-const char16_t kNoLineEnd[22] = {
+constexpr char16_t kNoLineEnd[22] = {
     0x0024, 0x0028, 0x005B, 0x005C, 0x007B, 0xFFE1, 0x2018, 0x201C,  //
     0x3008, 0x300A, 0x300C, 0x300E, 0x3010, 0x3014, 0xFF04, 0xFF08,  //
     0xFF3B, 0xFF5B, 0xFF62, 0xFFE1, 0xFFE5, 0x0000,
@@ -26,25 +29,21 @@ const char16_t kNoLineEnd[22] = {
 
 namespace {
 
-// One bit per code unit, so that a test costs one load whatever the table.
-class UnitSet {
- public:
-  explicit UnitSet(const char16_t* table) {
-    for (; *table != 0; ++table) bits_[*table >> 6] |= std::uint64_t{1} << (*table & 63);
-  }
-  bool contains(char16_t c) const { return (bits_[c >> 6] >> (c & 63)) & 1; }
-
- private:
-  std::uint64_t bits_[65536 / 64] = {};
-};
-
-// The tables are constant-initialised, hence ready before these are built.
-const UnitSet noLineStartSet(kNoLineStart);
-const UnitSet noLineEndSet(kNoLineEnd);
+constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
+  std::array<std::uint8_t, 65536> classes{};
+  for (std::size_t c = 0; c < classes.size(); ++c)
+    if (displayWidth(static_cast<char16_t>(c)) == 2) classes[c] = kUnitWide;
+  for (const char16_t* c = kNoLineStart; *c != 0; ++c) classes[*c] |= kUnitNoLineStart;
+  for (const char16_t* c = kNoLineEnd; *c != 0; ++c) classes[*c] |= kUnitNoLineEnd;
+  return classes;
+}
 
 }  // namespace
 
-bool isNoLineStart(char16_t c) { return noLineStartSet.contains(c); }
-bool isNoLineEnd(char16_t c) { return noLineEndSet.contains(c); }
+alignas(64) constexpr std::array<std::uint8_t, 65536> kUnitClasses = buildUnitClasses();
+static_assert(kUnitClasses[u'a'] == 0 && kUnitClasses[u'('] == kUnitNoLineEnd &&
+              kUnitClasses[0x3002] == (kUnitWide | kUnitNoLineStart) &&
+              kUnitClasses[0xFF61] == kUnitNoLineStart &&
+              kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd));
 
 }  // namespace quarvel

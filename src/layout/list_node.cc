@@ -1,5 +1,7 @@
 #include "layout/list_node.h"
 
+#include <cassert>
+
 #include "layout/allocation.h"
 
 namespace quarvel {
@@ -18,6 +20,8 @@ NodeList::NodeList() {
 }
 
 void NodeList::moveTailToFront(ListNode* from, NodeList& target) {
+  assert(&target != this && !empty());
+  assert(from != nullptr && from != &head && from != &tail && from->prev != nullptr);
   ListNode* const last = tail.prev;
   ListNode* const before = from->prev;
   before->next = &tail;
@@ -30,7 +34,7 @@ void NodeList::moveTailToFront(ListNode* from, NodeList& target) {
 }
 
 NodeList::~NodeList() {
-  while (!head.next->isEnd()) delete head.next;
+  while (head.next != &tail) delete head.next;
   // The sentinels are destroyed tail first, which unlinks them from each other.
 }
 

@@ -3,6 +3,7 @@
 #ifndef QUARVEL_LAYOUT_LIST_NODE_H_
 #define QUARVEL_LAYOUT_LIST_NODE_H_
 
+#include <cassert>
 #include <cstddef>
 #include <new>
 
@@ -26,6 +27,8 @@ class ListNode {
   // Links the free node `p` directly after this one. This node must have a
   // successor (it is not a list's tail) and `p` must be in no list.
   ListNode* insertAfter(ListNode* p) {
+    assert(next != nullptr && p != nullptr && p != this);
+    assert(p->prev == nullptr && p->next == nullptr);
     p->prev = this;
     p->next = next;
     next->prev = p;
@@ -63,8 +66,8 @@ class NodeList {
   void moveTailToFront(ListNode* from, NodeList& target);
   ListNode* first() const { return head.next; }
   // The last element, or nullptr when the list is empty.
-  ListNode* last() const { return tail.prev->isEnd() ? nullptr : tail.prev; }
-  bool empty() const { return head.next->isEnd(); }
+  ListNode* last() const { return tail.prev == &head ? nullptr : tail.prev; }
+  bool empty() const { return head.next == &tail; }
 
   ListEnd head;
   ListEnd tail;

@@ -89,7 +89,8 @@ void placeRun(FormatState& state, const XmlNode& element) {
     f.breakLine(style);
     if (f.current == nullptr) f.current = newLine(style);
   }
-  for (char16_t ch : text) f.current->glyphs.append(newGlyph(ch, style.underline));
+  GlyphList::Appender appender(f.current->glyphs);
+  for (char16_t ch : text) appender.add(newGlyph(ch, style.underline));
 }
 
 }  // namespace
