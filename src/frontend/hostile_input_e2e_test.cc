@@ -297,6 +297,81 @@ TEST_F(HostileInput, EntityBombsAreRefusedQuicklyInLittleMemory) {
   }
 }
 
+// Attribute values that entities or declared defaults multiply, elements
+// with very many attributes and nesting stacked by entities: each is either
+// formatted in little memory and time or refused as a parse error.
+TEST_F(HostileInput, AttributeAmplificationAndStackedNestingStaySmall) {
+  const std::string entity = "<!ENTITY e '" + std::string(10000, 'x') + "'>";
+  std::string manyAttributes;
+  for (int i = 0; i < 100000; ++i) manyAttributes += " a" + std::to_string(i) + "=''";
+  std::string fiftyReferringAttributes;
+  for (int i = 0; i < 50; ++i) {
+    fiftyReferringAttributes += " a" + std::to_string(i) + "='" + repeated("&e;", 1000) + "'";
+  }
+  std::string manyDefaults;
+  for (int i = 0; i < 900; ++i) manyDefaults += " a" + std::to_string(i) + " CDATA 'v'";
+  std::string stacked = "<!ENTITY l0 '" + repeated("<x>", 256) + repeated("</x>", 256) + "'>";
+  for (int i = 1; i < 20; ++i) {
+    stacked += "<!ENTITY l" + std::to_string(i) + " '" + repeated("<x>", 256) + "&l" +
+               std::to_string(i - 1) + ";" + repeated("</x>", 256) + "'>";
+  }
+  const std::string hi = output({u"    hi"});
+  struct {
+    const char* name;
+    std::string document;
+    // Empty: a parse error whose reason holds `needle`.
+    std::string out;
+    std::string needle;
+  } cases[] = {
+      {"a default of 100 references copied into 100,000 elements",
+       "<!DOCTYPE quarvel [" + entity + "<!ATTLIST b a CDATA '" + repeated("&e;", 100) +
+           "'>]><quarvel>" + repeated("<b/>", 100000) + "hi</quarvel>",
+       hi, ""},
+      {"a 1 MB literal default on 500 elements",
+       "<!DOCTYPE quarvel [<!ATTLIST b a CDATA '" + std::string(1000000, 'y') + "'>]><quarvel>" +
+           repeated("<b/>", 500) + "hi</quarvel>",
+       hi, ""},
+      {"a 1 MB default width read on 100,000 divs",
+       "<!DOCTYPE quarvel [<!ATTLIST div width CDATA '3" + std::string(1000000, ' ') +
+           "'>]><quarvel>" + repeated("<div>abcdef</div>", 100000) + "</quarvel>",
+       kByteOrderMark + repeated(utf16le(u"    abc\r\n    def\r\n"), 100000), ""},
+      {"50 attributes of 1,000 references each",
+       "<!DOCTYPE quarvel [" + entity + "]><quarvel><b" + fiftyReferringAttributes + "/></quarvel>",
+       "", "expands the document beyond 10 times the bytes read plus 1 MiB"},
+      {"explicit values of 100 references on 1,500 elements",
+       "<!DOCTYPE quarvel [" + entity + "]><quarvel>" +
+           repeated("<b a='" + repeated("&e;", 100) + "'/>", 1500) + "</quarvel>",
+       "", "expands the document beyond 10 times the bytes read plus 1 MiB"},
+      {"100,000 attributes on one element", "<quarvel><b" + manyAttributes + "/></quarvel>", "",
+       "Too many attributes on one element: more than 1000"},
+      {"900 declared defaults on 100,000 elements",
+       "<!DOCTYPE quarvel [<!ATTLIST b" + manyDefaults + ">]><quarvel>" + repeated("<b/>", 100000) +
+           "</quarvel>",
+       "", "Too many attributes for the document's size"},
+      {"20 entities each nesting 256 levels",
+       "<!DOCTYPE quarvel [" + stacked + "]><quarvel>&l19;</quarvel>", "",
+       "entities nest elements more than 257 deep"},
+  };
+  const double boundSeconds = kSanitized ? 60 : 5;
+  const long boundKb = kSanitized ? 512 * 1024 : 100 * 1024;
+  for (const auto& c : cases) {
+    const std::string path = write("amplified.xml", c.document);
+    const Measured r = run(path);
+    std::cout << c.name << ": " << r.seconds << " s, peak " << r.peakKb << " KB\n";
+    if (c.out.empty()) {
+      EXPECT_EQ(r.result.exitCode, 1) << c.name;
+      EXPECT_EQ(r.result.out, "") << c.name;
+      EXPECT_TRUE(isParseError(path, c.needle, r.result.err)) << c.name;
+    } else {
+      EXPECT_EQ(r.result.exitCode, 0) << c.name;
+      EXPECT_EQ(r.result.err, "") << c.name;
+      EXPECT_TRUE(sameBytes(c.out, r.result.out)) << c.name;
+    }
+    EXPECT_LT(r.seconds, boundSeconds) << c.name;
+    EXPECT_LT(r.peakKb, boundKb) << c.name;
+  }
+}
+
 // The integer rule saturates; every value is taken as read.
 TEST_F(HostileInput, IntegerAttributesAtTheEdgesOfTheRule) {
   struct {

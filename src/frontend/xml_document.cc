@@ -38,9 +38,11 @@ constexpr long kMaxRedirects = 10;
 
 // External subsets, entities and XInclude are never loaded, and entity
 // expansion keeps libxml2's default amplification and size limits (no
-// XML_PARSE_HUGE).
-constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET |
-                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+// XML_PARSE_HUGE). Defaults declared in the DTD are not copied into every
+// element (no XML_PARSE_DTDATTR): getAttribute reads them from their one
+// declaration, so a long default on many elements costs nothing per element.
+constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR |
+                              XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
 
 struct Failure {
   int32_t code = 0;
@@ -48,15 +50,17 @@ struct Failure {
 };
 
 // Invalid UTF-8 becomes U+FFFD, one per offending byte. Locations may hold
-// any bytes; libxml2 hands out valid UTF-8 only.
-std::u16string toUtf16(std::string_view utf8) {
+// any bytes; libxml2 hands out valid UTF-8 only. Stops before the code unit
+// after `maxUnits`, and before a surrogate pair that would not fit whole.
+std::u16string toUtf16(std::string_view utf8, size_t maxUnits = SIZE_MAX) {
   // Never more code units than bytes; written in place, then cut to size.
-  std::u16string out(utf8.size(), u'\0');
+  std::u16string out(std::min(utf8.size(), maxUnits), u'\0');
   char16_t* unit = out.data();
+  char16_t* const end = unit + out.size();
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
   const size_t size = utf8.size();
   size_t i = 0;
-  while (i < size) {
+  while (i < size && unit != end) {
     const unsigned char lead = bytes[i];
     if (lead < 0x80) {
       *unit++ = lead;
@@ -85,6 +89,7 @@ std::u16string toUtf16(std::string_view utf8) {
       continue;
     }
     if (cp >= 0x10000) {
+      if (end - unit < 2) break;
       cp -= 0x10000;
       *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
       *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
@@ -139,6 +144,13 @@ std::optional<std::string> toUtf8(std::u16string_view utf16) {
 
 std::string_view view(const xmlChar* s) {
   return s == nullptr ? std::string_view() : std::string_view(reinterpret_cast<const char*>(s));
+}
+
+// At most the first `limit` bytes of `s`, without measuring the rest.
+std::string_view prefixView(const xmlChar* s, size_t limit) {
+  if (s == nullptr) return {};
+  const char* text = reinterpret_cast<const char*>(s);
+  return std::string_view(text, strnlen(text, limit));
 }
 
 std::string qualifiedName(const xmlNs* ns, const xmlChar* local) {
@@ -619,9 +631,25 @@ xmlParserInputPtr refuseExternalEntity(void*, const xmlChar*, const xmlChar*) { 
 
 void ignoreGenericError(void*, const char*, ...) {}
 
+// Set when an allocation by libxml2 on this thread failed. libxml2 reports
+// most failures as XML_ERR_NO_MEMORY, but some only as the error they cause
+// next (a name it could not store becomes an invalid name).
+thread_local bool xmlAllocationFailed = false;
+
+void* noteFailure(void* memory) {
+  if (memory == nullptr) xmlAllocationFailed = true;
+  return memory;
+}
+void* xmlAllocate(size_t size) { return noteFailure(std::malloc(size)); }
+void* xmlReallocate(void* memory, size_t size) { return noteFailure(std::realloc(memory, size)); }
+char* xmlDuplicate(const char* text) { return static_cast<char*>(noteFailure(strdup(text))); }
+void xmlRelease(void* memory) { std::free(memory); }
+
 void initialiseXml() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // Before any other call into libxml2, as it requires.
+    xmlMemSetup(xmlRelease, xmlAllocate, xmlReallocate, xmlDuplicate);
     xmlInitParser();
     // Backstop for every path on which libxml2 would open a resource.
     xmlSetExternalEntityLoader(refuseExternalResource);
@@ -646,6 +674,24 @@ class SilencedGenericErrors {
   void* context_;
 };
 
+// libxml2 2.9.14 counts entity references in content toward its expansion
+// limit, but neither what they copy nor anything expanded in attribute
+// values. Every entity lookup therefore charges the entity's replacement
+// text, and the parse stops once the total passes this many times the bytes
+// of the document read so far, plus the allowance.
+constexpr uint64_t kExpansionFactor = 10;
+constexpr uint64_t kExpansionAllowance = uint64_t{1} << 20;
+
+// libxml2 2.9.14 compares every attribute of a start tag with every other
+// one (declared defaults included) and appends each to the element's list
+// by walking it, so one start tag costs the square of its attributes.
+// Elements are capped, and the squares of all start tags together are held
+// to this many per byte read, plus the allowance (one element at the cap).
+constexpr int kMaxAttributesPerElement = 1000;
+constexpr uint64_t kAttributeWorkFactor = 1000;
+constexpr uint64_t kAttributeWorkAllowance =
+    uint64_t{kMaxAttributesPerElement} * kMaxAttributesPerElement;
+
 struct FirstError {
   xmlParserCtxtPtr document = nullptr;  // not that of an entity's content
   bool recorded = false;
@@ -653,6 +699,14 @@ struct FirstError {
   int line = 0;
   int column = 0;
   std::string message;
+  // An allocation failed somewhere during the parse, in libxml2 or here.
+  bool outOfMemory = false;
+  // Bytes of replacement text charged by entity lookups.
+  uint64_t expanded = 0;
+  // The sum of the squares of the attribute counts of the start tags.
+  uint64_t attributeWork = 0;
+  // A limit of ours stopped the parse: the reader then feeds no more.
+  bool stopped = false;
 };
 
 // The parse running on this thread. libxml2 calls back into plain C
@@ -682,6 +736,7 @@ void record(xmlParserCtxtPtr where, int code, int line, int column,
     first->message.assign(message);
   } catch (const std::bad_alloc&) {
     first->message.clear();
+    first->outOfMemory = true;
   }
   first->recorded = true;
   first->code = code;
@@ -700,47 +755,144 @@ bool makesDocumentUnusable(const xmlError& error) {
          error.code == XML_WAR_UNDECLARED_ENTITY;
 }
 
+// libxml2 reports a failed allocation and its own "huge text node" stop with
+// the same code; only the latter is a verdict on the document.
+bool isAllocationFailure(const xmlError& error) {
+  return error.code == XML_ERR_NO_MEMORY &&
+         (error.message == nullptr || std::strstr(error.message, "huge text node") == nullptr);
+}
+
 void recordStructuredError(void*, xmlErrorPtr error) {
+  if (error != nullptr && isAllocationFailure(*error) && currentParse != nullptr) {
+    currentParse->outOfMemory = true;
+  }
   if (error == nullptr || !makesDocumentUnusable(*error)) return;
   record(static_cast<xmlParserCtxtPtr>(error->ctxt), error->code, error->line, error->int2,
          view(reinterpret_cast<const xmlChar*>(error->message)));
 }
 
+// `parts` joined; empty when memory runs out, which is noted for the parse.
+// For messages made inside libxml2's callbacks, which must not throw.
+std::string joined(std::initializer_list<std::string_view> parts) noexcept {
+  std::string text;
+  try {
+    for (const std::string_view part : parts) text += part;
+  } catch (const std::bad_alloc&) {
+    text.clear();
+    if (currentParse != nullptr) currentParse->outOfMemory = true;
+  }
+  return text;
+}
+
+// Records a stop of our own at the current place and makes `ctxt` (and the
+// document's context, when `ctxt` parses an entity's content) stop building
+// as after a fatal error; libxml2 then only scans the rest.
+void stopParse(xmlParserCtxtPtr ctxt, int code, std::string_view message) noexcept {
+  const int line = ctxt->input != nullptr ? ctxt->input->line : 0;
+  const int column = ctxt->input != nullptr ? ctxt->input->col : 0;
+  record(ctxt, code, line, column, message);
+  if (currentParse != nullptr) currentParse->stopped = true;
+  for (xmlParserCtxtPtr stopped : {ctxt, currentParse != nullptr ? currentParse->document : ctxt}) {
+    if (stopped == nullptr) continue;
+    stopped->errNo = code;
+    stopped->wellFormed = 0;
+    stopped->disableSAX = 1;
+  }
+}
+
+// Bytes of the document that the parser has read so far, as UTF-8.
+uint64_t documentBytesRead() {
+  const xmlParserCtxtPtr document = currentParse != nullptr ? currentParse->document : nullptr;
+  if (document == nullptr || document->inputNr < 1 || document->inputTab[0] == nullptr) return 0;
+  const xmlParserInputPtr input = document->inputTab[0];
+  return input->consumed + static_cast<uint64_t>(input->cur - input->base);
+}
+
+// Charges an entity's replacement text to the parse; false once the parse
+// has been stopped for expanding too much.
+bool chargeExpansion(xmlParserCtxtPtr ctxt, const xmlEntity* entity) {
+  FirstError* first = currentParse;
+  if (first == nullptr || entity == nullptr || entity->length <= 0) return true;
+  first->expanded += static_cast<uint64_t>(entity->length);
+  if (first->expanded <= kExpansionFactor * documentBytesRead() + kExpansionAllowance) return true;
+  stopParse(ctxt, XML_ERR_ENTITY_LOOP,
+            joined({"Entity '", view(entity->name),
+                    "' expands the document beyond 10 times the bytes read plus 1 MiB"}));
+  return false;
+}
+
+bool expansionStopped() {
+  return currentParse != nullptr &&
+         currentParse->expanded > kExpansionFactor * documentBytesRead() + kExpansionAllowance;
+}
+
 // Looks an entity up without loading it: a reference to an external parsed
-// entity stops the parse, as its content is never read.
+// entity stops the parse, as its content is never read. Every lookup, also
+// the nested ones made while an attribute value or an entity is decoded,
+// charges the replacement text.
 xmlEntityPtr getEntityWithoutLoading(void* context, const xmlChar* name) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  if (expansionStopped()) return nullptr;
   const xmlEntityPtr declared =
       ctxt->myDoc != nullptr ? xmlGetDocEntity(ctxt->myDoc, name) : nullptr;
   if (declared == nullptr || declared->etype != XML_EXTERNAL_GENERAL_PARSED_ENTITY) {
-    return xmlSAX2GetEntity(context, name);
+    const xmlEntityPtr entity = xmlSAX2GetEntity(context, name);
+    return chargeExpansion(ctxt, entity) ? entity : nullptr;
   }
-  std::string message;
-  try {
-    message = "Entity '" + std::string(view(name)) + "' is external and is not loaded";
-  } catch (const std::bad_alloc&) {
-  }
-  const int line = ctxt->input != nullptr ? ctxt->input->line : 0;
-  const int column = ctxt->input != nullptr ? ctxt->input->col : 0;
-  record(ctxt, XML_ERR_ENTITY_IS_EXTERNAL, line, column, message);
-  // What a fatal error does to the context.
-  ctxt->errNo = XML_ERR_ENTITY_IS_EXTERNAL;
-  ctxt->wellFormed = 0;
-  ctxt->disableSAX = 1;
+  stopParse(ctxt, XML_ERR_ENTITY_IS_EXTERNAL,
+            joined({"Entity '", view(name), "' is external and is not loaded"}));
   return nullptr;
 }
 
 // An external parameter entity is skipped like an external subset that is
-// not read; libxml2 would otherwise look for its file.
+// not read; libxml2 would otherwise look for its file. Internal ones charge
+// their replacement text like general entities.
 xmlEntityPtr getParameterEntityWithoutLoading(void* context, const xmlChar* name) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  if (expansionStopped()) return nullptr;
   const xmlEntityPtr entity = xmlSAX2GetParameterEntity(context, name);
   if (entity != nullptr && entity->etype == XML_EXTERNAL_PARAMETER_ENTITY) {
     // As after any parameter entity reference, an undeclared general entity
     // is then no longer a well-formedness error in libxml2's eyes.
-    static_cast<xmlParserCtxtPtr>(context)->hasPErefs = 1;
+    ctxt->hasPErefs = 1;
     return nullptr;
   }
-  return entity;
+  return chargeExpansion(ctxt, entity) ? entity : nullptr;
+}
+
+bool attributeWorkExceeded(uint64_t work) {
+  return work > kAttributeWorkFactor * documentBytesRead() + kAttributeWorkAllowance;
+}
+
+// Stops an element with too many attributes, or one start tag too many that
+// carries many, before the tree takes them in.
+void startElementWithinLimits(void* context, const xmlChar* localName, const xmlChar* prefix,
+                              const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                              int attributeCount, int defaultedCount, const xmlChar** attributes) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  if (FirstError* first = currentParse) {
+    const auto count = static_cast<uint64_t>(std::max(attributeCount, 0));
+    first->attributeWork += count * count;
+    if (attributeCount > kMaxAttributesPerElement) {
+      stopParse(ctxt, XML_ERR_INTERNAL_ERROR,
+                joined({"Too many attributes on element '", view(localName),
+                        "': more than 1000, declared defaults included"}));
+    } else if (attributeWorkExceeded(first->attributeWork)) {
+      stopParse(ctxt, XML_ERR_INTERNAL_ERROR,
+                joined({"Too many attributes for the document's size at element '", view(localName),
+                        "': the squares of the counts per start tag pass 1000 per byte read plus "
+                        "1,000,000"}));
+    }
+    if (first->stopped) {
+      // Also the buffered rest of the document is not parsed: each further
+      // start tag could cost as much again. A start element callback is
+      // where libxml2 allows this.
+      xmlStopParser(ctxt);
+      return;
+    }
+  }
+  xmlSAX2StartElementNs(context, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                        defaultedCount, attributes);
 }
 
 bool isCharacterData(const xmlNode* node) {
@@ -767,24 +919,82 @@ bool isWhitespaceOnly(const xmlChar* text) {
   return true;
 }
 
-bool preservesSpace(xmlNode* element, bool inherited) {
-  xmlChar* value = xmlGetNsProp(element, BAD_CAST "space", XML_XML_NAMESPACE);
-  if (value == nullptr) return inherited;
-  const bool preserve = view(value) == "preserve";
-  xmlFree(value);
-  return preserve;
+// Up to `limit` bytes of an attribute's value as loaded, appended to `out`.
+void appendValuePrefix(const xmlAttr* attribute, size_t limit, std::string& out) {
+  for (const xmlNode* child = attribute->children; child != nullptr && out.size() < limit;
+       child = child->next) {
+    if (child->type != XML_TEXT_NODE) continue;
+    out.append(prefixView(child->content, limit - out.size()));
+  }
 }
 
+// The default that the internal subset declares for attribute `name` (a
+// qualified name) of `element`, or null. libxml2 files a declaration under
+// the element's name as written and the attribute's prefix and local name;
+// required and implied attributes have no default.
+const xmlChar* declaredDefault(const xmlNode* element, const std::string& name) {
+  const xmlDoc* doc = element->doc;
+  if (doc == nullptr || doc->intSubset == nullptr) return nullptr;
+  const std::string elementName = qualifiedName(element->ns, element->name);
+  const size_t colon = name.find(':');
+  const xmlAttribute* declaration = nullptr;
+  if (colon != std::string::npos && colon > 0 && colon + 1 < name.size() &&
+      name.find(':', colon + 1) == std::string::npos) {
+    const std::string prefix = name.substr(0, colon);
+    declaration = xmlGetDtdQAttrDesc(doc->intSubset, BAD_CAST elementName.c_str(),
+                                     BAD_CAST name.c_str() + colon + 1, BAD_CAST prefix.c_str());
+  } else {
+    declaration = xmlGetDtdQAttrDesc(doc->intSubset, BAD_CAST elementName.c_str(),
+                                     BAD_CAST name.c_str(), nullptr);
+  }
+  if (declaration == nullptr ||
+      (declaration->def != XML_ATTRIBUTE_NONE && declaration->def != XML_ATTRIBUTE_FIXED)) {
+    return nullptr;
+  }
+  return declaration->defaultValue;
+}
+
+// xml:space as given on the element or defaulted by the internal subset.
+bool preservesSpace(const xmlNode* element, bool inherited) {
+  for (const xmlAttr* attribute = element->properties; attribute != nullptr;
+       attribute = attribute->next) {
+    if (attribute->ns == nullptr || view(attribute->name) != "space" ||
+        view(attribute->ns->href) != view(XML_XML_NAMESPACE)) {
+      continue;
+    }
+    std::string value;
+    appendValuePrefix(attribute, sizeof "preserve", value);
+    return value == "preserve";
+  }
+  if (const xmlChar* value = declaredDefault(element, "xml:space")) {
+    return prefixView(value, sizeof "preserve") == "preserve";
+  }
+  return inherited;
+}
+
+// What settleTextNodes found wrong with a tree, at `node`.
+struct Refusal {
+  enum Kind { kNone, kHugeTextNode, kTooDeep } kind = kNone;
+  const xmlNode* node = nullptr;
+};
+
+// libxml2 refuses to open an element while more than xmlParserMaxDepth are
+// open, so a plain document nests at most one level more; but the content of
+// each entity is parsed from a depth of its own, so entities stack deeper.
+size_t maximumDepth() { return size_t{xmlParserMaxDepth} + 1; }
+
 // Drops the whitespace-only text nodes that xml:space does not preserve.
-// Returns the first remaining text node longer than libxml2's limit for
-// one text node, or null. libxml2 checks that limit only while it joins
-// pieces of text, so one plain ASCII run of any length would pass it.
-const xmlNode* settleTextNodes(xmlNode* root) {
+// Refuses the first remaining text node longer than libxml2's limit for one
+// text node (libxml2 checks that limit only while it joins pieces of text,
+// so one plain ASCII run of any length would pass it), and the first element
+// nested deeper than a plain document may be (which entities allow).
+Refusal settleTextNodes(xmlNode* root) {
   struct Level {
     xmlNode* next;
     bool preserve;
   };
-  const xmlNode* overlong = nullptr;
+  Refusal refusal;
+  // levels[i] holds the children of an element i + 1 deep.
   std::vector<Level> levels{{root->children, preservesSpace(root, false)}};
   while (!levels.empty()) {
     xmlNode* node = levels.back().next;
@@ -798,15 +1008,16 @@ const xmlNode* settleTextNodes(xmlNode* root) {
       if (!preserve && isWhitespaceOnly(node->content)) {
         xmlUnlinkNode(node);
         xmlFreeNode(node);
-      } else if (overlong == nullptr && node->content != nullptr &&
+      } else if (refusal.kind == Refusal::kNone && node->content != nullptr &&
                  std::strlen(reinterpret_cast<const char*>(node->content)) > XML_MAX_TEXT_LENGTH) {
-        overlong = node;
+        refusal = {Refusal::kHugeTextNode, node};
       }
     } else if (node->type == XML_ELEMENT_NODE) {
+      if (levels.size() + 1 > maximumDepth()) return {Refusal::kTooDeep, node};
       levels.push_back({node->children, preservesSpace(node, preserve)});
     }
   }
-  return overlong;
+  return refusal;
 }
 
 // Hands libxml2 the document's bytes in the chunks it asks for, from memory,
@@ -853,6 +1064,27 @@ struct DocumentReader {
   }
 };
 
+// Passes the reader's bytes on, but refuses to go on reading a start tag
+// that has far more attributes than an element may have: libxml2 would
+// compare them all with each other before anything else sees the tag.
+struct WatchedReader {
+  DocumentReader* reader;
+  xmlParserCtxtPtr ctxt;
+
+  static int read(void* context, char* buffer, int length) {
+    auto* watched = static_cast<WatchedReader*>(context);
+    if (currentParse != nullptr && currentParse->stopped) return 0;
+    // libxml2 keeps five pointers per attribute of the largest start tag so
+    // far and grows that array to twice what it needs; this is past doubt.
+    if (watched->ctxt->maxatts > 5 * 4 * kMaxAttributesPerElement) {
+      stopParse(watched->ctxt, XML_ERR_INTERNAL_ERROR,
+                "Too many attributes on one element: more than 1000, declared defaults included");
+      return -1;
+    }
+    return DocumentReader::read(watched->reader, buffer, length);
+  }
+};
+
 struct ParseResult {
   xmlDocPtr doc = nullptr;
   ParseError error;
@@ -870,18 +1102,19 @@ ParseResult parse(DocumentReader& reader) {
   };
 
   const SilencedGenericErrors silenced;
+  xmlAllocationFailed = false;
   const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(),
                                                                           xmlFreeParserCtxt);
-  if (!ctxt || ctxt->sax == nullptr) {
-    return fail(-XML_ERR_NO_MEMORY, 0, 0, "out of memory");
-  }
+  if (!ctxt || ctxt->sax == nullptr || xmlAllocationFailed) throw std::bad_alloc();
   ctxt->sax->serror = recordStructuredError;
   ctxt->sax->resolveEntity = refuseExternalEntity;
   ctxt->sax->getEntity = getEntityWithoutLoading;
   ctxt->sax->getParameterEntity = getParameterEntityWithoutLoading;
+  ctxt->sax->startElementNs = startElementWithinLimits;
 
   FirstError first;
   first.document = ctxt.get();
+  WatchedReader watched{&reader, ctxt.get()};
   std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(nullptr, xmlFreeDoc);
   {
     const ParseScope scope(&first);
@@ -889,12 +1122,18 @@ ParseResult parse(DocumentReader& reader) {
     // memory block whole before parsing, but consumes a reader's input in
     // chunks that it frees as it goes, which keeps a large document from
     // being held twice.
-    doc.reset(xmlCtxtReadIO(ctxt.get(), DocumentReader::read, nullptr, &reader, nullptr, nullptr,
+    doc.reset(xmlCtxtReadIO(ctxt.get(), WatchedReader::read, nullptr, &watched, nullptr, nullptr,
                             kParseOptions));
   }
 
   if (std::optional<Failure> failure = reader.failure()) {
     return fail(failure->code, 0, 0, std::move(failure->reason));
+  }
+  // Whatever libxml2 made of it (often some other error, or none), a failed
+  // allocation is not a verdict on the document. xmlCtxtReadIO gives no
+  // document and no error only when it could not set up its input.
+  if (first.outOfMemory || xmlAllocationFailed || (!doc && !first.recorded && ctxt->errNo == 0)) {
+    throw std::bad_alloc();
   }
 
   // libxml2 keeps a document whose namespaces are wrong, and one whose parse
@@ -915,9 +1154,19 @@ ParseResult parse(DocumentReader& reader) {
   if (root == nullptr) {
     return fail(kNoDocumentElement, 1, 1, "the document has no root element");
   }
-  if (const xmlNode* overlong = settleTextNodes(root)) {
-    return fail(-XML_ERR_NO_MEMORY, static_cast<int>(std::max(xmlGetLineNo(overlong), 1L)), 1,
-                "huge text node: more than " + std::to_string(XML_MAX_TEXT_LENGTH) + " bytes");
+  const Refusal refusal = settleTextNodes(root);
+  const int line = static_cast<int>(
+      std::clamp(refusal.node != nullptr ? xmlGetLineNo(refusal.node) : 1L, 1L, long{INT_MAX}));
+  switch (refusal.kind) {
+    case Refusal::kNone:
+      break;
+    case Refusal::kHugeTextNode:
+      return fail(-XML_ERR_NO_MEMORY, line, 1,
+                  "huge text node: more than " + std::to_string(XML_MAX_TEXT_LENGTH) + " bytes");
+    case Refusal::kTooDeep:
+      return fail(-XML_ERR_INTERNAL_ERROR, line, 1,
+                  "Excessive depth in document: entities nest elements more than " +
+                      std::to_string(maximumDepth()) + " deep");
   }
   result.doc = doc.release();
   return result;
@@ -997,24 +1246,32 @@ std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) co
   if (node_ == nullptr || node_->type != XML_ELEMENT_NODE) return std::nullopt;
   const std::optional<std::string> wanted = toUtf8(name);
   if (!wanted) return std::nullopt;
-  auto valueUnlessEmpty = [](std::u16string value) -> std::optional<std::u16string> {
-    if (value.empty()) return std::nullopt;
-    return value;
+  // kAttributeValueReadLimit code units never take more than three bytes
+  // each, so this many bytes always hold them (and a cut never falls inside
+  // them).
+  constexpr size_t kBytes = 3 * kAttributeValueReadLimit + 4;
+  auto prefixUnlessEmpty = [](std::string_view utf8) -> std::optional<std::u16string> {
+    if (utf8.empty()) return std::nullopt;
+    return toUtf16(utf8, kAttributeValueReadLimit);
   };
-  for (xmlAttr* attribute = node_->properties; attribute != nullptr; attribute = attribute->next) {
+  for (const xmlAttr* attribute = node_->properties; attribute != nullptr;
+       attribute = attribute->next) {
     if (qualifiedName(attribute->ns, attribute->name) != *wanted) continue;
-    xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNode*>(attribute));
-    std::u16string value = toUtf16(content);
-    xmlFree(content);
-    return valueUnlessEmpty(std::move(value));
+    std::string value;
+    appendValuePrefix(attribute, kBytes, value);
+    return prefixUnlessEmpty(value);
   }
-  // Namespace declarations are attributes to the DOM, not to libxml2.
-  for (const xmlNs* ns = node_->nsDef; ns != nullptr; ns = ns->next) {
+  // Namespace declarations are attributes to the DOM, not to libxml2. A
+  // declared default for one is a namespace declaration too: it is on the
+  // element only when libxml2 put it into nsDef.
+  const bool declaresNamespace = *wanted == "xmlns" || wanted->starts_with("xmlns:");
+  for (const xmlNs* ns = node_->nsDef; declaresNamespace && ns != nullptr; ns = ns->next) {
     const std::string declared =
         ns->prefix != nullptr ? "xmlns:" + std::string(view(ns->prefix)) : "xmlns";
-    if (declared == *wanted) return valueUnlessEmpty(toUtf16(ns->href));
+    if (declared == *wanted) return prefixUnlessEmpty(prefixView(ns->href, kBytes));
   }
-  return std::nullopt;
+  if (declaresNamespace) return std::nullopt;
+  return prefixUnlessEmpty(prefixView(declaredDefault(node_, *wanted), kBytes));
 }
 
 XmlDocument::XmlDocument() = default;
@@ -1039,6 +1296,7 @@ void XmlDocument::load(std::string_view location, const LoadSettings& settings) 
 void XmlDocument::loadMemory(std::string_view bytes, std::string_view url) {
   xmlFreeDoc(doc_);
   doc_ = nullptr;
+  error_ = ParseError{};
   DocumentReader reader{bytes};
   adopt(parse(reader), url, doc_, error_);
 }

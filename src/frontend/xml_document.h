@@ -7,6 +7,7 @@
 #ifndef QUARVEL_FRONTEND_XML_DOCUMENT_H_
 #define QUARVEL_FRONTEND_XML_DOCUMENT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,11 @@ struct _xmlNode;
 struct _xmlDoc;
 
 namespace quarvel {
+
+// Attribute values are read from their first this many UTF-16 code units
+// (fewer when a surrogate pair would not fit whole): what the walker needs
+// of a value is a prefix, and a value may be megabytes long.
+inline constexpr std::size_t kAttributeValueReadLimit = 1024;
 
 // DOM node types that the walker tells apart. Every other libxml2 node type
 // is passed through with libxml2's own number (which follows the DOM's).
@@ -27,7 +33,8 @@ enum : int {
 
 // A non-owning handle to a node of a loaded XmlDocument. Valid while the
 // document lives. A default-constructed handle is "no node": every query on
-// it answers empty / no node / 0.
+// it answers empty / no node / 0. Every query that returns a string throws
+// std::bad_alloc when memory runs out.
 class XmlNode {
  public:
   XmlNode() = default;
@@ -48,9 +55,10 @@ class XmlNode {
   // The plain concatenation, in document order, of every text and CDATA
   // descendant as loaded (no trimming). Empty for "no node".
   std::u16string text() const;
-  // The value of the attribute whose qualified name is exactly `name`,
-  // including defaults declared in the internal DTD subset. No value when
-  // the attribute is absent or its value is empty.
+  // The first kAttributeValueReadLimit code units of the value of the
+  // attribute whose qualified name is exactly `name`, including defaults
+  // declared in the internal DTD subset (first declaration wins). No value
+  // when the attribute is absent or its value is empty.
   std::optional<std::u16string> getAttribute(std::u16string_view name) const;
 
  private:
@@ -96,8 +104,16 @@ struct LoadSettings {
 // A reference to an external or undeclared entity is therefore a parse error.
 // Whitespace-only text nodes are dropped at load unless the nearest xml:space
 // says "preserve"; internal entities and character references are expanded.
-// Parse errors also stop elements nested more than 257 deep, a text node of
-// more than 10,000,000 bytes in UTF-8, and runaway entity expansion.
+// Parse errors also stop (error code and reason in ParseError):
+// - elements nested more than 257 deep, also where entities stack them;
+// - a text node of more than 10,000,000 bytes in UTF-8;
+// - entity expansion beyond libxml2's own checks, and in any case once the
+//   replacement text of all entity lookups passes 10 times the bytes read so
+//   far plus 1 MiB (-89);
+// - an element with more than 1,000 attributes, defaults declared for it
+//   included, and start tags whose attribute counts squared add up to more
+//   than 1,000 per byte read plus 1,000,000 (-1).
+// Memory and time therefore grow linearly with the document's size.
 class XmlDocument {
  public:
   XmlDocument();
@@ -113,10 +129,12 @@ class XmlDocument {
   // or identity is refused and content encodings are never decoded). Files,
   // standard input and http bodies are streamed into the parser, never held
   // whole. Afterwards parseError() tells whether the document is usable. A
-  // previous document is discarded.
+  // previous document is discarded. Throws std::bad_alloc when memory runs
+  // out (in libxml2 or here), with nothing loaded and nothing leaked;
+  // libxml2's "huge text node" stop is a parse error, not that.
   void load(std::string_view location, const LoadSettings& settings = {});
   // Parses `bytes` as a document that came from `url` (used for messages
-  // only); the same rules as load().
+  // only); the same rules as load(), std::bad_alloc included.
   void loadMemory(std::string_view bytes, std::string_view url);
 
   const ParseError& parseError() const { return error_; }

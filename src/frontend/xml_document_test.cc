@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "test_support/http_server.h"
 
@@ -54,6 +58,13 @@ std::u16string describe(const ParseError& error) {
 std::string repeated(std::string_view text, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// `count` attribute names a0, a1, ... each followed by `rest`.
+std::string attributes(int count, std::string_view rest = "=''") {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += " a" + std::to_string(i) + std::string(rest);
   return out;
 }
 
@@ -127,10 +138,15 @@ TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
 TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
   XmlDocument document;
   document.loadMemory(
-      "<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' set CDATA 'dv'>]>"
-      "<r xmlns:x='urn:x' a='1' x:a='2' empty='' set='own' refs='&lt;&#x41;&#x1F600;'/>",
+      "<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' set CDATA 'dv' x:d CDATA 'xd' xmlns:y CDATA 'urn:y'"
+      " fixed CDATA #FIXED 'f' req CDATA #REQUIRED imp CDATA #IMPLIED>"
+      "<!ATTLIST r def CDATA 'second' later CDATA 'l'>]>"
+      "<r xmlns:x='urn:x' a='1' x:a='2' empty='' set='own' refs='&lt;&#x41;&#x1F600;' long='" +
+          std::string(kAttributeValueReadLimit + 1, 'a') + "' pair='" +
+          std::string(kAttributeValueReadLimit - 1, 'a') + "\xF0\x9F\x98\x80'/>",
       "doc.xml");
   ASSERT_EQ(outcome(document), u"r");
+  const std::u16string prefix(kAttributeValueReadLimit - 1, u'a');
   const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
       {u"a", u"1"},
       {u"x:a", u"2"},
@@ -142,6 +158,16 @@ TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
       {u"refs", u"<A\U0001F600"},
       {u"xmlns:x", u"urn:x"},
       {u"\xD800", std::nullopt},
+      // Defaults are read from their declaration; the first one counts.
+      {u"x:d", u"xd"},
+      {u"xmlns:y", u"urn:y"},
+      {u"fixed", u"f"},
+      {u"req", std::nullopt},
+      {u"imp", std::nullopt},
+      {u"later", u"l"},
+      // Values are read from their first code units, a pair never split.
+      {u"long", prefix + u"a"},
+      {u"pair", prefix},
   };
   for (const auto& [name, value] : cases) {
     EXPECT_EQ(document.documentElement().getAttribute(name), value)
@@ -179,11 +205,49 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       // One plain run just over the limit.
       {"<r>" + std::string(10'000'001, 'a') + "</r>",
        u"doc.xml -2 1:10000005 xmlSAX2Characters: huge text node\n"},
+      // Expansion that libxml2 leaves alone: in attribute values, and
+      // references that each copy a large entity.
+      {"<!DOCTYPE r [<!ENTITY e '" + std::string(10'000, 'x') + "'>]>\n<r a='" +
+           repeated("&e;", 200) + "'/>",
+       u"doc.xml -89 2:352 Entity 'e' expands the document beyond 10 times the bytes read plus 1 "
+       u"MiB\n"},
+      {"<!DOCTYPE r [<!ENTITY e '" + std::string(10'000, 'x') + "'>]>\n<r>" +
+           repeated("<a>" + repeated("&e;", 100) + "</a>", 3) + "</r>",
+       u"doc.xml -89 2:359 Entity 'e' expands the document beyond 10 times the bytes read plus 1 "
+       u"MiB\n"},
+      // Elements nested through entities count as in a plain document. The
+      // line is the element's own, counted in the entity that holds it.
+      {"<!DOCTYPE r [<!ENTITY d '" + repeated("<a>", 200) + repeated("</a>", 200) + "'>]>\n" +
+           repeated("<a>", 58) + "&d;" + repeated("</a>", 58),
+       u"doc.xml -1 1:1 Excessive depth in document: entities nest elements more than 257 deep\n"},
+      {"<r" + attributes(1001) + "/>",
+       u"doc.xml -1 1:7902 Too many attributes on element 'r': more than 1000, declared defaults "
+       u"included\n"},
+      // Refused while the start tag is still being read.
+      {"<r" + attributes(100'000) + "/>",
+       u"doc.xml -1 1:35755 Too many attributes on one element: more than 1000, declared defaults "
+       u"included\n"},
+      {"<!DOCTYPE r [<!ATTLIST r" + attributes(1001, " CDATA 'v'") + ">]><r/>",
+       u"doc.xml -1 1:14936 Too many attributes on element 'r': more than 1000, declared defaults "
+       u"included\n"},
+      {"<!DOCTYPE r [<!ATTLIST b" + attributes(900, " CDATA 'v'") + ">]><r>" +
+           repeated("<b/>", 1000) + "</r>",
+       u"doc.xml -1 1:13491 Too many attributes for the document's size at element 'b': the "
+       u"squares "
+       u"of the counts per start tag pass 1000 per byte read plus 1,000,000\n"},
   };
   for (const auto& [document, expected] : cases) {
     EXPECT_EQ(loadedTree(document), expected) << document.substr(0, 60);
   }
   EXPECT_EQ(loadedTree("<r>" + std::string(10'000'000, 'a') + "</r>").substr(0, 6), u"r(\"aaa");
+  // The limits' edges load.
+  EXPECT_EQ(loadedTree("<!DOCTYPE r [<!ENTITY d '" + repeated("<a>", 200) + repeated("</a>", 200) +
+                       "'>]>" + repeated("<a>", 57) + "&d;" + repeated("</a>", 57))
+                .substr(0, 6),
+            u"a(a(a(");
+  EXPECT_EQ(loadedTree("<!DOCTYPE r [<!ATTLIST r" + attributes(500, " CDATA 'v'") + ">]><r" +
+                       attributes(500) + "/>"),
+            u"r");
 }
 
 TEST(XmlDocumentTest, EntityExpansionIsBoundedAndFast) {
@@ -197,6 +261,43 @@ TEST(XmlDocumentTest, EntityExpansionIsBoundedAndFast) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(loadedTree(laughs), u"doc.xml -89 12:8 Detected an entity reference loop\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Runs out of address space at several points of loading a large text
+// node and reading it: each shortage is std::bad_alloc (exit 42 of the
+// forked child), never a parse error (1) nor a crash.
+TEST(XmlDocumentTest, RunningOutOfMemoryThrowsBadAlloc) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer reserves address space beyond any small limit";
+#endif
+  const std::string document = "<r>" + std::string(9'500'000, 'a') + "</r>";
+  std::vector<int> outcomes;
+  for (const long headroomMb : {4, 8, 16, 24, 32, 48, 64, 256}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      long pages = 0;
+      std::ifstream("/proc/self/statm") >> pages;
+      const rlim_t bytes = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + (headroomMb << 20));
+      const rlimit limit{bytes, bytes};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+      try {
+        XmlDocument loaded;
+        loaded.loadMemory(document, "doc.xml");
+        if (loaded.parseError().errorCode != 0) _exit(1);
+        _exit(loaded.documentElement().text().size() == 9'500'000 ? 0 : 3);
+      } catch (const std::bad_alloc&) {
+        _exit(42);
+      }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    outcomes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+  // The tightest limits stop inside libxml2, the loosest load and read it.
+  EXPECT_EQ(outcomes.front(), 42);
+  EXPECT_EQ(outcomes.back(), 0);
+  for (const int outcome : outcomes) EXPECT_TRUE(outcome == 42 || outcome == 0) << outcome;
 }
 
 TEST(XmlDocumentTest, PrintsNothingItself) {
