@@ -22,17 +22,12 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quarvel {
 namespace {
-
-// Error codes of locations that yield no bytes to parse. Parse errors use
-// the negated libxml2 error number instead, which stays below 10000.
-constexpr int32_t kCannotReadLocation = -10001;
-constexpr int32_t kCannotFetchLocation = -10002;
-constexpr int32_t kUnsupportedLocation = -10003;
-constexpr int32_t kNoDocumentElement = -10004;
 
 constexpr long kMaxRedirects = 10;
 
@@ -102,9 +97,42 @@ std::u16string toUtf16(std::string_view utf8, size_t maxUnits = SIZE_MAX) {
   return out;
 }
 
-std::u16string toUtf16(const xmlChar* utf8) {
-  if (utf8 == nullptr) return {};
-  return toUtf16(std::string_view(reinterpret_cast<const char*>(utf8)));
+// Appends valid UTF-8 (as libxml2 hands it out) to `out` as UTF-16.
+void appendUtf16(std::u16string& out, std::string_view utf8) {
+  const size_t start = out.size();
+  out.resize(start + utf8.size());
+  char16_t* unit = out.data() + start;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* const end = bytes + utf8.size();
+  while (bytes != end) {
+    const unsigned char lead = *bytes;
+    if (lead < 0x80) {
+      *unit++ = lead;
+      ++bytes;
+      continue;
+    }
+    const size_t rest = static_cast<size_t>(end - bytes);
+    if (lead >= 0xC2 && lead <= 0xDF && rest >= 2) {
+      *unit++ = static_cast<char16_t>(((lead & 0x1F) << 6) | (bytes[1] & 0x3F));
+      bytes += 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF && rest >= 3) {
+      *unit++ = static_cast<char16_t>(((lead & 0x0F) << 12) | ((bytes[1] & 0x3F) << 6) |
+                                      (bytes[2] & 0x3F));
+      bytes += 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4 && rest >= 4) {
+      const char32_t cp = (((lead & 0x07) << 18) | ((bytes[1] & 0x3F) << 12) |
+                           ((bytes[2] & 0x3F) << 6) | (bytes[3] & 0x3F)) -
+                          0x10000;
+      *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      bytes += 4;
+    } else {
+      // Never from libxml2; kept safe all the same.
+      *unit++ = u'\uFFFD';
+      ++bytes;
+    }
+  }
+  out.resize(static_cast<size_t>(unit - out.data()));
 }
 
 void appendUtf8(std::string& out, char32_t cp) {
@@ -151,16 +179,6 @@ std::string_view prefixView(const xmlChar* s, size_t limit) {
   if (s == nullptr) return {};
   const char* text = reinterpret_cast<const char*>(s);
   return std::string_view(text, strnlen(text, limit));
-}
-
-std::string qualifiedName(const xmlNs* ns, const xmlChar* local) {
-  std::string name;
-  if (ns != nullptr && ns->prefix != nullptr) {
-    name = view(ns->prefix);
-    name.push_back(':');
-  }
-  name += view(local);
-  return name;
 }
 
 std::string withLineEnd(std::string text) {
@@ -692,8 +710,11 @@ constexpr uint64_t kAttributeWorkFactor = 1000;
 constexpr uint64_t kAttributeWorkAllowance =
     uint64_t{kMaxAttributesPerElement} * kMaxAttributesPerElement;
 
+class StoreBuilder;
+
 struct FirstError {
   xmlParserCtxtPtr document = nullptr;  // not that of an entity's content
+  StoreBuilder* builder = nullptr;      // where the content goes
   bool recorded = false;
   int code = 0;
   int line = 0;
@@ -826,6 +847,8 @@ bool expansionStopped() {
          currentParse->expanded > kExpansionFactor * documentBytesRead() + kExpansionAllowance;
 }
 
+void noteEntityStart();
+
 // Looks an entity up without loading it: a reference to an external parsed
 // entity stops the parse, as its content is never read. Every lookup, also
 // the nested ones made while an attribute value or an entity is decoded,
@@ -837,6 +860,7 @@ xmlEntityPtr getEntityWithoutLoading(void* context, const xmlChar* name) {
       ctxt->myDoc != nullptr ? xmlGetDocEntity(ctxt->myDoc, name) : nullptr;
   if (declared == nullptr || declared->etype != XML_EXTERNAL_GENERAL_PARSED_ENTITY) {
     const xmlEntityPtr entity = xmlSAX2GetEntity(context, name);
+    if (currentParse != nullptr && currentParse->builder != nullptr) noteEntityStart();
     return chargeExpansion(ctxt, entity) ? entity : nullptr;
   }
   stopParse(ctxt, XML_ERR_ENTITY_IS_EXTERNAL,
@@ -864,11 +888,401 @@ bool attributeWorkExceeded(uint64_t work) {
   return work > kAttributeWorkFactor * documentBytesRead() + kAttributeWorkAllowance;
 }
 
+// The default that the internal subset of `doc` declares for attribute
+// `name` (a qualified name) of the element named `elementName`, or null.
+// libxml2 files a declaration under the element's name as written and the
+// attribute's prefix and local name; required and implied attributes have
+// no default.
+const xmlChar* declaredDefault(const xmlDoc* doc, const std::string& elementName,
+                               const std::string& name) {
+  if (doc == nullptr || doc->intSubset == nullptr || doc->intSubset->attributes == nullptr) {
+    return nullptr;
+  }
+  const size_t colon = name.find(':');
+  const xmlAttribute* declaration = nullptr;
+  if (colon != std::string::npos && colon > 0 && colon + 1 < name.size() &&
+      name.find(':', colon + 1) == std::string::npos) {
+    const std::string prefix = name.substr(0, colon);
+    declaration = xmlGetDtdQAttrDesc(doc->intSubset, BAD_CAST elementName.c_str(),
+                                     BAD_CAST name.c_str() + colon + 1, BAD_CAST prefix.c_str());
+  } else {
+    declaration = xmlGetDtdQAttrDesc(doc->intSubset, BAD_CAST elementName.c_str(),
+                                     BAD_CAST name.c_str(), nullptr);
+  }
+  if (declaration == nullptr ||
+      (declaration->def != XML_ATTRIBUTE_NONE && declaration->def != XML_ATTRIBUTE_FIXED)) {
+    return nullptr;
+  }
+  return declaration->defaultValue;
+}
+
+// ---------------------------------------------------------------------------
+// The document store.
+
+constexpr uint32_t kNoNode = UINT32_MAX;
+
+}  // namespace
+
+// Every node of one document in one vector, in document order, linked by
+// indices; character data converted once to UTF-16 and kept in large
+// blocks; element names interned; attributes as specified (namespace
+// declarations included) in one flat array. Defaults declared in the
+// internal subset are read from the DTD, which libxml2 keeps in `dtdHolder`.
+class DocumentStore {
+ public:
+  struct Node {
+    union {
+      const char16_t* text;  // text, CDATA, comment, processing instruction
+      struct {
+        uint32_t firstAttribute;
+        uint32_t end;  // one past the last node of the element's subtree
+      } element;
+    };
+    uint32_t length = 0;  // code units of `text`; attributes of an element
+    uint32_t firstChild = kNoNode;
+    uint32_t nextSibling = kNoNode;
+    uint32_t name = 0;  // interned: an element's qualified name, a PI's target
+    uint8_t type = 0;
+  };
+  static_assert(sizeof(Node) <= 32);
+
+  struct Attribute {
+    uint32_t name;
+    uint32_t length;  // bytes of UTF-8
+    uint64_t value;   // offset into values
+  };
+
+  struct Name {
+    std::string utf8;
+    std::u16string utf16;
+  };
+
+  std::vector<Node> nodes;
+  std::vector<Attribute> attributes;
+  std::string values;  // attribute values, UTF-8 as libxml2 gives them
+  std::vector<Name> names;
+  std::unordered_map<std::string, uint32_t> nameIndex;
+  uint32_t root = kNoNode;
+  // libxml2's document without a tree: the internal subset with its entity
+  // and attribute declarations.
+  std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> dtdHolder{nullptr, xmlFreeDoc};
+
+  uint32_t intern(std::string qualifiedName) {
+    const auto found = nameIndex.find(qualifiedName);
+    if (found != nameIndex.end()) return found->second;
+    if (names.size() >= kNoNode) throw std::bad_alloc();
+    const auto index = static_cast<uint32_t>(names.size());
+    std::u16string utf16 = toUtf16(qualifiedName);
+    names.push_back({qualifiedName, std::move(utf16)});
+    nameIndex.emplace(std::move(qualifiedName), index);
+    return index;
+  }
+
+  // The name's index, or kNoNode when no node or attribute has it.
+  uint32_t find(const std::string& qualifiedName) const {
+    const auto found = nameIndex.find(qualifiedName);
+    return found == nameIndex.end() ? kNoNode : found->second;
+  }
+
+  // Holds character data in blocks that never move, so that nodes keep
+  // plain pointers and growing the store never copies text already held.
+  const char16_t* keep(std::u16string_view text) {
+    if (text.empty()) return nullptr;
+    if (text.size() > kBlockUnits / 4) {
+      // A large text gets a block of its own; the open block stays open.
+      blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(text.size()));
+      std::memcpy(blocks_.back().get(), text.data(), text.size() * sizeof(char16_t));
+      return blocks_.back().get();
+    }
+    if (text.size() > room_) {
+      blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlockUnits));
+      free_ = blocks_.back().get();
+      room_ = kBlockUnits;
+    }
+    std::memcpy(free_, text.data(), text.size() * sizeof(char16_t));
+    const char16_t* kept = free_;
+    free_ += text.size();
+    room_ -= text.size();
+    return kept;
+  }
+
+ private:
+  static constexpr size_t kBlockUnits = size_t{1} << 20;
+  std::vector<std::unique_ptr<char16_t[]>> blocks_;
+  char16_t* free_ = nullptr;
+  size_t room_ = 0;
+};
+
+namespace {
+
+// libxml2 refuses to open an element while more than xmlParserMaxDepth are
+// open, so a plain document nests at most one level more; but the content of
+// each entity is parsed from a depth of its own, so entities stack deeper.
+size_t maximumDepth() { return size_t{xmlParserMaxDepth} + 1; }
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Fills a DocumentStore from libxml2's SAX2 callbacks, which come from the
+// document's parser context and, for the content of each entity reference,
+// from a context of the entity's own (libxml2 parses the replacement text
+// again at every reference when no tree keeps it). Pieces of character data
+// that follow each other form one node, as in libxml2's own tree: text with
+// text, CDATA with CDATA, across entity boundaries; a node is judged (kept,
+// or dropped when whitespace-only and not preserved) once complete.
+class StoreBuilder {
+ public:
+  explicit StoreBuilder(DocumentStore& store) : store_(store) {
+    open_.push_back({kNoNode, kNoNode, false});
+  }
+
+  void startElement(xmlParserCtxtPtr ctxt, const xmlChar* localName, const xmlChar* prefix,
+                    int namespaceCount, const xmlChar** namespaces, int attributeCount,
+                    int defaultedCount, const xmlChar** attributes) {
+    completeText();
+    // Prolog and DTD nodes are no part of what the document layer shows.
+    const size_t depth = open_.size();  // of the new element; the root's is 1
+    if (depth > maximumDepth() && tooDeepLine_ == 0) {
+      // The line libxml2's tree would give the element: a context parsing an
+      // entity's content counts no lines.
+      const int line = ctxt->linenumbers != 0 && ctxt->input != nullptr ? ctxt->input->line : 0;
+      tooDeepLine_ = std::max(line, 1);
+    }
+    DocumentStore::Node node;
+    node.type = kElementNode;
+    node.name = internQualified(prefix, localName);
+    node.element.firstAttribute = attributeIndex();
+    node.element.end = kNoNode;
+    bool preserve = open_.back().preserve;
+    bool spaceGiven = false;
+    // Specified attributes come first; libxml2 appends the declared defaults,
+    // which getAttribute reads from their declaration instead.
+    const int specified = attributeCount - defaultedCount;
+    for (int i = 0; i < specified; ++i) {
+      const xmlChar** attribute = attributes + 5 * i;
+      const std::string_view value(reinterpret_cast<const char*>(attribute[3]),
+                                   static_cast<size_t>(attribute[4] - attribute[3]));
+      addAttribute(internQualified(attribute[1], attribute[0]), value);
+      if (attribute[1] != nullptr && view(attribute[1]) == "xml" && view(attribute[0]) == "space") {
+        spaceGiven = true;
+        preserve = value == "preserve";
+      }
+    }
+    // Namespace declarations are attributes to the DOM, not to libxml2.
+    for (int i = 0; i < namespaceCount; ++i) {
+      const xmlChar* declared = namespaces[2 * i];
+      const uint32_t name =
+          declared == nullptr ? internName("xmlns") : internName("xmlns:" + std::string(view(declared)));
+      addAttribute(name, view(namespaces[2 * i + 1]));
+    }
+    node.length = attributeIndex() - node.element.firstAttribute;
+    if (!spaceGiven) {
+      // The DTD is libxml2's document while the parse runs.
+      const xmlChar* value = declaredDefault(ctxt->myDoc, store_.names[node.name].utf8, "xml:space");
+      if (value != nullptr) preserve = prefixView(value, sizeof "preserve") == "preserve";
+    }
+    const uint32_t index = append(node);
+    if (open_.size() == 1 && store_.root == kNoNode) store_.root = index;
+    open_.push_back({index, kNoNode, preserve});
+  }
+
+  void endElement() {
+    completeText();
+    if (open_.size() <= 1) return;
+    store_.nodes[open_.back().element].element.end = nodeCount();
+    open_.pop_back();
+  }
+
+  // `type` is kTextNode or kCDataSectionNode.
+  void characters(xmlParserCtxtPtr ctxt, int type, const xmlChar* bytes, int length) {
+    // libxml2 delivers no character data outside the root element.
+    if (open_.size() <= 1) return;
+    const std::string_view utf8(reinterpret_cast<const char*>(bytes),
+                                static_cast<size_t>(std::max(length, 0)));
+    // libxml2's tree joins the CDATA that begins an entity's content to
+    // nothing before it.
+    const bool joins = !(type == kCDataSectionNode && entityStarts_);
+    entityStarts_ = false;
+    if (openText_ != kNoNode && store_.nodes[openText_].type == type && joins) {
+      // The limit that libxml2's tree builder puts on one text node, with
+      // its message and place, checked where it checks it: as pieces join.
+      if (textBytes_ + utf8.size() > XML_MAX_TEXT_LENGTH) {
+        hugeTextNode(ctxt);
+        return;
+      }
+    } else {
+      completeText();
+      DocumentStore::Node node;
+      node.type = static_cast<uint8_t>(type);
+      node.text = nullptr;
+      previousOfText_ = open_.back().lastChild;
+      openText_ = append(node);
+      blank_ = true;
+    }
+    textBytes_ += utf8.size();
+    if (blank_) blank_ = std::all_of(utf8.begin(), utf8.end(), isSpace);
+    appendUtf16(pending_, utf8);
+  }
+
+  // Comments and processing instructions of the document (not of the DTD),
+  // within the root element or after it.
+  void otherNode(xmlParserCtxtPtr ctxt, int type, const xmlChar* target, const xmlChar* data) {
+    if (ctxt->inSubset != 0 || store_.root == kNoNode) return;
+    completeText();
+    DocumentStore::Node node;
+    node.type = static_cast<uint8_t>(type);
+    node.name = target != nullptr ? internQualified(nullptr, target) : 0;
+    const std::u16string value = toUtf16(view(data));
+    node.text = store_.keep(value);
+    node.length = checkedLength(value.size());
+    append(node);
+  }
+
+  // An entity reference in content is about to deliver the entity's content.
+  void entityStarts() { entityStarts_ = true; }
+
+  // After the parse: the line of the first element nested deeper than a
+  // plain document may be, or 0.
+  int tooDeepLine() const { return tooDeepLine_; }
+
+ private:
+  struct Open {
+    uint32_t element;    // kNoNode for the document level
+    uint32_t lastChild;  // kNoNode before the first
+    bool preserve;       // xml:space="preserve" in force
+  };
+
+  uint32_t nodeCount() const { return static_cast<uint32_t>(store_.nodes.size()); }
+  uint32_t attributeIndex() const { return static_cast<uint32_t>(store_.attributes.size()); }
+
+  static uint32_t checkedLength(size_t length) {
+    if (length >= kNoNode) throw std::bad_alloc();
+    return static_cast<uint32_t>(length);
+  }
+
+  // Appends `node` as the last child of the innermost open element.
+  uint32_t append(const DocumentStore::Node& node) {
+    if (store_.nodes.size() >= kNoNode - 1) throw std::bad_alloc();
+    const uint32_t index = nodeCount();
+    store_.nodes.push_back(node);
+    Open& parent = open_.back();
+    if (parent.lastChild != kNoNode) {
+      store_.nodes[parent.lastChild].nextSibling = index;
+    } else if (parent.element != kNoNode) {
+      store_.nodes[parent.element].firstChild = index;
+    }
+    parent.lastChild = index;
+    return index;
+  }
+
+  void addAttribute(uint32_t name, std::string_view value) {
+    if (store_.attributes.size() >= kNoNode - 1) throw std::bad_alloc();
+    store_.attributes.push_back({name, checkedLength(value.size()), store_.values.size()});
+    store_.values.append(value);
+  }
+
+  // Keeps the character data node being built, or drops it when it is only
+  // whitespace that xml:space does not preserve. Nothing follows it in the
+  // store yet, so dropping takes it off the end.
+  void completeText() {
+    entityStarts_ = false;
+    if (openText_ == kNoNode) return;
+    DocumentStore::Node& node = store_.nodes[openText_];
+    Open& parent = open_.back();
+    if (node.type == kTextNode && blank_ && !parent.preserve) {
+      assert(openText_ + 1 == store_.nodes.size() && parent.lastChild == openText_);
+      store_.nodes.pop_back();
+      parent.lastChild = previousOfText_;
+      if (previousOfText_ != kNoNode) {
+        store_.nodes[previousOfText_].nextSibling = kNoNode;
+      } else {
+        store_.nodes[parent.element].firstChild = kNoNode;
+      }
+    } else {
+      node.text = store_.keep(pending_);
+      node.length = checkedLength(pending_.size());
+    }
+    openText_ = kNoNode;
+    pending_.clear();
+    textBytes_ = 0;
+  }
+
+  // What libxml2's tree builder does on its "huge text node" stop.
+  void hugeTextNode(xmlParserCtxtPtr ctxt) {
+    const int line = ctxt->input != nullptr ? ctxt->input->line : 0;
+    const int column = ctxt->input != nullptr ? ctxt->input->col : 0;
+    record(ctxt, XML_ERR_NO_MEMORY, line, column, "xmlSAX2Characters: huge text node");
+    ctxt->errNo = XML_ERR_NO_MEMORY;
+    ctxt->instate = XML_PARSER_EOF;
+    ctxt->disableSAX = 1;
+  }
+
+  // Qualified names from libxml2's dictionary, whose strings stay put for
+  // the parse: the pair of pointers finds the interned name without
+  // building it again.
+  uint32_t internQualified(const xmlChar* prefix, const xmlChar* local) {
+    const auto key = std::make_pair(prefix, local);
+    const auto found = byPointers_.find(key);
+    if (found != byPointers_.end()) return found->second;
+    std::string name;
+    if (prefix != nullptr) {
+      name = view(prefix);
+      name.push_back(':');
+    }
+    name += view(local);
+    const uint32_t index = store_.intern(std::move(name));
+    byPointers_.emplace(key, index);
+    return index;
+  }
+
+  uint32_t internName(std::string name) { return store_.intern(std::move(name)); }
+
+  struct PointerPairHash {
+    size_t operator()(const std::pair<const xmlChar*, const xmlChar*>& key) const {
+      return std::hash<const void*>()(key.first) * 31 + std::hash<const void*>()(key.second);
+    }
+  };
+
+  DocumentStore& store_;
+  std::vector<Open> open_;
+  std::unordered_map<std::pair<const xmlChar*, const xmlChar*>, uint32_t, PointerPairHash>
+      byPointers_;
+  // The character data node being built (the last node), its code units so
+  // far, its UTF-8 length and whether it is whitespace only.
+  uint32_t openText_ = kNoNode;
+  uint32_t previousOfText_ = kNoNode;
+  std::u16string pending_;
+  size_t textBytes_ = 0;
+  bool blank_ = true;
+  bool entityStarts_ = false;
+  int tooDeepLine_ = 0;
+};
+
+void noteEntityStart() { currentParse->builder->entityStarts(); }
+
+// Runs a builder step from libxml2's C frames: memory running out stops the
+// parse, and load() then throws std::bad_alloc.
+template <typename Step>
+void guarded(void* context, Step step) noexcept {
+  FirstError* first = currentParse;
+  if (first == nullptr || first->builder == nullptr) return;
+  try {
+    step(*first->builder, static_cast<xmlParserCtxtPtr>(context));
+  } catch (const std::bad_alloc&) {
+    first->outOfMemory = true;
+    first->stopped = true;
+    for (xmlParserCtxtPtr stopped : {static_cast<xmlParserCtxtPtr>(context), first->document}) {
+      if (stopped == nullptr) continue;
+      stopped->wellFormed = 0;
+      stopped->disableSAX = 1;
+    }
+  }
+}
+
 // Stops an element with too many attributes, or one start tag too many that
-// carries many, before the tree takes them in.
-void startElementWithinLimits(void* context, const xmlChar* localName, const xmlChar* prefix,
-                              const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
-                              int attributeCount, int defaultedCount, const xmlChar** attributes) {
+// carries many, before the store takes them in.
+void startElement(void* context, const xmlChar* localName, const xmlChar* prefix, const xmlChar*,
+                  int namespaceCount, const xmlChar** namespaces, int attributeCount,
+                  int defaultedCount, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   if (FirstError* first = currentParse) {
     const auto count = static_cast<uint64_t>(std::max(attributeCount, 0));
@@ -891,139 +1305,40 @@ void startElementWithinLimits(void* context, const xmlChar* localName, const xml
       return;
     }
   }
-  xmlSAX2StartElementNs(context, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
-                        defaultedCount, attributes);
+  guarded(context, [&](StoreBuilder& builder, xmlParserCtxtPtr c) {
+    builder.startElement(c, localName, prefix, namespaceCount, namespaces, attributeCount,
+                         defaultedCount, attributes);
+  });
 }
 
-bool isCharacterData(const xmlNode* node) {
-  return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+void endElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+  guarded(context, [](StoreBuilder& builder, xmlParserCtxtPtr) { builder.endElement(); });
 }
 
-// An entity reference's children are the entity's declaration in the DTD,
-// not part of the document tree.
-xmlNode* childrenOf(const xmlNode* node) {
-  switch (node->type) {
-    case XML_ELEMENT_NODE:
-    case XML_DOCUMENT_NODE:
-    case XML_DOCUMENT_FRAG_NODE:
-      return node->children;
-    default:
-      return nullptr;
-  }
+void characters(void* context, const xmlChar* bytes, int length) {
+  guarded(context, [&](StoreBuilder& builder, xmlParserCtxtPtr c) {
+    builder.characters(c, kTextNode, bytes, length);
+  });
 }
 
-bool isWhitespaceOnly(const xmlChar* text) {
-  for (const char c : view(text)) {
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
-  }
-  return true;
+void cdataBlock(void* context, const xmlChar* bytes, int length) {
+  guarded(context, [&](StoreBuilder& builder, xmlParserCtxtPtr c) {
+    builder.characters(c, kCDataSectionNode, bytes, length);
+  });
 }
 
-// Up to `limit` bytes of an attribute's value as loaded, appended to `out`.
-void appendValuePrefix(const xmlAttr* attribute, size_t limit, std::string& out) {
-  for (const xmlNode* child = attribute->children; child != nullptr && out.size() < limit;
-       child = child->next) {
-    if (child->type != XML_TEXT_NODE) continue;
-    out.append(prefixView(child->content, limit - out.size()));
-  }
+void comment(void* context, const xmlChar* value) {
+  guarded(context, [&](StoreBuilder& builder, xmlParserCtxtPtr c) {
+    builder.otherNode(c, kCommentNode, nullptr, value);
+  });
 }
 
-// The default that the internal subset declares for attribute `name` (a
-// qualified name) of `element`, or null. libxml2 files a declaration under
-// the element's name as written and the attribute's prefix and local name;
-// required and implied attributes have no default.
-const xmlChar* declaredDefault(const xmlNode* element, const std::string& name) {
-  const xmlDoc* doc = element->doc;
-  if (doc == nullptr || doc->intSubset == nullptr) return nullptr;
-  const std::string elementName = qualifiedName(element->ns, element->name);
-  const size_t colon = name.find(':');
-  const xmlAttribute* declaration = nullptr;
-  if (colon != std::string::npos && colon > 0 && colon + 1 < name.size() &&
-      name.find(':', colon + 1) == std::string::npos) {
-    const std::string prefix = name.substr(0, colon);
-    declaration = xmlGetDtdQAttrDesc(doc->intSubset, BAD_CAST elementName.c_str(),
-                                     BAD_CAST name.c_str() + colon + 1, BAD_CAST prefix.c_str());
-  } else {
-    declaration = xmlGetDtdQAttrDesc(doc->intSubset, BAD_CAST elementName.c_str(),
-                                     BAD_CAST name.c_str(), nullptr);
-  }
-  if (declaration == nullptr ||
-      (declaration->def != XML_ATTRIBUTE_NONE && declaration->def != XML_ATTRIBUTE_FIXED)) {
-    return nullptr;
-  }
-  return declaration->defaultValue;
+void processingInstruction(void* context, const xmlChar* target, const xmlChar* data) {
+  guarded(context, [&](StoreBuilder& builder, xmlParserCtxtPtr c) {
+    builder.otherNode(c, kProcessingInstructionNode, target, data);
+  });
 }
 
-// xml:space as given on the element or defaulted by the internal subset.
-bool preservesSpace(const xmlNode* element, bool inherited) {
-  for (const xmlAttr* attribute = element->properties; attribute != nullptr;
-       attribute = attribute->next) {
-    if (attribute->ns == nullptr || view(attribute->name) != "space" ||
-        view(attribute->ns->href) != view(XML_XML_NAMESPACE)) {
-      continue;
-    }
-    std::string value;
-    appendValuePrefix(attribute, sizeof "preserve", value);
-    return value == "preserve";
-  }
-  if (const xmlChar* value = declaredDefault(element, "xml:space")) {
-    return prefixView(value, sizeof "preserve") == "preserve";
-  }
-  return inherited;
-}
-
-// What settleTextNodes found wrong with a tree, at `node`.
-struct Refusal {
-  enum Kind { kNone, kHugeTextNode, kTooDeep } kind = kNone;
-  const xmlNode* node = nullptr;
-};
-
-// libxml2 refuses to open an element while more than xmlParserMaxDepth are
-// open, so a plain document nests at most one level more; but the content of
-// each entity is parsed from a depth of its own, so entities stack deeper.
-size_t maximumDepth() { return size_t{xmlParserMaxDepth} + 1; }
-
-// Drops the whitespace-only text nodes that xml:space does not preserve.
-// Refuses the first remaining text node longer than libxml2's limit for one
-// text node (libxml2 checks that limit only while it joins pieces of text,
-// so one plain ASCII run of any length would pass it), and the first element
-// nested deeper than a plain document may be (which entities allow).
-Refusal settleTextNodes(xmlNode* root) {
-  struct Level {
-    xmlNode* next;
-    bool preserve;
-  };
-  Refusal refusal;
-  // levels[i] holds the children of an element i + 1 deep.
-  std::vector<Level> levels{{root->children, preservesSpace(root, false)}};
-  while (!levels.empty()) {
-    xmlNode* node = levels.back().next;
-    if (node == nullptr) {
-      levels.pop_back();
-      continue;
-    }
-    levels.back().next = node->next;
-    const bool preserve = levels.back().preserve;
-    if (node->type == XML_TEXT_NODE) {
-      if (!preserve && isWhitespaceOnly(node->content)) {
-        xmlUnlinkNode(node);
-        xmlFreeNode(node);
-      } else if (refusal.kind == Refusal::kNone && node->content != nullptr &&
-                 std::strlen(reinterpret_cast<const char*>(node->content)) > XML_MAX_TEXT_LENGTH) {
-        refusal = {Refusal::kHugeTextNode, node};
-      }
-    } else if (node->type == XML_ELEMENT_NODE) {
-      if (levels.size() + 1 > maximumDepth()) return {Refusal::kTooDeep, node};
-      levels.push_back({node->children, preservesSpace(node, preserve)});
-    }
-  }
-  return refusal;
-}
-
-// Hands libxml2 the document's bytes in the chunks it asks for, from memory,
-// straight from an open file or from an http(s) transfer, so the document is
-// never held whole in memory besides its tree. Called from libxml2's C
-// frames, it never throws; a read error is kept for failure().
 struct DocumentReader {
   std::string_view rest;
   int fd = -1;
@@ -1085,8 +1400,9 @@ struct WatchedReader {
   }
 };
 
+
 struct ParseResult {
-  xmlDocPtr doc = nullptr;
+  std::unique_ptr<DocumentStore> store;
   ParseError error;
 };
 
@@ -1094,6 +1410,7 @@ ParseResult parse(DocumentReader& reader) {
   initialiseXml();
   ParseResult result;
   auto fail = [&result](int32_t code, int line, int column, std::string reason) {
+    result.store.reset();
     result.error.errorCode = code;
     result.error.line = line;
     result.error.linepos = column;
@@ -1106,14 +1423,28 @@ ParseResult parse(DocumentReader& reader) {
   const std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(),
                                                                           xmlFreeParserCtxt);
   if (!ctxt || ctxt->sax == nullptr || xmlAllocationFailed) throw std::bad_alloc();
-  ctxt->sax->serror = recordStructuredError;
-  ctxt->sax->resolveEntity = refuseExternalEntity;
-  ctxt->sax->getEntity = getEntityWithoutLoading;
-  ctxt->sax->getParameterEntity = getParameterEntityWithoutLoading;
-  ctxt->sax->startElementNs = startElementWithinLimits;
+  // libxml2's own handlers still build the DTD (entities, attribute
+  // declarations and defaults) and report errors; the content goes to the
+  // store. Blanks take the same way as other text, so libxml2 never guesses
+  // which ones are ignorable.
+  xmlSAXHandler* sax = ctxt->sax;
+  sax->serror = recordStructuredError;
+  sax->resolveEntity = refuseExternalEntity;
+  sax->getEntity = getEntityWithoutLoading;
+  sax->getParameterEntity = getParameterEntityWithoutLoading;
+  sax->startElementNs = startElement;
+  sax->endElementNs = endElement;
+  sax->characters = characters;
+  sax->ignorableWhitespace = characters;
+  sax->cdataBlock = cdataBlock;
+  sax->comment = comment;
+  sax->processingInstruction = processingInstruction;
 
+  result.store = std::make_unique<DocumentStore>();
+  StoreBuilder builder(*result.store);
   FirstError first;
   first.document = ctxt.get();
+  first.builder = &builder;
   WatchedReader watched{&reader, ctxt.get()};
   std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(nullptr, xmlFreeDoc);
   {
@@ -1150,31 +1481,22 @@ ParseResult parse(DocumentReader& reader) {
                 input != nullptr ? std::max(input->line, 1) : 1,
                 input != nullptr ? std::max(input->col, 1) : 1, "the document is not well formed");
   }
-  xmlNode* root = xmlDocGetRootElement(doc.get());
-  if (root == nullptr) {
+  if (result.store->root == kNoNode) {
     return fail(kNoDocumentElement, 1, 1, "the document has no root element");
   }
-  const Refusal refusal = settleTextNodes(root);
-  const int line = static_cast<int>(
-      std::clamp(refusal.node != nullptr ? xmlGetLineNo(refusal.node) : 1L, 1L, long{INT_MAX}));
-  switch (refusal.kind) {
-    case Refusal::kNone:
-      break;
-    case Refusal::kHugeTextNode:
-      return fail(-XML_ERR_NO_MEMORY, line, 1,
-                  "huge text node: more than " + std::to_string(XML_MAX_TEXT_LENGTH) + " bytes");
-    case Refusal::kTooDeep:
-      return fail(-XML_ERR_INTERNAL_ERROR, line, 1,
-                  "Excessive depth in document: entities nest elements more than " +
-                      std::to_string(maximumDepth()) + " deep");
+  if (const int line = builder.tooDeepLine(); line != 0) {
+    return fail(-XML_ERR_INTERNAL_ERROR, line, 1,
+                "Excessive depth in document: entities nest elements more than " +
+                    std::to_string(maximumDepth()) + " deep");
   }
-  result.doc = doc.release();
+  result.store->dtdHolder = std::move(doc);
   return result;
 }
 
 // Takes over the outcome of a parse of the document from `url`.
-void adopt(ParseResult result, std::string_view url, xmlDocPtr& doc, ParseError& error) {
-  doc = result.doc;
+void adopt(ParseResult result, std::string_view url, std::unique_ptr<DocumentStore>& store,
+           ParseError& error) {
+  store = std::move(result.store);
   error = std::move(result.error);
   if (error.errorCode != 0) error.url = toUtf16(url);
 }
@@ -1183,67 +1505,73 @@ void adopt(ParseResult result, std::string_view url, xmlDocPtr& doc, ParseError&
 
 // ---------------------------------------------------------------------------
 
-int XmlNode::nodeType() const { return node_ != nullptr ? node_->type : 0; }
+int XmlNode::nodeType() const { return store_ != nullptr ? store_->nodes[index_].type : 0; }
 
-std::optional<std::u16string> XmlNode::nodeName() const {
-  if (node_ == nullptr) return std::nullopt;
-  switch (node_->type) {
-    case XML_ELEMENT_NODE:
-      return toUtf16(qualifiedName(node_->ns, node_->name));
-    case XML_TEXT_NODE:
+std::optional<std::u16string_view> XmlNode::nodeName() const {
+  if (store_ == nullptr) return std::nullopt;
+  const DocumentStore::Node& node = store_->nodes[index_];
+  switch (node.type) {
+    case kElementNode:
+    case kProcessingInstructionNode:
+      return store_->names[node.name].utf16;
+    case kTextNode:
       return u"#text";
-    case XML_CDATA_SECTION_NODE:
+    case kCDataSectionNode:
       return u"#cdata-section";
-    case XML_COMMENT_NODE:
+    case kCommentNode:
       return u"#comment";
-    case XML_DOCUMENT_NODE:
-    case XML_HTML_DOCUMENT_NODE:
-      return u"#document";
-    case XML_DOCUMENT_FRAG_NODE:
-      return u"#document-fragment";
-    default:
-      return toUtf16(node_->name);
-  }
-}
-
-std::optional<std::u16string> XmlNode::nodeValue() const {
-  if (node_ == nullptr) return std::nullopt;
-  switch (node_->type) {
-    case XML_TEXT_NODE:
-    case XML_CDATA_SECTION_NODE:
-    case XML_COMMENT_NODE:
-    case XML_PI_NODE:
-      return toUtf16(node_->content);
     default:
       return std::nullopt;
   }
 }
 
-XmlNode XmlNode::firstChild() const {
-  return XmlNode(node_ != nullptr ? childrenOf(node_) : nullptr);
+std::optional<std::u16string_view> XmlNode::nodeValue() const {
+  if (store_ == nullptr) return std::nullopt;
+  const DocumentStore::Node& node = store_->nodes[index_];
+  if (node.type == kElementNode) return std::nullopt;
+  return std::u16string_view(node.text, node.length);
 }
 
-XmlNode XmlNode::nextSibling() const { return XmlNode(node_ != nullptr ? node_->next : nullptr); }
+XmlNode XmlNode::firstChild() const {
+  if (store_ == nullptr) return {};
+  const DocumentStore::Node& node = store_->nodes[index_];
+  if (node.type != kElementNode || node.firstChild == kNoNode) return {};
+  return {store_, node.firstChild};
+}
+
+XmlNode XmlNode::nextSibling() const {
+  if (store_ == nullptr) return {};
+  const uint32_t next = store_->nodes[index_].nextSibling;
+  return next == kNoNode ? XmlNode() : XmlNode(store_, next);
+}
 
 std::u16string XmlNode::text() const {
-  if (node_ == nullptr) return {};
-  if (isCharacterData(node_)) return toUtf16(node_->content);
-  std::string text;
-  const xmlNode* node = childrenOf(node_);
-  while (node != nullptr) {
-    if (isCharacterData(node)) text += view(node->content);
-    if (const xmlNode* child = childrenOf(node)) {
-      node = child;
-      continue;
-    }
-    while (node != node_ && node->next == nullptr) node = node->parent;
-    node = node == node_ ? nullptr : node->next;
+  if (store_ == nullptr) return {};
+  const DocumentStore::Node& node = store_->nodes[index_];
+  auto isCharacterData = [](const DocumentStore::Node& n) {
+    return n.type == kTextNode || n.type == kCDataSectionNode;
+  };
+  if (node.type != kElementNode) {
+    if (!isCharacterData(node)) return {};
+    return std::u16string(node.text, node.length);
   }
-  return toUtf16(text);
+  // The subtree is the run of nodes up to `end`, in document order.
+  const auto first = store_->nodes.begin() + index_ + 1;
+  const auto last = store_->nodes.begin() + node.element.end;
+  size_t length = 0;
+  for (auto n = first; n != last; ++n)
+    if (isCharacterData(*n)) length += n->length;
+  std::u16string text;
+  text.reserve(length);
+  for (auto n = first; n != last; ++n)
+    if (isCharacterData(*n)) text.append(n->text, n->length);
+  return text;
 }
 
 std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) const {
-  if (node_ == nullptr || node_->type != XML_ELEMENT_NODE) return std::nullopt;
+  if (store_ == nullptr) return std::nullopt;
+  const DocumentStore::Node& node = store_->nodes[index_];
+  if (node.type != kElementNode) return std::nullopt;
   const std::optional<std::string> wanted = toUtf8(name);
   if (!wanted) return std::nullopt;
   // kAttributeValueReadLimit code units never take more than three bytes
@@ -1252,35 +1580,29 @@ std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) co
   constexpr size_t kBytes = 3 * kAttributeValueReadLimit + 4;
   auto prefixUnlessEmpty = [](std::string_view utf8) -> std::optional<std::u16string> {
     if (utf8.empty()) return std::nullopt;
-    return toUtf16(utf8, kAttributeValueReadLimit);
+    return toUtf16(utf8.substr(0, kBytes), kAttributeValueReadLimit);
   };
-  for (const xmlAttr* attribute = node_->properties; attribute != nullptr;
-       attribute = attribute->next) {
-    if (qualifiedName(attribute->ns, attribute->name) != *wanted) continue;
-    std::string value;
-    appendValuePrefix(attribute, kBytes, value);
-    return prefixUnlessEmpty(value);
+  if (const uint32_t id = store_->find(*wanted); id != kNoNode) {
+    const auto first = store_->attributes.begin() + node.element.firstAttribute;
+    for (auto attribute = first; attribute != first + node.length; ++attribute) {
+      if (attribute->name != id) continue;
+      return prefixUnlessEmpty(
+          std::string_view(store_->values).substr(attribute->value, attribute->length));
+    }
   }
-  // Namespace declarations are attributes to the DOM, not to libxml2. A
-  // declared default for one is a namespace declaration too: it is on the
-  // element only when libxml2 put it into nsDef.
-  const bool declaresNamespace = *wanted == "xmlns" || wanted->starts_with("xmlns:");
-  for (const xmlNs* ns = node_->nsDef; declaresNamespace && ns != nullptr; ns = ns->next) {
-    const std::string declared =
-        ns->prefix != nullptr ? "xmlns:" + std::string(view(ns->prefix)) : "xmlns";
-    if (declared == *wanted) return prefixUnlessEmpty(prefixView(ns->href, kBytes));
-  }
-  if (declaresNamespace) return std::nullopt;
-  return prefixUnlessEmpty(prefixView(declaredDefault(node_, *wanted), kBytes));
+  // A declared default for a namespace declaration is a namespace
+  // declaration too: it is on the element only when libxml2 passed it on.
+  if (*wanted == "xmlns" || wanted->starts_with("xmlns:")) return std::nullopt;
+  return prefixUnlessEmpty(prefixView(
+      declaredDefault(store_->dtdHolder.get(), store_->names[node.name].utf8, *wanted), kBytes));
 }
 
 XmlDocument::XmlDocument() = default;
 
-XmlDocument::~XmlDocument() { xmlFreeDoc(doc_); }
+XmlDocument::~XmlDocument() = default;
 
 void XmlDocument::load(std::string_view location, const LoadSettings& settings) {
-  xmlFreeDoc(doc_);
-  doc_ = nullptr;
+  store_.reset();
   error_ = ParseError{};
   Source source;
   if (const std::optional<Failure> failure = openLocation(location, settings, source)) {
@@ -1290,19 +1612,18 @@ void XmlDocument::load(std::string_view location, const LoadSettings& settings) 
     return;
   }
   DocumentReader reader{{}, source.fd, source.http.get()};
-  adopt(parse(reader), location, doc_, error_);
+  adopt(parse(reader), location, store_, error_);
 }
 
 void XmlDocument::loadMemory(std::string_view bytes, std::string_view url) {
-  xmlFreeDoc(doc_);
-  doc_ = nullptr;
+  store_.reset();
   error_ = ParseError{};
   DocumentReader reader{bytes};
-  adopt(parse(reader), url, doc_, error_);
+  adopt(parse(reader), url, store_, error_);
 }
 
 XmlNode XmlDocument::documentElement() const {
-  return XmlNode(doc_ != nullptr ? xmlDocGetRootElement(doc_) : nullptr);
+  return store_ != nullptr ? XmlNode(store_.get(), store_->root) : XmlNode();
 }
 
 }  // namespace quarvel

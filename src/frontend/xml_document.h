@@ -1,5 +1,7 @@
-// The XML document layer: a small DOM over libxml2 with just the operations
-// that quarvel's walker and entry point call.
+// The XML document layer: a small DOM with just the operations that
+// quarvel's walker and entry point call. libxml2 parses (through its SAX2
+// interface, with its own checks, entity and attribute-default semantics and
+// error reports); the document is kept in a compact store of our own.
 //
 // Strings reach callers as UTF-16 code units (characters outside the Basic
 // Multilingual Plane as surrogate pairs). Names are qualified names as the
@@ -9,12 +11,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-struct _xmlNode;
-struct _xmlDoc;
 
 namespace quarvel {
 
@@ -23,33 +24,50 @@ namespace quarvel {
 // of a value is a prefix, and a value may be megabytes long.
 inline constexpr std::size_t kAttributeValueReadLimit = 1024;
 
-// DOM node types that the walker tells apart. Every other libxml2 node type
-// is passed through with libxml2's own number (which follows the DOM's).
+// DOM node types, numbered as the DOM numbers them. A loaded document holds
+// these kinds only.
 enum : int {
   kElementNode = 1,
   kTextNode = 3,
   kCDataSectionNode = 4,
+  kProcessingInstructionNode = 7,
+  kCommentNode = 8,
 };
 
+// ParseError::errorCode values of locations that yield no bytes to parse and
+// of documents without a root element. Parse errors use the negated libxml2
+// error number instead, which stays above -10000.
+enum ParseErrorCode : int32_t {
+  kCannotReadLocation = -10001,
+  kCannotFetchLocation = -10002,
+  kUnsupportedLocation = -10003,
+  kNoDocumentElement = -10004,
+};
+
+class DocumentStore;
+
 // A non-owning handle to a node of a loaded XmlDocument. Valid while the
-// document lives. A default-constructed handle is "no node": every query on
-// it answers empty / no node / 0. Every query that returns a string throws
-// std::bad_alloc when memory runs out.
+// document lives (and so are the views it hands out). A default-constructed
+// handle is "no node": every query on it answers empty / no node / 0. Every
+// query that returns a std::u16string throws std::bad_alloc when memory runs
+// out.
 class XmlNode {
  public:
   XmlNode() = default;
-  explicit XmlNode(_xmlNode* node) : node_(node) {}
+  XmlNode(const DocumentStore* store, std::uint32_t index) : store_(store), index_(index) {}
 
-  explicit operator bool() const { return node_ != nullptr; }
+  explicit operator bool() const { return store_ != nullptr; }
 
-  // 1 element, 3 text, 4 CDATA section, other libxml2 types as numbered.
+  // 1 element, 3 text, 4 CDATA section, 7 processing instruction, 8 comment;
+  // 0 for "no node".
   int nodeType() const;
-  // Qualified name for elements; "#text", "#cdata-section", "#comment" and
-  // the like for the others. No value for "no node".
-  std::optional<std::u16string> nodeName() const;
+  // Qualified name for elements, the target for processing instructions;
+  // "#text", "#cdata-section" and "#comment" for the others. No value for
+  // "no node".
+  std::optional<std::u16string_view> nodeName() const;
   // Character data of text, CDATA, comment and processing instruction
   // nodes; no value for elements and "no node".
-  std::optional<std::u16string> nodeValue() const;
+  std::optional<std::u16string_view> nodeValue() const;
   XmlNode firstChild() const;
   XmlNode nextSibling() const;
   // The plain concatenation, in document order, of every text and CDATA
@@ -62,16 +80,18 @@ class XmlNode {
   std::optional<std::u16string> getAttribute(std::u16string_view name) const;
 
  private:
-  _xmlNode* node_ = nullptr;
+  const DocumentStore* store_ = nullptr;
+  std::uint32_t index_ = 0;
 };
 
 // Why the last load did not give a usable document. `errorCode` is 0 after a
 // successful load and negative after a failed one: the negated libxml2 error
 // number when the document is not (namespace-)well-formed or passes a parser
-// limit; -10001 when a file, file: URL or standard input cannot be read,
-// -10002 when an http(s) transfer fails (before or in the middle of the
-// body) or answers with a status other than 2xx, -10003 for another URL
-// scheme. `line` is 0 exactly when the location could not be read
+// limit; kCannotReadLocation when a file, file: URL or standard input cannot
+// be read, kCannotFetchLocation when an http(s) transfer fails (before or in
+// the middle of the body) or answers with a status other than 2xx,
+// kUnsupportedLocation for another URL scheme, kNoDocumentElement for a
+// document without a root element. `line` is 0 exactly when the location could not be read
 // at all (the short message form applies); otherwise `line` and `linepos`,
 // counted from 1, place the first error. `url` is the location as given;
 // `reason` ends with a line end.
@@ -89,9 +109,9 @@ struct LoadSettings {
   long connectTimeoutMs = 10'000;
   long totalTimeoutMs = 60'000;
   // Bytes of the response body handed to the parser: a larger document is a
-  // read failure. libxml2's tree takes up to about 32 times the markup it
-  // holds (4 bytes of "<b/>" become a node of over 100), so 64 MiB keeps a
-  // hostile document's tree near 2 GiB, far above any real document.
+  // read failure. The document store takes up to about 8 times the markup it
+  // holds (4 bytes of "<b/>" become a node of 32), so 64 MiB keeps a hostile
+  // document's store near 512 MiB, far above any real document.
   uint64_t maxHttpBodyBytes = 64ull << 20;
   // Header and trailer lines of every response of one load (redirects
   // included), status lines counted: generous for real servers, a small
@@ -142,7 +162,7 @@ class XmlDocument {
   XmlNode documentElement() const;
 
  private:
-  _xmlDoc* doc_ = nullptr;
+  std::unique_ptr<DocumentStore> store_;
   ParseError error_;
 };
 

@@ -24,8 +24,8 @@ std::u16string widen(std::string_view ascii) { return {ascii.begin(), ascii.end(
 // The subtree in one line: elements as name(children...), text quoted,
 // CDATA, comments and processing instructions in their markup.
 std::u16string describe(XmlNode node) {
-  const std::u16string value = node.nodeValue().value_or(u"");
-  const std::u16string name = node.nodeName().value_or(u"?");
+  const std::u16string value(node.nodeValue().value_or(u""));
+  const std::u16string name(node.nodeName().value_or(u"?"));
   switch (node.nodeType()) {
     case kTextNode:
       return u'"' + value + u'"';
