@@ -1,4 +1,4 @@
-#include "frontend/xml_document.h"
+#include "document/xml_document.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

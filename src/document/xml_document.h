@@ -6,8 +6,8 @@
 // Strings reach callers as UTF-16 code units (characters outside the Basic
 // Multilingual Plane as surrogate pairs). Names are qualified names as the
 // document spells them ("x:left" is not "left").
-#ifndef QUARVEL_FRONTEND_XML_DOCUMENT_H_
-#define QUARVEL_FRONTEND_XML_DOCUMENT_H_
+#ifndef QUARVEL_DOCUMENT_XML_DOCUMENT_H_
+#define QUARVEL_DOCUMENT_XML_DOCUMENT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "document/location_reader.h"
+#include "document/parse_error.h"
 
 namespace quarvel {
 
@@ -32,16 +34,6 @@ enum : int {
   kCDataSectionNode = 4,
   kProcessingInstructionNode = 7,
   kCommentNode = 8,
-};
-
-// ParseError::errorCode values of locations that yield no bytes to parse and
-// of documents without a root element. Parse errors use the negated libxml2
-// error number instead, which stays above -10000.
-enum ParseErrorCode : int32_t {
-  kCannotReadLocation = -10001,
-  kCannotFetchLocation = -10002,
-  kUnsupportedLocation = -10003,
-  kNoDocumentElement = -10004,
 };
 
 class DocumentStore;
@@ -84,41 +76,6 @@ class XmlNode {
   std::uint32_t index_ = 0;
 };
 
-// Why the last load did not give a usable document. `errorCode` is 0 after a
-// successful load and negative after a failed one: the negated libxml2 error
-// number when the document is not (namespace-)well-formed or passes a parser
-// limit; kCannotReadLocation when a file, file: URL or standard input cannot
-// be read, kCannotFetchLocation when an http(s) transfer fails (before or in
-// the middle of the body) or answers with a status other than 2xx,
-// kUnsupportedLocation for another URL scheme, kNoDocumentElement for a
-// document without a root element. `line` is 0 exactly when the location could not be read
-// at all (the short message form applies); otherwise `line` and `linepos`,
-// counted from 1, place the first error. `url` is the location as given;
-// `reason` ends with a line end.
-struct ParseError {
-  int32_t errorCode = 0;
-  int32_t line = 0;
-  int32_t linepos = 0;
-  std::u16string url;
-  std::u16string reason;
-};
-
-// How load() reaches http(s) locations. The defaults are the program's
-// limits; tests may lower them to stay quick.
-struct LoadSettings {
-  long connectTimeoutMs = 10'000;
-  long totalTimeoutMs = 60'000;
-  // Bytes of the response body handed to the parser: a larger document is a
-  // read failure. The document store takes up to about 8 times the markup it
-  // holds (4 bytes of "<b/>" become a node of 32), so 64 MiB keeps a hostile
-  // document's store near 512 MiB, far above any real document.
-  uint64_t maxHttpBodyBytes = 64ull << 20;
-  // Header and trailer lines of every response of one load (redirects
-  // included), status lines counted: generous for real servers, a small
-  // bound on a server that sends header lines forever.
-  uint64_t maxHttpHeaderBytes = 256ull << 10;
-};
-
 // Owns one parsed document. Nothing outside the named location is ever read:
 // no external entities or DTDs, no XInclude, no network access by the parser.
 // A reference to an external or undeclared entity is therefore a parse error.
@@ -150,8 +107,8 @@ class XmlDocument {
   // standard input and http bodies are streamed into the parser, never held
   // whole. Afterwards parseError() tells whether the document is usable. A
   // previous document is discarded. Throws std::bad_alloc when memory runs
-  // out (in libxml2 or here), with nothing loaded and nothing leaked;
-  // libxml2's "huge text node" stop is a parse error, not that.
+  // out (in libxml2 or here), with nothing loaded and nothing leaked; the
+  // "huge text node" stop is a parse error, not that.
   void load(std::string_view location, const LoadSettings& settings = {});
   // Parses `bytes` as a document that came from `url` (used for messages
   // only); the same rules as load(), std::bad_alloc included.
@@ -168,4 +125,4 @@ class XmlDocument {
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_FRONTEND_XML_DOCUMENT_H_
+#endif  // QUARVEL_DOCUMENT_XML_DOCUMENT_H_
