@@ -341,13 +341,14 @@ constexpr uint32_t kNoNode = UINT32_MAX;
 // internal subset are read from the DTD, which libxml2 keeps in `dtdHolder`.
 class DocumentStore {
  public:
+  struct ElementFields {
+    uint32_t firstAttribute;
+    uint32_t end;  // one past the last node of the element's subtree
+  };
   struct Node {
     union {
       const char16_t* text;  // text, CDATA, comment, processing instruction
-      struct {
-        uint32_t firstAttribute;
-        uint32_t end;  // one past the last node of the element's subtree
-      } element;
+      ElementFields element;
     };
     uint32_t length = 0;  // code units of `text`; attributes of an element
     uint32_t firstChild = kNoNode;
