@@ -113,6 +113,9 @@ TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
       {"qualified names", "<x:r xmlns:x='urn:x' xmlns='urn:d'><x:a/><b/></x:r>", u"x:r(x:a,b)"},
       {"comments and processing instructions stay", "<r><!--c--><?p d?></r>",
        u"r(<!--c-->,<?p d?>)"},
+      {"pieces of character data join as in libxml2's tree; a comment ends a text",
+       "<!DOCTYPE r [<!ENTITY s ' '>]><r><a> &s;<!--c--> x&s;</a><![CDATA[a]]><![CDATA[b]]></r>",
+       uR"(r(a(<!--c-->," x "),<![CDATA[ab]]>))"},
       {"an external DTD and an unused external entity are not read",
        "<!DOCTYPE r SYSTEM 'r.dtd' [<!ENTITY u SYSTEM '/etc/passwd'>]><r>x</r>", uR"(r("x"))"},
       {"XInclude is not processed",
@@ -214,6 +217,11 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
            repeated("<a>" + repeated("&e;", 100) + "</a>", 3) + "</r>",
        u"doc.xml -89 2:359 Entity 'e' expands the document beyond 10 times the bytes read plus 1 "
        u"MiB\n"},
+      // Nested references expand as often as they are made.
+      {"<!DOCTYPE r [<!ENTITY e '" + std::string(10'000, 'x') + "'><!ENTITY f '" +
+           repeated("&e;", 10) + "'>]><r>" + repeated("&f;", 30) + "</r>",
+       u"doc.xml -89 1:10113 Entity 'e' expands the document beyond 10 times the bytes read plus "
+       u"1 MiB\n"},
       // Elements nested through entities count as in a plain document. The
       // line is the element's own, counted in the entity that holds it.
       {"<!DOCTYPE r [<!ENTITY d '" + repeated("<a>", 200) + repeated("</a>", 200) + "'>]>\n" +
