@@ -398,13 +398,16 @@ class DocumentStore {
 
   // Holds character data in blocks that never move, so that nodes keep
   // plain pointers and growing the store never copies text already held.
-  const char16_t* keep(std::u16string_view text) {
+  // `text` is taken over whole when it is large (left empty), copied
+  // otherwise.
+  const char16_t* keep(std::u16string& text) {
     if (text.empty()) return nullptr;
     if (text.size() > kBlockUnits / 4) {
-      // A large text gets a block of its own; the open block stays open.
-      blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(text.size()));
-      std::memcpy(blocks_.back().get(), text.data(), text.size() * sizeof(char16_t));
-      return blocks_.back().get();
+      // A large text is kept as it was built: a copy would need as much
+      // again at the peak. The open block stays open.
+      large_.push_back(std::move(text));
+      text = std::u16string();
+      return large_.back().data();
     }
     if (text.size() > room_) {
       blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlockUnits));
@@ -421,6 +424,7 @@ class DocumentStore {
  private:
   static constexpr size_t kBlockUnits = size_t{1} << 20;
   std::vector<std::unique_ptr<char16_t[]>> blocks_;
+  std::vector<std::u16string> large_;
   char16_t* free_ = nullptr;
   size_t room_ = 0;
 };
@@ -545,9 +549,9 @@ class StoreBuilder {
     DocumentStore::Node node;
     node.type = static_cast<uint8_t>(type);
     node.name = target != nullptr ? internQualified(nullptr, target) : 0;
-    const std::u16string value = toUtf16(view(data));
-    node.text = store_.keep(value);
+    std::u16string value = toUtf16(view(data));
     node.length = checkedLength(value.size());
+    node.text = store_.keep(value);
     append(node);
   }
 
@@ -612,8 +616,8 @@ class StoreBuilder {
         store_.nodes[parent.element].firstChild = kNoNode;
       }
     } else {
-      node.text = store_.keep(pending_);
       node.length = checkedLength(pending_.size());
+      node.text = store_.keep(pending_);
     }
     openText_ = kNoNode;
     pending_.clear();
