@@ -932,7 +932,9 @@ std::u16string XmlNode::text() const {
     if (!isCharacterData(node)) return {};
     return std::u16string(node.text, node.length);
   }
-  // The subtree is the run of nodes up to `end`, in document order.
+  // The subtree is the run of nodes up to `end`, in document order; a
+  // loaded document has every element closed.
+  assert(node.element.end != kNoNode && node.element.end <= store_->nodes.size());
   const auto first = store_->nodes.begin() + index_ + 1;
   const auto last = store_->nodes.begin() + node.element.end;
   size_t length = 0;
