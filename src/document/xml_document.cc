@@ -271,7 +271,10 @@ xmlEntityPtr getEntityWithoutLoading(void* context, const xmlChar* name) {
       ctxt->myDoc != nullptr ? xmlGetDocEntity(ctxt->myDoc, name) : nullptr;
   if (declared == nullptr || declared->etype != XML_EXTERNAL_GENERAL_PARSED_ENTITY) {
     const xmlEntityPtr entity = xmlSAX2GetEntity(context, name);
-    if (currentParse != nullptr && currentParse->builder != nullptr) noteEntityStart();
+    if (entity != nullptr && entity->length > 0 && currentParse != nullptr &&
+        currentParse->builder != nullptr) {
+      noteEntityStart();
+    }
     return chargeExpansion(ctxt, entity) ? entity : nullptr;
   }
   stopParse(ctxt, XML_ERR_ENTITY_IS_EXTERNAL,

@@ -110,6 +110,11 @@ TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
        "<!DOCTYPE r [<!ENTITY e '<b>in</b> tail'><!ENTITY s ' '>]><r>&lt;&amp;&#x1F600;&e;!"
        "<a>&s;</a><a>x&s;</a></r>",
        uR"(r("<&😀",b("in")," tail!",a,a("x ")))"},
+      // libxml2's own tree took the second reference for a loop.
+      {"an entity of text and references, twice in another, expands each time",
+       "<!DOCTYPE r [<!ENTITY a 'aa'><!ENTITY b 'x" + repeated("&a;", 6) +
+           "'><!ENTITY c '&b;&b;'>]><r>&c;</r>",
+       uR"(r("xaaaaaaaaaaaaxaaaaaaaaaaaa"))"},
       {"qualified names", "<x:r xmlns:x='urn:x' xmlns='urn:d'><x:a/><b/></x:r>", u"x:r(x:a,b)"},
       {"comments and processing instructions stay", "<r><!--c--><?p d?></r>",
        u"r(<!--c-->,<?p d?>)"},
