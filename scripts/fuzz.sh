@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target in build-fuzz/ (clang, AddressSanitizer,
-# UndefinedBehaviorSanitizer) and fuzzes the whole program for a bounded time.
-#   scripts/fuzz.sh [SECONDS]     default 60
+# Builds a libFuzzer target in build-fuzz/ (clang, AddressSanitizer,
+# UndefinedBehaviorSanitizer) and fuzzes it for a bounded time: by default
+# document_fuzzer, the whole program; xml_document_fuzzer fuzzes the document
+# layer alone.
+#   scripts/fuzz.sh [SECONDS [TARGET]]     default 60 document_fuzzer
 # Starts from the seed corpus fuzz/corpus/ and the inputs kept from earlier
 # runs in build-fuzz/corpus/ (new ones go there, never into the source tree).
 # An input that crashes, leaks, trips a sanitizer or runs too long is copied
@@ -9,20 +11,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+target=${2:-document_fuzzer}
 dir=build-fuzz
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DQUARVEL_FUZZ=ON -DQUARVEL_WERROR=ON >/dev/null
-cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target document_fuzzer
+cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)" --target "$target"
 
 mkdir -p "$dir/corpus" "$dir/artifacts"
 rm -f "$dir"/artifacts/*
-log="$dir/fuzz.log"
+log="$dir/$target.log"
 # One process: the layout engine's allocation gate is per process, and the
 # machine has few cores to spare. Out-of-memory stops print a line each;
 # they go to the log with the rest.
 status=0
-"$dir/document_fuzzer" "$dir/corpus" fuzz/corpus fuzz/regressions \
+"$dir/$target" "$dir/corpus" fuzz/corpus fuzz/regressions \
   -dict=fuzz/quarvel.dict -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
   -max_len=65536 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" >"$log" 2>&1 ||
   status=$?
@@ -38,7 +41,7 @@ for artifact in "$dir"/artifacts/*; do
 done
 if [ "$status" -ne 0 ] || [ "$found" -ne 0 ]; then
   echo "fuzz: FAILED (exit $status); the report is in $log:" >&2
-  grep -m 20 -E 'ERROR|SUMMARY|document_fuzzer:|runtime error|Test unit written' "$log" >&2 || true
+  grep -m 20 -E "ERROR|SUMMARY|$target:|runtime error|Test unit written" "$log" >&2 || true
   exit 1
 fi
 echo "fuzz: no fault in ${seconds} s"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the formatting check, the whole
 # suite on the plain build and again under AddressSanitizer +
-# UndefinedBehaviorSanitizer, then a minute of fuzzing.
+# UndefinedBehaviorSanitizer, then a minute of fuzzing the whole program and
+# one of fuzzing the document layer alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh sanitize
@@ -15,3 +16,5 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 echo "== fuzzing the whole program for 60 s (libFuzzer, clang)"
 scripts/fuzz.sh 60
+echo "== fuzzing the document layer for 60 s (libFuzzer, clang)"
+scripts/fuzz.sh 60 xml_document_fuzzer

@@ -1,7 +1,7 @@
 #include "frontend/document_probe.h"
 
+#include "document/xml_document.h"
 #include "frontend/formatting_run.h"
-#include "frontend/xml_document.h"
 #include "layout/allocation.h"
 #include "layout/byte_sink.h"
 

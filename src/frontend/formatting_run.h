@@ -3,7 +3,7 @@
 #ifndef QUARVEL_FRONTEND_FORMATTING_RUN_H_
 #define QUARVEL_FRONTEND_FORMATTING_RUN_H_
 
-#include "frontend/xml_document.h"
+#include "document/xml_document.h"
 #include "layout/byte_sink.h"
 
 namespace quarvel {

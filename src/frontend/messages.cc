@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "document/utf.h"
+
 namespace quarvel {
 namespace {
 
@@ -16,13 +18,8 @@ std::string toLocaleCharset(std::u16string_view text) {
   std::string result;
   std::mbstate_t state{};
   char bytes[MB_LEN_MAX];
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = nextCodePoint(text, i);
     std::size_t n = (cp >= 0xD800 && cp <= 0xDFFF)
                         ? static_cast<std::size_t>(-1)
                         : std::wcrtomb(bytes, static_cast<wchar_t>(cp), &state);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "frontend/xml_document.h"
+#include "document/xml_document.h"
 
 namespace quarvel {
 

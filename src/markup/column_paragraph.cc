@@ -13,7 +13,7 @@ namespace {
 
 bool isColumn(const XmlNode& child) {
   if (child.nodeType() != kElementNode) return false;
-  std::optional<std::u16string> name = child.nodeName();
+  std::optional<std::u16string_view> name = child.nodeName();
   return name && sameNameIgnoringCase(*name, u"div");
 }
 

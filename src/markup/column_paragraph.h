@@ -4,7 +4,7 @@
 #ifndef QUARVEL_MARKUP_COLUMN_PARAGRAPH_H_
 #define QUARVEL_MARKUP_COLUMN_PARAGRAPH_H_
 
-#include "frontend/xml_document.h"
+#include "document/xml_document.h"
 #include "layout/formatter.h"
 #include "layout/line_style.h"
 

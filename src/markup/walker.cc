@@ -106,7 +106,7 @@ void walkNode(FormatState state, XmlNode node) {
   const int type = node.nodeType();
   std::optional<Element> element;
   if (type == kElementNode) {
-    if (std::optional<std::u16string> name = node.nodeName()) element = elementFor(*name);
+    if (std::optional<std::u16string_view> name = node.nodeName()) element = elementFor(*name);
   }
 
   Formatter& f = state.formatter;
@@ -154,7 +154,7 @@ void walkNode(FormatState state, XmlNode node) {
         break;
     }
   } else if (type == kTextNode || type == kCDataSectionNode) {
-    if (std::optional<std::u16string> value = node.nodeValue()) f.putText(*value, style);
+    if (std::optional<std::u16string_view> value = node.nodeValue()) f.putText(*value, style);
   }
 
   for (XmlNode child = node.firstChild(); child; child = child.nextSibling())

@@ -4,7 +4,7 @@
 #ifndef QUARVEL_MARKUP_WALKER_H_
 #define QUARVEL_MARKUP_WALKER_H_
 
-#include "frontend/xml_document.h"
+#include "document/xml_document.h"
 #include "layout/formatter.h"
 #include "layout/line_style.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "document/xml_document.h"
 #include "frontend/formatting_run.h"
-#include "frontend/xml_document.h"
 #include "layout/allocation.h"
 #include "markup/integer_rule.h"
 #include "test_support/utf16.h"

@@ -1,20 +1,23 @@
-// The XML document layer: a small DOM over libxml2 with just the operations
-// that quarvel's walker and entry point call.
+// The XML document layer: a small DOM with just the operations that
+// quarvel's walker and entry point call. libxml2 parses (through its SAX2
+// interface, with its own checks, entity and attribute-default semantics and
+// error reports); the document is kept in a compact store of our own.
 //
 // Strings reach callers as UTF-16 code units (characters outside the Basic
 // Multilingual Plane as surrogate pairs). Names are qualified names as the
 // document spells them ("x:left" is not "left").
-#ifndef QUARVEL_FRONTEND_XML_DOCUMENT_H_
-#define QUARVEL_FRONTEND_XML_DOCUMENT_H_
+#ifndef QUARVEL_DOCUMENT_XML_DOCUMENT_H_
+#define QUARVEL_DOCUMENT_XML_DOCUMENT_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-struct _xmlNode;
-struct _xmlDoc;
+#include "document/location_reader.h"
+#include "document/parse_error.h"
 
 namespace quarvel {
 
@@ -23,33 +26,40 @@ namespace quarvel {
 // of a value is a prefix, and a value may be megabytes long.
 inline constexpr std::size_t kAttributeValueReadLimit = 1024;
 
-// DOM node types that the walker tells apart. Every other libxml2 node type
-// is passed through with libxml2's own number (which follows the DOM's).
+// DOM node types, numbered as the DOM numbers them. A loaded document holds
+// these kinds only.
 enum : int {
   kElementNode = 1,
   kTextNode = 3,
   kCDataSectionNode = 4,
+  kProcessingInstructionNode = 7,
+  kCommentNode = 8,
 };
 
+class DocumentStore;
+
 // A non-owning handle to a node of a loaded XmlDocument. Valid while the
-// document lives. A default-constructed handle is "no node": every query on
-// it answers empty / no node / 0. Every query that returns a string throws
-// std::bad_alloc when memory runs out.
+// document lives (and so are the views it hands out). A default-constructed
+// handle is "no node": every query on it answers empty / no node / 0. Every
+// query that returns a std::u16string throws std::bad_alloc when memory runs
+// out.
 class XmlNode {
  public:
   XmlNode() = default;
-  explicit XmlNode(_xmlNode* node) : node_(node) {}
+  XmlNode(const DocumentStore* store, std::uint32_t index) : store_(store), index_(index) {}
 
-  explicit operator bool() const { return node_ != nullptr; }
+  explicit operator bool() const { return store_ != nullptr; }
 
-  // 1 element, 3 text, 4 CDATA section, other libxml2 types as numbered.
+  // 1 element, 3 text, 4 CDATA section, 7 processing instruction, 8 comment;
+  // 0 for "no node".
   int nodeType() const;
-  // Qualified name for elements; "#text", "#cdata-section", "#comment" and
-  // the like for the others. No value for "no node".
-  std::optional<std::u16string> nodeName() const;
+  // Qualified name for elements, the target for processing instructions;
+  // "#text", "#cdata-section" and "#comment" for the others. No value for
+  // "no node".
+  std::optional<std::u16string_view> nodeName() const;
   // Character data of text, CDATA, comment and processing instruction
   // nodes; no value for elements and "no node".
-  std::optional<std::u16string> nodeValue() const;
+  std::optional<std::u16string_view> nodeValue() const;
   XmlNode firstChild() const;
   XmlNode nextSibling() const;
   // The plain concatenation, in document order, of every text and CDATA
@@ -62,41 +72,8 @@ class XmlNode {
   std::optional<std::u16string> getAttribute(std::u16string_view name) const;
 
  private:
-  _xmlNode* node_ = nullptr;
-};
-
-// Why the last load did not give a usable document. `errorCode` is 0 after a
-// successful load and negative after a failed one: the negated libxml2 error
-// number when the document is not (namespace-)well-formed or passes a parser
-// limit; -10001 when a file, file: URL or standard input cannot be read,
-// -10002 when an http(s) transfer fails (before or in the middle of the
-// body) or answers with a status other than 2xx, -10003 for another URL
-// scheme. `line` is 0 exactly when the location could not be read
-// at all (the short message form applies); otherwise `line` and `linepos`,
-// counted from 1, place the first error. `url` is the location as given;
-// `reason` ends with a line end.
-struct ParseError {
-  int32_t errorCode = 0;
-  int32_t line = 0;
-  int32_t linepos = 0;
-  std::u16string url;
-  std::u16string reason;
-};
-
-// How load() reaches http(s) locations. The defaults are the program's
-// limits; tests may lower them to stay quick.
-struct LoadSettings {
-  long connectTimeoutMs = 10'000;
-  long totalTimeoutMs = 60'000;
-  // Bytes of the response body handed to the parser: a larger document is a
-  // read failure. libxml2's tree takes up to about 32 times the markup it
-  // holds (4 bytes of "<b/>" become a node of over 100), so 64 MiB keeps a
-  // hostile document's tree near 2 GiB, far above any real document.
-  uint64_t maxHttpBodyBytes = 64ull << 20;
-  // Header and trailer lines of every response of one load (redirects
-  // included), status lines counted: generous for real servers, a small
-  // bound on a server that sends header lines forever.
-  uint64_t maxHttpHeaderBytes = 256ull << 10;
+  const DocumentStore* store_ = nullptr;
+  std::uint32_t index_ = 0;
 };
 
 // Owns one parsed document. Nothing outside the named location is ever read:
@@ -130,8 +107,8 @@ class XmlDocument {
   // standard input and http bodies are streamed into the parser, never held
   // whole. Afterwards parseError() tells whether the document is usable. A
   // previous document is discarded. Throws std::bad_alloc when memory runs
-  // out (in libxml2 or here), with nothing loaded and nothing leaked;
-  // libxml2's "huge text node" stop is a parse error, not that.
+  // out (in libxml2 or here), with nothing loaded and nothing leaked; the
+  // "huge text node" stop is a parse error, not that.
   void load(std::string_view location, const LoadSettings& settings = {});
   // Parses `bytes` as a document that came from `url` (used for messages
   // only); the same rules as load(), std::bad_alloc included.
@@ -142,10 +119,10 @@ class XmlDocument {
   XmlNode documentElement() const;
 
  private:
-  _xmlDoc* doc_ = nullptr;
+  std::unique_ptr<DocumentStore> store_;
   ParseError error_;
 };
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_FRONTEND_XML_DOCUMENT_H_
+#endif  // QUARVEL_DOCUMENT_XML_DOCUMENT_H_

@@ -1,0 +1,41 @@
+// How loading a document failed: the codes and the place of the first error.
+#ifndef QUARVEL_DOCUMENT_PARSE_ERROR_H_
+#define QUARVEL_DOCUMENT_PARSE_ERROR_H_
+
+#include <cstdint>
+#include <string>
+
+namespace quarvel {
+
+// ParseError::errorCode values of locations that yield no bytes to parse and
+// of documents without a root element. Parse errors use the negated libxml2
+// error number instead, which stays above -10000.
+enum ParseErrorCode : int32_t {
+  kCannotReadLocation = -10001,
+  kCannotFetchLocation = -10002,
+  kUnsupportedLocation = -10003,
+  kNoDocumentElement = -10004,
+};
+
+// Why the last load did not give a usable document. `errorCode` is 0 after a
+// successful load and negative after a failed one: the negated libxml2 error
+// number when the document is not (namespace-)well-formed or passes a parser
+// limit; kCannotReadLocation when a file, file: URL or standard input cannot
+// be read, kCannotFetchLocation when an http(s) transfer fails (before or in
+// the middle of the body) or answers with a status other than 2xx,
+// kUnsupportedLocation for another URL scheme, kNoDocumentElement for a
+// document without a root element. `line` is 0 exactly when the location could not be read
+// at all (the short message form applies); otherwise `line` and `linepos`,
+// counted from 1, place the first error. `url` is the location as given;
+// `reason` ends with a line end.
+struct ParseError {
+  int32_t errorCode = 0;
+  int32_t line = 0;
+  int32_t linepos = 0;
+  std::u16string url;
+  std::u16string reason;
+};
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_DOCUMENT_PARSE_ERROR_H_

@@ -1,0 +1,132 @@
+#include "document/utf.h"
+
+#include <algorithm>
+
+namespace quarvel {
+
+std::u16string toUtf16(std::string_view utf8, size_t maxUnits) {
+  // Never more code units than bytes; written in place, then cut to size.
+  std::u16string out(std::min(utf8.size(), maxUnits), u'\0');
+  char16_t* unit = out.data();
+  char16_t* const end = unit + out.size();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t size = utf8.size();
+  size_t i = 0;
+  while (i < size && unit != end) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      *unit++ = lead;
+      ++i;
+      continue;
+    }
+    int length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, cp = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, cp = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, cp = lead & 0x07, minimum = 0x10000;
+    }
+    bool valid = length != 0 && i + length <= size;
+    for (int k = 1; valid && k < length; ++k) {
+      const unsigned char next = bytes[i + k];
+      valid = (next & 0xC0) == 0x80;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      *unit++ = u'\uFFFD';
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      if (end - unit < 2) break;
+      cp -= 0x10000;
+      *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      *unit++ = static_cast<char16_t>(cp);
+    }
+    i += length;
+  }
+  out.resize(static_cast<size_t>(unit - out.data()));
+  return out;
+}
+
+void appendUtf16(std::u16string& out, std::string_view utf8) {
+  const size_t start = out.size();
+  out.resize(start + utf8.size());
+  char16_t* unit = out.data() + start;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* const end = bytes + utf8.size();
+  while (bytes != end) {
+    const unsigned char lead = *bytes;
+    if (lead < 0x80) {
+      *unit++ = lead;
+      ++bytes;
+      continue;
+    }
+    const size_t rest = static_cast<size_t>(end - bytes);
+    if (lead >= 0xC2 && lead <= 0xDF && rest >= 2) {
+      *unit++ = static_cast<char16_t>(((lead & 0x1F) << 6) | (bytes[1] & 0x3F));
+      bytes += 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF && rest >= 3) {
+      *unit++ = static_cast<char16_t>(((lead & 0x0F) << 12) | ((bytes[1] & 0x3F) << 6) |
+                                      (bytes[2] & 0x3F));
+      bytes += 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4 && rest >= 4) {
+      const char32_t cp = (((lead & 0x07) << 18) | ((bytes[1] & 0x3F) << 12) |
+                           ((bytes[2] & 0x3F) << 6) | (bytes[3] & 0x3F)) -
+                          0x10000;
+      *unit++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      bytes += 4;
+    } else {
+      // Never from libxml2; kept safe all the same.
+      *unit++ = u'\uFFFD';
+      ++bytes;
+    }
+  }
+  out.resize(static_cast<size_t>(unit - out.data()));
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+char32_t nextCodePoint(std::u16string_view utf16, size_t& i) {
+  char32_t cp = utf16[i++];
+  if (cp >= 0xD800 && cp <= 0xDBFF && i < utf16.size() && utf16[i] >= 0xDC00 &&
+      utf16[i] <= 0xDFFF) {
+    cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i++] - 0xDC00);
+  }
+  return cp;
+}
+
+std::optional<std::string> toUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size();) {
+    const char32_t cp = nextCodePoint(utf16, i);
+    if (cp >= 0xD800 && cp <= 0xDFFF) return std::nullopt;
+    appendUtf8(out, cp);
+  }
+  return out;
+}
+
+}  // namespace quarvel
