@@ -8,7 +8,7 @@
 #include <string>
 
 #include "frontend/formatting_run.h"
-#include "frontend/xml_document.h"
+#include "document/xml_document.h"
 #include "layout/byte_sink.h"
 #include "layout/formatter.h"
 #include "layout/line.h"
