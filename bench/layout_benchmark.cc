@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "frontend/formatting_run.h"
 #include "document/xml_document.h"
+#include "frontend/formatting_run.h"
 #include "layout/byte_sink.h"
 #include "layout/formatter.h"
 #include "layout/line.h"
@@ -42,7 +42,8 @@ std::u16string repeated(std::u16string_view piece) {
 std::u16string prose() {
   return repeated(
       u"The text is filled character by character into lines of the set width. "
-      u"日本語の文章も同じ規則で組まれます。句読点は右の余白にぶら下がり、「開き括弧」は行末に残らず"
+      u"日本語の文章も同じ規則で組まれます。句読点は右の余白にぶら下がり、「開き括弧」は行末に残ら"
+      u"ず"
       u"次の行へ送られます。");
 }
 std::u16string letters() { return repeated(u"Lines are filled one character at a time. "); }

@@ -37,8 +37,8 @@ std::string readFile(const fs::path& path) {
 }
 
 std::string testName(const testing::TestParamInfo<fs::path>& info) {
-  std::string name = info.param.parent_path().filename().string() + "_" +
-                     info.param.filename().string();
+  std::string name =
+      info.param.parent_path().filename().string() + "_" + info.param.filename().string();
   for (char& c : name) {
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   }

@@ -2,13 +2,12 @@
 // surroundings. Each case states its bound: exit code, messages, output,
 // and where it matters the time taken and the child's peak memory.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -59,10 +58,10 @@ std::string repeated(const std::string& text, std::size_t count) {
   auto shown = [](const std::string& bytes) {
     return bytes.size() > 4000 ? readable(bytes.substr(0, 4000)) + "..." : readable(bytes);
   };
-  return ::testing::AssertionFailure() << "expected " << expected.size() << " bytes:\n"
-                                       << shown(expected) << "\nactual " << actual.size()
-                                       << " bytes:\n"
-                                       << shown(actual);
+  return ::testing::AssertionFailure()
+         << "expected " << expected.size() << " bytes:\n"
+         << shown(expected) << "\nactual " << actual.size() << " bytes:\n"
+         << shown(actual);
 }
 
 // Whether `message` is `prefix`, a reason that contains `needle` (any
@@ -73,8 +72,8 @@ std::string repeated(const std::string& text, std::size_t count) {
                   message.ends_with("\n") &&
                   message.find(needle, prefix.size()) != std::string::npos;
   if (ok) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected " << prefix << "...\"" << needle
-                                       << "\"...\\n, got: " << message;
+  return ::testing::AssertionFailure()
+         << "expected " << prefix << "...\"" << needle << "\"...\\n, got: " << message;
 }
 
 // The long parse error form for `location`: line at least 1, any position.
@@ -251,8 +250,8 @@ TEST_F(HostileInput, MemoryRunningOutAnywhereIsTheStop) {
 // --- Hostile documents -----------------------------------------------------
 
 TEST_F(HostileInput, DeepNestingIsAParseErrorNotAStackOverflow) {
-  const std::string deep = "<quarvel>" + repeated("<left>", 100000) + "x" +
-                           repeated("</left>", 100000) + "</quarvel>";
+  const std::string deep =
+      "<quarvel>" + repeated("<left>", 100000) + "x" + repeated("</left>", 100000) + "</quarvel>";
   const std::string path = write("deep.xml", deep);
   const Measured r = run(path);
   EXPECT_EQ(r.result.exitCode, 1);
@@ -260,8 +259,8 @@ TEST_F(HostileInput, DeepNestingIsAParseErrorNotAStackOverflow) {
   EXPECT_TRUE(isParseError(path, "Excessive depth in document: 256 ", r.result.err));
 
   // The deepest document that loads is walked without trouble.
-  const std::string deepest = write(
-      "deepest.xml", "<quarvel>" + repeated("<div>", 256) + "x" + repeated("</div>", 256) + "</quarvel>");
+  const std::string deepest = write("deepest.xml", "<quarvel>" + repeated("<div>", 256) + "x" +
+                                                       repeated("</div>", 256) + "</quarvel>");
   const Measured ok = run(deepest);
   EXPECT_EQ(ok.result.exitCode, 0) << ok.result.err;
   EXPECT_TRUE(sameBytes(output({u"    x"}), ok.result.out));
@@ -270,7 +269,8 @@ TEST_F(HostileInput, DeepNestingIsAParseErrorNotAStackOverflow) {
 TEST_F(HostileInput, EntityBombsAreRefusedQuicklyInLittleMemory) {
   std::string laughs = "<!DOCTYPE quarvel [<!ENTITY a0 'lol'>";
   for (int i = 1; i < 10; ++i) {
-    laughs += "<!ENTITY a" + std::to_string(i) + " '" + repeated("&a" + std::to_string(i - 1) + ";", 10) + "'>";
+    laughs += "<!ENTITY a" + std::to_string(i) + " '" +
+              repeated("&a" + std::to_string(i - 1) + ";", 10) + "'>";
   }
   laughs += "]>";
   const std::string big(100000, 'x');
@@ -453,8 +453,8 @@ TEST_F(HostileInput, LayoutTimeGrowsLinearlyWhateverTheShape) {
        "<quarvel><div width='20000'>" + std::string(80000, '(') + "</div></quarvel>"},
       {"wide opening brackets filling a wide div",
        "<quarvel><div width='20000'>" + repeated("「", 80000) + "</div></quarvel>"},
-      {"opening brackets ended by br", "<quarvel><div width='1000000'>" +
-                                           repeated("(((<br/>", 40000) + "</div></quarvel>"},
+      {"opening brackets ended by br",
+       "<quarvel><div width='1000000'>" + repeated("(((<br/>", 40000) + "</div></quarvel>"},
       {"one long column before many empty ones",
        "<quarvel><par><div width='1'>" + std::string(80000, 'a') + "</div>" +
            repeated("<div/>", 80000) + "</par></quarvel>"},
@@ -477,8 +477,8 @@ TEST_F(HostileInput, TextNodesUpToTheLimitAreFormattedLargerOnesRefused) {
   const Measured ok = run(write("limit.xml", "<quarvel><pre>" + limit + "</pre></quarvel>"));
   EXPECT_EQ(ok.result.exitCode, 0);
   EXPECT_EQ(ok.result.err, "");
-  EXPECT_TRUE(sameBytes(kByteOrderMark + utf16le(u"    ") + utf16le(std::u16string(limit.size(), u'a')) +
-                            utf16le(u"\r\n"),
+  EXPECT_TRUE(sameBytes(kByteOrderMark + utf16le(u"    ") +
+                            utf16le(std::u16string(limit.size(), u'a')) + utf16le(u"\r\n"),
                         ok.result.out));
 
   const std::string path =

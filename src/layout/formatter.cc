@@ -113,7 +113,8 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
              isHighSurrogate(current->lastGlyph()->ch)) {
     // The second half of a pair joins the first without a test: a pair is
     // placed as one unit, so a row never ends between its halves.
-  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + placedWidth(ch), ch, style)) {
+  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + placedWidth(ch), ch,
+                          style)) {
     breakLine(style);
     if (current == nullptr) current = newLine(style);
   }

@@ -25,7 +25,7 @@ struct BuildCase {
   int32_t rightMargin;
   int32_t pre;
   std::u16string script;  // put through putChar, then finishBlock
-  std::string expected;        // rows printed with leftMargin 0
+  std::string expected;   // rows printed with leftMargin 0
 };
 
 void PrintTo(const BuildCase& c, std::ostream* os) { *os << c.name; }
@@ -87,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{"BreakWithNothingGivesEmptyLine", 62, 6, 0, u"\uE000", rows({u""})},
         BuildCase{"WideCharWiderThanLimit", 1, 0, 0, u"あい", rows({u"あ", u"い"})},
         BuildCase{"SpaceMayBeginALine", 3, 0, 0, u"abc d", rows({u"abc", u" d"})},
-        BuildCase{"PreLineEnds", 2, 0, 1, u"abc\r\nd\n\n\te（", rows({u"abc", u"d", u"", u"\te（"})},
+        BuildCase{"PreLineEnds", 2, 0, 1, u"abc\r\nd\n\n\te（",
+                  rows({u"abc", u"d", u"", u"\te（"})},
         BuildCase{"BlockEndKeepsBracket", 62, 6, 0, u"ab（", rows({u"ab（"})},
         // Carrying a run: what stays is the glyphs before it and, while they
         // are narrower than 3 columns, the first one or two of the run.
@@ -95,10 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
                   rows({u"((", u"((((a"})},
         BuildCase{"WideRunCoveringTheLineLeavesOneGlyph", 6, 0, 0, u"（（（（x",
                   rows({u"（", u"（", u"（（x"})},
-        BuildCase{"RunOfMixedWidthsLeavesItsFirstGlyph", 5, 0, 0, u"$（((b", rows({u"$", u"（((b"})},
+        BuildCase{"RunOfMixedWidthsLeavesItsFirstGlyph", 5, 0, 0, u"$（((b",
+                  rows({u"$", u"（((b"})},
         BuildCase{"RunAfterALetterLeavesOneOfIt", 5, 0, 0, u"a((((b", rows({u"a(", u"(((b"})},
         BuildCase{"OneColumnRemainderBeforeWideRun", 5, 0, 0, u"a（（b", rows({u"a", u"（（b"})},
-        BuildCase{"TwoColumnRemainderKeepsNoneOfTheRun", 5, 0, 0, u"ab(((c", rows({u"ab", u"(((c"})},
+        BuildCase{"TwoColumnRemainderKeepsNoneOfTheRun", 5, 0, 0, u"ab(((c",
+                  rows({u"ab", u"(((c"})},
         BuildCase{"BreaksAfterALongRunCarryAgain", 62, 6, 0, u"ab(((((((((\uE000\uE000\uE000c",
                   rows({u"ab", u"((", u"((", u"(((((c"})},
         // A surrogate pair goes onto a line whole, 4 columns wide.
@@ -168,7 +171,8 @@ TEST(LineBuilder, CarriedRunKeepsItsUnderlinesInOrder) {
   const struct {
     char16_t ch;
     char16_t underline;
-  } puts[] = {{u'a', u'_'}, {u'(', u'='}, {u'(', u'='}, {u'(', u'-'}, {u'(', u'-'}, {u'b', NoUnderline}};
+  } puts[] = {{u'a', u'_'}, {u'(', u'='}, {u'(', u'='},
+              {u'(', u'-'}, {u'(', u'-'}, {u'b', NoUnderline}};
   for (const auto& p : puts) {
     style.underline = p.underline;
     f.putChar(p.ch, style);

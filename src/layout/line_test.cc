@@ -15,7 +15,8 @@ TEST(DisplayWidth, BoundsOfTheColumnRule) {
     int32_t width;
   } cases[] = {{0x0000, 1}, {0x007F, 1}, {0x0080, 2}, {0x00FF, 2}, {0x3000, 2}, {0xD83D, 2},
                {0xFF3F, 2}, {0xFF40, 1}, {0xFF41, 1}, {0xFF9F, 1}, {0xFFA0, 2}, {0xFFFE, 2}};
-  for (const auto& c : cases) EXPECT_EQ(displayWidth(c.unit), c.width) << std::hex << static_cast<int>(c.unit);
+  for (const auto& c : cases)
+    EXPECT_EQ(displayWidth(c.unit), c.width) << std::hex << static_cast<int>(c.unit);
 }
 
 TEST(Line, EmptyLineHasNothing) {
@@ -43,7 +44,9 @@ TEST(Line, WidthLastGlyphAndUnderline) {
 
 TEST(Line, TrailingRunFollowsEveryOperation) {
   Line line{LineStyle{}};
-  auto run = [&] { return std::pair(line.glyphs.trailingRunFirst(), line.glyphs.trailingRunWidth()); };
+  auto run = [&] {
+    return std::pair(line.glyphs.trailingRunFirst(), line.glyphs.trailingRunWidth());
+  };
   const std::pair<Glyph*, int32_t> noRun(nullptr, 0);
   line.glyphs.insertFront(newGlyph(u'(', NoUnderline));
   Glyph* first = line.lastGlyph();

@@ -27,7 +27,7 @@ enum class Element {
 };
 
 constexpr std::u16string_view kElementNames[] = {
-    u"quarvel", u"left", u"right", u"center", u"underline", u"br",
+    u"quarvel", u"left", u"right", u"center",   u"underline", u"br",
     u"space",   u"div",  u"pre",   u"nonbreak", u"par",
 };
 
@@ -65,7 +65,8 @@ void startDiv(FormatState& state, const XmlNode& element) {
   if (auto v = element.getAttribute(u"width")) style.width = readInteger(*v);
   if (auto v = element.getAttribute(u"leftmargin")) style.leftMargin = readInteger(*v);
   if (auto v = element.getAttribute(u"rightmargin")) style.rightMargin = readInteger(*v);
-  const int32_t extent = saturate(static_cast<int64_t>(style.leftMargin) + style.width + style.rightMargin);
+  const int32_t extent =
+      saturate(static_cast<int64_t>(style.leftMargin) + style.width + style.rightMargin);
   state.formatter.maxWidth = std::max(state.formatter.maxWidth, extent);
 }
 

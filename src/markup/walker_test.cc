@@ -74,10 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "<underline char='\U0001F600'>xyz</underline></quarvel>",
                      rows({u"    a", u"    \U0001F600", u"    \U0001F600", u"    b", u"    xyz",
                            u"    \uFFFD\uFFFD"})},
-        DocumentCase{"SpaceRepeat",
-                     "<quarvel><left>a<space/>b<space repeat=''/>c<space repeat='0'/>"
-                     "<space repeat='-2'/><space repeat='x'/>d<space repeat=' 3'/>e</left></quarvel>",
-                     rows({u"    a b cd   e"})},
+        DocumentCase{
+            "SpaceRepeat",
+            "<quarvel><left>a<space/>b<space repeat=''/>c<space repeat='0'/>"
+            "<space repeat='-2'/><space repeat='x'/>d<space repeat=' 3'/>e</left></quarvel>",
+            rows({u"    a b cd   e"})},
         DocumentCase{"SpaceWrapsOutsidePreNotInside",
                      "<quarvel><div width='3'>ab<space repeat='3'/>c</div>"
                      "<pre><div width='3'>ab<space repeat='3'/>c</div></pre></quarvel>",
@@ -93,11 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "<quarvel><div width='4' leftmargin='1' rightmargin='0'>abcdef。</div>"
                      "<div width='abc'>xy</div></quarvel>",
                      rows({u" abcd", u" ef。", u"    x", u"    y"})},
-        DocumentCase{"NestedDivsRestoreWidth",
-                     "<quarvel><div width='6'>abcdefg<div width='2'>hijk</div>lmnopqrs</div>"
-                     "</quarvel>",
-                     rows({u"    abcdef", u"    g", u"    hi", u"    jk", u"    lmnopq",
-                           u"    rs"})},
+        DocumentCase{
+            "NestedDivsRestoreWidth",
+            "<quarvel><div width='6'>abcdefg<div width='2'>hijk</div>lmnopqrs</div>"
+            "</quarvel>",
+            rows({u"    abcdef", u"    g", u"    hi", u"    jk", u"    lmnopq", u"    rs"})},
         DocumentCase{"PreKeepsLinesAndIsLeftAligned",
                      "<quarvel><center><pre>\nab  c\r\n\tdefghij</pre></center></quarvel>",
                      rows({u"", u"    ab  c", u"    \tdefghij"})},
@@ -116,8 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "<quarvel><left><nonbreak>a<br/><underline>b</underline>&#10;c</nonbreak>"
                      "</left></quarvel>",
                      rows({u"    ab\nc"})},
-        DocumentCase{"EmptyNonbreakGivesEmptyLine",
-                     "<quarvel><left><nonbreak/></left></quarvel>", rows({u""})},
+        DocumentCase{"EmptyNonbreakGivesEmptyLine", "<quarvel><left><nonbreak/></left></quarvel>",
+                     rows({u""})},
         DocumentCase{"NonbreakInsidePreBreaksAtLineFeeds",
                      "<quarvel><pre><nonbreak>a&#10;b</nonbreak></pre></quarvel>",
                      rows({u"    a", u"    b"})},
@@ -136,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "<quarvel><par><div width='5' leftmargin='1' rightmargin='0'>abcdefg</div>"
                      "<div width='4' leftmargin='0' rightmargin='1'>xy</div></par></quarvel>",
                      rows({u" abcdexy", u" fg"})},
-        DocumentCase{"NoDivPrintsNothing", "<quarvel><left>a</left><par>text<b>x</b></par>b</quarvel>",
+        DocumentCase{"NoDivPrintsNothing",
+                     "<quarvel><left>a</left><par>text<b>x</b></par>b</quarvel>",
                      rows({u"    a", u"    b"})},
         DocumentCase{"ShorterFirstColumnLeavesItsFieldInSpaces",
                      "<quarvel><par><DIV width='1' leftmargin='0' rightmargin='0'>ab</DIV>"
@@ -147,12 +149,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "<div width='0' leftmargin='0' rightmargin='0'>\U0001F600\U0001F600</div>"
                      "</par></quarvel>",
                      rows({u"\U0001F600\U0001F600", u"a\U0001F600"})},
-        DocumentCase{"ExhaustedColumnsPadOnlyTheirField",
-                     "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
-                     "<div width='0' leftmargin='0' rightmargin='0'/>"
-                     "<div width='0' leftmargin='0' rightmargin='0'>c</div>"
-                     "<div width='1' leftmargin='0' rightmargin='0'>xyz</div><div/></par></quarvel>",
-                     rows({u"acx", u"by", u" z"})},
+        DocumentCase{
+            "ExhaustedColumnsPadOnlyTheirField",
+            "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
+            "<div width='0' leftmargin='0' rightmargin='0'/>"
+            "<div width='0' leftmargin='0' rightmargin='0'>c</div>"
+            "<div width='1' leftmargin='0' rightmargin='0'>xyz</div><div/></par></quarvel>",
+            rows({u"acx", u"by", u" z"})},
         DocumentCase{"EmptyMiddleColumn",
                      "<quarvel><par><div width='1' leftmargin='0' rightmargin='0'>ab</div>"
                      "<div width='2' leftmargin='0' rightmargin='1'/>"
@@ -174,12 +177,20 @@ TEST(IntegerRule, ReadsLikeTheCLibraryAndSaturates) {
   struct {
     std::u16string_view text;
     int32_t value;
-  } cases[] = {{u"12abc", 12},        {u" \t\n7", 7},        {u"abc", 0},
-               {u"-3", -3},           {u"+", 0},             {u"-", 0},
-               {u"", 0},              {u"2147483647", 2147483647},
-               {u"-2147483648", INT32_MIN}, {u"2147483648", INT32_MAX},
-               {u"99999999999999999999", INT32_MAX}, {u"-99999999999999999999", INT32_MIN},
-               {u"+-1", 0},           {u"１２", 0}};
+  } cases[] = {{u"12abc", 12},
+               {u" \t\n7", 7},
+               {u"abc", 0},
+               {u"-3", -3},
+               {u"+", 0},
+               {u"-", 0},
+               {u"", 0},
+               {u"2147483647", 2147483647},
+               {u"-2147483648", INT32_MIN},
+               {u"2147483648", INT32_MAX},
+               {u"99999999999999999999", INT32_MAX},
+               {u"-99999999999999999999", INT32_MIN},
+               {u"+-1", 0},
+               {u"１２", 0}};
   for (const auto& c : cases)
     EXPECT_EQ(readInteger(c.text), c.value) << testing::readable(utf16le(c.text));
 }

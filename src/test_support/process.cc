@@ -103,7 +103,8 @@ bool moveTo(int fd, int target) {
 }
 
 [[noreturn]] void startChild(const ChildSetup& setup) {
-  bool ready = moveTo(setup.inputFd >= 0 ? setup.inputFd : open(setup.inputPath, O_RDONLY | O_CLOEXEC), 0);
+  bool ready =
+      moveTo(setup.inputFd >= 0 ? setup.inputFd : open(setup.inputPath, O_RDONLY | O_CLOEXEC), 0);
   switch (setup.output) {
     case StandardOutput::kCaptured:
     case StandardOutput::kTerminal:
