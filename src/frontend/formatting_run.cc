@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "frontend/out_of_memory.h"
 #include "layout/formatter.h"
 #include "layout/line_style.h"
+#include "layout/out_of_memory.h"
 #include "markup/walker.h"
 
 namespace quarvel {

@@ -11,9 +11,9 @@
 
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
-#include "frontend/out_of_memory.h"
 #include "layout/allocation.h"
 #include "layout/byte_sink.h"
+#include "layout/out_of_memory.h"
 
 #ifndef QUARVEL_VERSION
 #error "QUARVEL_VERSION must come from the build (the CMake project version)"

@@ -4,9 +4,9 @@
 #include <cassert>
 #include <memory>
 
-#include "frontend/out_of_memory.h"
 #include "layout/line_breaking.h"
 #include "layout/line_writer.h"
+#include "layout/out_of_memory.h"
 
 namespace quarvel {
 

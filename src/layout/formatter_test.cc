@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "frontend/out_of_memory.h"
 #include "layout/allocation.h"
 #include "layout/line_breaking.h"
+#include "layout/out_of_memory.h"
 #include "test_support/utf16.h"
 
 namespace quarvel {

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <new>
 
-#include "frontend/out_of_memory.h"
 #include "layout/allocation.h"
 #include "layout/line_writer.h"
+#include "layout/out_of_memory.h"
 #include "markup/walker.h"
 
 namespace quarvel {

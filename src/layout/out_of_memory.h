@@ -1,7 +1,7 @@
 // The one reaction to a failed allocation: say so on standard error and
 // abandon the formatting run (or the loading, when memory runs out there).
-#ifndef QUARVEL_FRONTEND_OUT_OF_MEMORY_H_
-#define QUARVEL_FRONTEND_OUT_OF_MEMORY_H_
+#ifndef QUARVEL_LAYOUT_OUT_OF_MEMORY_H_
+#define QUARVEL_LAYOUT_OUT_OF_MEMORY_H_
 
 namespace quarvel {
 
@@ -18,4 +18,4 @@ void writeOutOfMemoryMessage();
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_FRONTEND_OUT_OF_MEMORY_H_
+#endif  // QUARVEL_LAYOUT_OUT_OF_MEMORY_H_

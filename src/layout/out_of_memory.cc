@@ -1,4 +1,4 @@
-#include "frontend/out_of_memory.h"
+#include "layout/out_of_memory.h"
 
 #include <cstdio>
 
