@@ -26,15 +26,45 @@ enum class Element {
   kOther,
 };
 
-constexpr std::u16string_view kElementNames[] = {
-    u"quarvel", u"left", u"right", u"center",   u"underline", u"br",
-    u"space",   u"div",  u"pre",   u"nonbreak", u"par",
+// Every element the walker knows, in the order names are matched (ignoring
+// ASCII case), and whether its end finishes the block it started.
+struct ElementEntry {
+  std::u16string_view name;
+  Element kind;
+  bool endsBlock;
 };
 
+constexpr ElementEntry kElements[] = {
+    {u"quarvel", Element::kQuarvel, false},
+    {u"left", Element::kLeft, true},
+    {u"right", Element::kRight, true},
+    {u"center", Element::kCenter, true},
+    {u"underline", Element::kUnderline, false},
+    {u"br", Element::kBr, false},
+    {u"space", Element::kSpace, false},
+    {u"div", Element::kDiv, true},
+    {u"pre", Element::kPre, true},
+    {u"nonbreak", Element::kNonbreak, false},
+    {u"par", Element::kPar, false},
+};
+
+// The table lists each kind but kOther once, at the kind's own index.
+constexpr bool tableMatchesEnum() {
+  if (std::size(kElements) != static_cast<std::size_t>(Element::kOther)) return false;
+  for (std::size_t i = 0; i < std::size(kElements); ++i)
+    if (static_cast<std::size_t>(kElements[i].kind) != i) return false;
+  return true;
+}
+static_assert(tableMatchesEnum(), "kElements and Element must list the same kinds in order");
+
 Element elementFor(std::u16string_view name) {
-  for (std::size_t i = 0; i < std::size(kElementNames); ++i)
-    if (sameNameIgnoringCase(name, kElementNames[i])) return static_cast<Element>(i);
+  for (const ElementEntry& entry : kElements)
+    if (sameNameIgnoringCase(name, entry.name)) return entry.kind;
   return Element::kOther;
+}
+
+bool endsBlock(Element element) {
+  return element != Element::kOther && kElements[static_cast<std::size_t>(element)].endsBlock;
 }
 
 char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
@@ -161,9 +191,7 @@ void walkNode(FormatState state, XmlNode node) {
   for (XmlNode child = node.firstChild(); child; child = child.nextSibling())
     walkNode(FormatState{f, style}, child);
 
-  if (element == Element::kLeft || element == Element::kRight || element == Element::kCenter ||
-      element == Element::kDiv || element == Element::kPre)
-    f.finishBlock(style);
+  if (element && endsBlock(*element)) f.finishBlock(style);
 }
 
 }  // namespace quarvel
