@@ -40,16 +40,7 @@ class GlyphList final : public NodeList {
 
   void append(Glyph* glyph) {
     NodeList::append(glyph);
-    const std::uint8_t unit = kUnitClasses[glyph->ch];
-    const int32_t w = 1 + (unit & kUnitWide);
-    width_ += w;
-    if ((unit & kUnitNoLineEnd) == 0) {
-      runFirst_ = nullptr;
-      runWidth_ = 0;
-    } else {
-      if (runFirst_ == nullptr) runFirst_ = glyph;
-      runWidth_ += w;
-    }
+    countAppended(*glyph, width_, runFirst_, runWidth_);
     assertRunBounds();
   }
   void insertFront(Glyph* glyph) {
@@ -98,16 +89,7 @@ class GlyphList final : public NodeList {
       last_->next = glyph;
       glyph->prev = last_;
       last_ = glyph;
-      const std::uint8_t unit = kUnitClasses[glyph->ch];
-      const int32_t w = 1 + (unit & kUnitWide);
-      width_ += w;
-      if ((unit & kUnitNoLineEnd) == 0) {
-        runFirst_ = nullptr;
-        runWidth_ = 0;
-      } else {
-        if (runFirst_ == nullptr) runFirst_ = glyph;
-        runWidth_ += w;
-      }
+      countAppended(*glyph, width_, runFirst_, runWidth_);
     }
     // The list's width with the glyphs added so far.
     int32_t width() const { return width_; }
@@ -133,6 +115,20 @@ class GlyphList final : public NodeList {
 
  private:
   friend class Line;
+  // Adds a glyph just appended to the sums: its width, and the trailing run,
+  // which it extends or ends.
+  static void countAppended(Glyph& glyph, int32_t& width, Glyph*& runFirst, int32_t& runWidth) {
+    const std::uint8_t unit = kUnitClasses[glyph.ch];
+    const int32_t w = 1 + (unit & kUnitWide);
+    width += w;
+    if ((unit & kUnitNoLineEnd) == 0) {
+      runFirst = nullptr;
+      runWidth = 0;
+    } else {
+      if (runFirst == nullptr) runFirst = &glyph;
+      runWidth += w;
+    }
+  }
   // What can be checked without walking the list.
   void assertRunBounds() const {
     assert(runWidth_ >= 0 && runWidth_ <= width_);
