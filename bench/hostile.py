@@ -271,12 +271,12 @@ def main():
             finally:
                 server.stop()
         else:
-            spec = cases[name]
+            make, *settings = cases[name]
             path = os.path.join(DIRECTORY, name + ".xml")
             if not os.path.exists(path):
                 with open(path, "wb") as f:
-                    f.write(spec[0]())
-            result = run(binary, path, *(spec[1:]))
+                    f.write(make())
+            result = run(binary, path, *settings)
         seconds, peak, ending, utf16, message = result
         print("%-30s %9.2f %9d %-10s %-7s %s" % (name, seconds, peak, ending, utf16, message),
               flush=True)
