@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "layout/utf8_encoding.h"
+
 namespace quarvel {
 
 std::u16string toUtf16(std::string_view utf8, size_t maxUnits) {
@@ -92,21 +94,8 @@ void appendUtf16(std::u16string& out, std::string_view utf8) {
 }
 
 void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
+  uint8_t bytes[4];
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(encodeUtf8(cp, bytes)));
 }
 
 char32_t nextCodePoint(std::u16string_view utf16, size_t& i) {

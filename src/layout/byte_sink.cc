@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "layout/utf8_encoding.h"
+
 namespace quarvel {
 
 void ByteSink::drain() {
@@ -82,21 +84,9 @@ void Utf8Sink::putUnitAsUtf8(char16_t unit) {
 }
 
 void Utf8Sink::putCodePoint(char32_t cp) {
-  if (cp < 0x80) {
-    target_.put(static_cast<uint8_t>(cp));
-  } else if (cp < 0x800) {
-    target_.put(static_cast<uint8_t>(0xC0 | (cp >> 6)));
-    target_.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    target_.put(static_cast<uint8_t>(0xE0 | (cp >> 12)));
-    target_.put(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-    target_.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-  } else {
-    target_.put(static_cast<uint8_t>(0xF0 | (cp >> 18)));
-    target_.put(static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
-    target_.put(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-    target_.put(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-  }
+  uint8_t bytes[4];
+  const int length = encodeUtf8(cp, bytes);
+  for (int k = 0; k < length; ++k) target_.put(bytes[k]);
 }
 
 ByteSink& standardOutput() {

@@ -1,0 +1,38 @@
+// The UTF-8 form of one code point, for the output sink that writes UTF-8
+// and for the document layer's conversions.
+#ifndef QUARVEL_LAYOUT_UTF8_ENCODING_H_
+#define QUARVEL_LAYOUT_UTF8_ENCODING_H_
+
+#include <cstdint>
+
+namespace quarvel {
+
+// Writes code point `cp` (at most U+10FFFF; a surrogate is encoded like any
+// other code point) as UTF-8 into `out`, which has room for 4 bytes, and
+// returns the number of bytes written (1 to 4).
+inline int encodeUtf8(char32_t cp, uint8_t* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<uint8_t>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<uint8_t>(0xC0 | (cp >> 6));
+    out[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<uint8_t>(0xE0 | (cp >> 12));
+    out[1] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<uint8_t>(0xF0 | (cp >> 18));
+  out[1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_LAYOUT_UTF8_ENCODING_H_
