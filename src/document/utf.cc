@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "layout/utf8_encoding.h"
+#include "layout/utf_units.h"
 
 namespace quarvel {
 
@@ -100,8 +100,7 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 char32_t nextCodePoint(std::u16string_view utf16, size_t& i) {
   char32_t cp = utf16[i++];
-  if (cp >= 0xD800 && cp <= 0xDBFF && i < utf16.size() && utf16[i] >= 0xDC00 &&
-      utf16[i] <= 0xDFFF) {
+  if (isHighSurrogate(utf16[i - 1]) && i < utf16.size() && isLowSurrogate(utf16[i])) {
     cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i++] - 0xDC00);
   }
   return cp;

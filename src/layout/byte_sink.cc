@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "layout/utf8_encoding.h"
+#include "layout/utf_units.h"
 
 namespace quarvel {
 
@@ -63,8 +63,8 @@ void Utf8Sink::putUnitAsUtf8(char16_t unit) {
   const bool first = !started_;
   started_ = true;
   if (first && unit == 0xFEFF) return;
-  const bool isHigh = unit >= 0xD800 && unit <= 0xDBFF;
-  const bool isLow = unit >= 0xDC00 && unit <= 0xDFFF;
+  const bool isHigh = isHighSurrogate(unit);
+  const bool isLow = isLowSurrogate(unit);
   if (highSurrogate_ != 0) {
     const char16_t high = highSurrogate_;
     highSurrogate_ = 0;

@@ -7,6 +7,7 @@
 #include "layout/line_breaking.h"
 #include "layout/line_writer.h"
 #include "layout/out_of_memory.h"
+#include "layout/utf_units.h"
 
 namespace quarvel {
 
@@ -21,9 +22,6 @@ bool exceedsLimit(int64_t needed, char16_t ch, const LineStyle& style) {
   if (needed <= width && needed <= hanging) return false;
   return needed > (isNoLineStart(ch) ? hanging : width);
 }
-
-bool isHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
-bool isLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
 // Columns that putting `ch` claims on the line: a high surrogate claims its
 // pair, whose low half then follows without a test of its own.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "layout/utf_units.h"
 #include "markup/column_paragraph.h"
 #include "markup/integer_rule.h"
 
@@ -157,7 +158,7 @@ void walkNode(FormatState state, XmlNode node) {
         style.underline = ch ? (*ch)[0] : u'-';
         // An underline cell holds one code unit, which half a pair is not:
         // such a character is drawn as U+FFFD, as wide as the half was.
-        if (style.underline >= 0xD800 && style.underline <= 0xDFFF) style.underline = 0xFFFD;
+        if (isSurrogate(style.underline)) style.underline = 0xFFFD;
         break;
       }
       case Element::kBr:

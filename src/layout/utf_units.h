@@ -1,11 +1,17 @@
-// The UTF-8 form of one code point, for the output sink that writes UTF-8
-// and for the document layer's conversions.
-#ifndef QUARVEL_LAYOUT_UTF8_ENCODING_H_
-#define QUARVEL_LAYOUT_UTF8_ENCODING_H_
+// Facts about UTF-16 code units and the UTF-8 form of a code point, for the
+// line builder (which never splits a surrogate pair), the output sink that
+// writes UTF-8 and the document layer's conversions.
+#ifndef QUARVEL_LAYOUT_UTF_UNITS_H_
+#define QUARVEL_LAYOUT_UTF_UNITS_H_
 
 #include <cstdint>
 
 namespace quarvel {
+
+// The first and the second half of a surrogate pair.
+constexpr bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr bool isSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 // Writes code point `cp` (at most U+10FFFF; a surrogate is encoded like any
 // other code point) as UTF-8 into `out`, which has room for 4 bytes, and
@@ -35,4 +41,4 @@ inline int encodeUtf8(char32_t cp, uint8_t* out) {
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_LAYOUT_UTF8_ENCODING_H_
+#endif  // QUARVEL_LAYOUT_UTF_UNITS_H_
