@@ -56,10 +56,8 @@ std::u16string toUtf16(std::string_view utf8, size_t maxUnits) {
   return out;
 }
 
-void appendUtf16(std::u16string& out, std::string_view utf8) {
-  const size_t start = out.size();
-  out.resize(start + utf8.size());
-  char16_t* unit = out.data() + start;
+size_t writeUtf16(std::string_view utf8, char16_t* out) {
+  char16_t* unit = out;
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* const end = bytes + utf8.size();
   while (bytes != end) {
@@ -90,7 +88,7 @@ void appendUtf16(std::u16string& out, std::string_view utf8) {
       ++bytes;
     }
   }
-  out.resize(static_cast<size_t>(unit - out.data()));
+  return static_cast<size_t>(unit - out);
 }
 
 void appendUtf8(std::string& out, char32_t cp) {

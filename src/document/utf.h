@@ -16,9 +16,10 @@ namespace quarvel {
 // before a surrogate pair that would not fit whole.
 std::u16string toUtf16(std::string_view utf8, std::size_t maxUnits = SIZE_MAX);
 
-// Appends `utf8` to `out` as UTF-16: the fast path for text that is known to
-// be valid, as libxml2 hands it out. An invalid byte still becomes U+FFFD.
-void appendUtf16(std::u16string& out, std::string_view utf8);
+// Writes `utf8` as UTF-16 to `out`, which has room for utf8.size() units,
+// and returns the units written: the fast path for text that is known to be
+// valid, as libxml2 hands it out. An invalid byte still becomes U+FFFD.
+std::size_t writeUtf16(std::string_view utf8, char16_t* out);
 
 // Appends code point `cp` (at most U+10FFFF; a surrogate is written like any
 // other code point) to `out` as UTF-8.

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "document/large_block.h"
 #include "document/utf.h"
 
 namespace quarvel {
@@ -372,7 +373,7 @@ class DocumentStore {
     std::u16string utf16;
   };
 
-  std::vector<Node> nodes;
+  BlockArray<Node> nodes;
   std::vector<Attribute> attributes;
   std::string values;  // attribute values, UTF-8 as libxml2 gives them
   std::vector<Name> names;
@@ -399,37 +400,81 @@ class DocumentStore {
     return found == nameIndex.end() ? kNoNode : found->second;
   }
 
-  // Holds character data in blocks that never move, so that nodes keep
-  // plain pointers and growing the store never copies text already held.
-  // `text` is taken over whole when it is large (left empty), copied
-  // otherwise.
-  const char16_t* keep(std::u16string& text) {
-    if (text.empty()) return nullptr;
-    if (text.size() > kBlockUnits / 4) {
-      // A large text is kept as it was built: a copy would need as much
-      // again at the peak. The open block stays open.
-      large_.push_back(std::move(text));
-      text = std::u16string();
-      return large_.back().data();
-    }
-    if (text.size() > room_) {
-      blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlockUnits));
-      free_ = blocks_.back().get();
+  // Character data, written straight into blocks that never move, so that
+  // nodes keep plain pointers and growing the store never copies text
+  // already held. One text is open at a time: the data of the node being
+  // built, which grows at its end until closed (kept) or dropped.
+
+  // Room for `units` more code units right after the open text; wrote()
+  // then says how many were written there. May move the open text (not
+  // the kept ones).
+  char16_t* textRoom(size_t units) {
+    if (!inLarge_ && units <= room_ - open_) return free_ + open_;
+    if (units > SIZE_MAX / 4 - open_) throw std::bad_alloc();
+    const size_t needed = open_ + units;
+    if (needed <= kBlockUnits / 4 && !inLarge_) {
+      // A fresh block; the rest of the old one stays unused.
+      blocks_.push_back(allocateLargeBlock(kBlockUnits * sizeof(char16_t)));
+      auto* block = static_cast<char16_t*>(blocks_.back().get());
+      if (open_ != 0) std::memcpy(block, free_, open_ * sizeof(char16_t));
+      free_ = block;
       room_ = kBlockUnits;
+      return free_ + open_;
     }
-    std::memcpy(free_, text.data(), text.size() * sizeof(char16_t));
-    const char16_t* kept = free_;
-    free_ += text.size();
-    room_ -= text.size();
+    // A large text is kept in a string of its own, grown geometrically;
+    // the open block stays open.
+    if (!inLarge_) {
+      large_.emplace_back(free_, open_);
+      inLarge_ = true;
+    }
+    std::u16string& text = large_.back();
+    text.resize(needed);
+    return text.data() + open_;
+  }
+  void wrote(size_t units) {
+    open_ += units;
+    assert(inLarge_ ? open_ <= large_.back().size() : open_ <= room_);
+  }
+  size_t openLength() const { return open_; }
+
+  // Keeps the open text; its first unit, or nullptr when it is empty.
+  const char16_t* closeText() {
+    const char16_t* kept = nullptr;
+    if (inLarge_) {
+      large_.back().resize(open_);
+      kept = large_.back().data();
+      inLarge_ = false;
+    } else if (open_ != 0) {
+      kept = free_;
+      free_ += open_;
+      room_ -= open_;
+    }
+    open_ = 0;
     return kept;
+  }
+  void dropText() {
+    if (inLarge_) large_.pop_back();
+    inLarge_ = false;
+    open_ = 0;
+  }
+
+  // Keeps a text that is complete already.
+  const char16_t* keep(std::u16string_view text) {
+    assert(open_ == 0);
+    if (text.empty()) return nullptr;
+    std::memcpy(textRoom(text.size()), text.data(), text.size() * sizeof(char16_t));
+    wrote(text.size());
+    return closeText();
   }
 
  private:
-  static constexpr size_t kBlockUnits = size_t{1} << 20;
-  std::vector<std::unique_ptr<char16_t[]>> blocks_;
+  static constexpr size_t kBlockUnits = kLargeBlockBytes / sizeof(char16_t);
+  std::vector<LargeBlock> blocks_;
   std::vector<std::u16string> large_;
-  char16_t* free_ = nullptr;
-  size_t room_ = 0;
+  char16_t* free_ = nullptr;  // the open text's first unit in the open block
+  size_t room_ = 0;           // units from free_ to the open block's end
+  size_t open_ = 0;           // units of the open text
+  bool inLarge_ = false;      // the open text is large_.back()
 };
 
 namespace {
@@ -541,7 +586,7 @@ class StoreBuilder {
     }
     textBytes_ += utf8.size();
     if (blank_) blank_ = std::all_of(utf8.begin(), utf8.end(), isSpace);
-    appendUtf16(pending_, utf8);
+    store_.wrote(writeUtf16(utf8, store_.textRoom(utf8.size())));
   }
 
   // Comments and processing instructions of the document (not of the DTD),
@@ -612,6 +657,7 @@ class StoreBuilder {
     if (node.type == kTextNode && blank_ && !parent.preserve) {
       assert(openText_ + 1 == store_.nodes.size() && parent.lastChild == openText_);
       store_.nodes.pop_back();
+      store_.dropText();
       parent.lastChild = previousOfText_;
       if (previousOfText_ != kNoNode) {
         store_.nodes[previousOfText_].nextSibling = kNoNode;
@@ -619,11 +665,10 @@ class StoreBuilder {
         store_.nodes[parent.element].firstChild = kNoNode;
       }
     } else {
-      node.length = checkedLength(pending_.size());
-      node.text = store_.keep(pending_);
+      node.length = checkedLength(store_.openLength());
+      node.text = store_.closeText();
     }
     openText_ = kNoNode;
-    pending_.clear();
     textBytes_ = 0;
   }
 
@@ -671,7 +716,6 @@ class StoreBuilder {
   // far, its UTF-8 length and whether it is whitespace only.
   uint32_t openText_ = kNoNode;
   uint32_t previousOfText_ = kNoNode;
-  std::u16string pending_;
   size_t textBytes_ = 0;
   bool blank_ = true;
   bool entityStarts_ = false;
@@ -938,15 +982,14 @@ std::u16string XmlNode::text() const {
   // The subtree is the run of nodes up to `end`, in document order; a
   // loaded document has every element closed.
   assert(node.element.end != kNoNode && node.element.end <= store_->nodes.size());
-  const auto first = store_->nodes.begin() + index_ + 1;
-  const auto last = store_->nodes.begin() + node.element.end;
+  const auto& nodes = store_->nodes;
   size_t length = 0;
-  for (auto n = first; n != last; ++n)
-    if (isCharacterData(*n)) length += n->length;
+  for (uint32_t i = index_ + 1; i != node.element.end; ++i)
+    if (isCharacterData(nodes[i])) length += nodes[i].length;
   std::u16string text;
   text.reserve(length);
-  for (auto n = first; n != last; ++n)
-    if (isCharacterData(*n)) text.append(n->text, n->length);
+  for (uint32_t i = index_ + 1; i != node.element.end; ++i)
+    if (isCharacterData(nodes[i])) text.append(nodes[i].text, nodes[i].length);
   return text;
 }
 
