@@ -15,6 +15,18 @@ namespace {
 using testing::readable;
 using testing::rows;
 
+TEST(FormattingRun, WritesByteOrderMarkAndFinishesTextAfterTheLastBlock) {
+  // Without the run's own finish, the root's text after its last block
+  // element would lose its last two lines.
+  XmlDocument document;
+  document.loadMemory("<quarvel><left>a</left>bbbbbb<br/>cc<br/>dd</quarvel>", "t.xml");
+  ASSERT_EQ(document.parseError().errorCode, 0);
+  MemorySink sink;
+  ASSERT_EQ(formatDocument(document.documentElement(), sink), RunOutcome::kCompleted);
+  EXPECT_EQ(readable(sink.bytes()),
+            readable("\xFF\xFE" + rows({u"    a", u"    bbbbbb", u"    cc", u"    dd"})));
+}
+
 TEST(FormattingRun, OutOfMemoryKeepsPrintedRowsAndReportsOnce) {
   XmlDocument document;
   document.loadMemory("<quarvel><left>ab</left><left>cd</left><left>ef</left></quarvel>", "t.xml");
