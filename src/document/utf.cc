@@ -1,6 +1,11 @@
 #include "document/utf.h"
 
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "layout/utf_units.h"
 
@@ -61,6 +66,20 @@ size_t writeUtf16(std::string_view utf8, char16_t* out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* const end = bytes + utf8.size();
   while (bytes != end) {
+    // Sixteen ASCII bytes at a time while they last: most text is mostly
+    // ASCII.
+#if defined(__SSE2__)
+    while (end - bytes >= 16) {
+      const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+      if (_mm_movemask_epi8(sixteen) != 0) break;
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(unit), _mm_unpacklo_epi8(sixteen, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(unit + 8), _mm_unpackhi_epi8(sixteen, zero));
+      unit += 16;
+      bytes += 16;
+    }
+#endif
+    if (bytes == end) break;
     const unsigned char lead = *bytes;
     if (lead < 0x80) {
       *unit++ = lead;

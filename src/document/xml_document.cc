@@ -421,19 +421,27 @@ class DocumentStore {
       room_ = kBlockUnits;
       return free_ + open_;
     }
-    // A large text is kept in a string of its own, grown geometrically;
-    // the open block stays open.
-    if (!inLarge_) {
-      large_.emplace_back(free_, open_);
+    // A large text is kept in blocks of its own, each twice the last, so
+    // that it is copied less than once on average; the open block stays
+    // open.
+    if (needed > largeUnits_) {
+      const size_t units = std::max(needed, std::max(2 * largeUnits_, kBlockUnits));
+      LargeBlock block = allocateLargeBlock(units * sizeof(char16_t));
+      const char16_t* from = inLarge_ ? static_cast<const char16_t*>(large_.back().get()) : free_;
+      if (open_ != 0) std::memcpy(block.get(), from, open_ * sizeof(char16_t));
+      if (inLarge_) {
+        large_.back() = std::move(block);
+      } else {
+        large_.push_back(std::move(block));
+      }
+      largeUnits_ = units;
       inLarge_ = true;
     }
-    std::u16string& text = large_.back();
-    text.resize(needed);
-    return text.data() + open_;
+    return static_cast<char16_t*>(large_.back().get()) + open_;
   }
   void wrote(size_t units) {
     open_ += units;
-    assert(inLarge_ ? open_ <= large_.back().size() : open_ <= room_);
+    assert(inLarge_ ? open_ <= largeUnits_ : open_ <= room_);
   }
   size_t openLength() const { return open_; }
 
@@ -441,9 +449,9 @@ class DocumentStore {
   const char16_t* closeText() {
     const char16_t* kept = nullptr;
     if (inLarge_) {
-      large_.back().resize(open_);
-      kept = large_.back().data();
+      kept = static_cast<const char16_t*>(large_.back().get());
       inLarge_ = false;
+      largeUnits_ = 0;
     } else if (open_ != 0) {
       kept = free_;
       free_ += open_;
@@ -455,6 +463,7 @@ class DocumentStore {
   void dropText() {
     if (inLarge_) large_.pop_back();
     inLarge_ = false;
+    largeUnits_ = 0;
     open_ = 0;
   }
 
@@ -470,11 +479,12 @@ class DocumentStore {
  private:
   static constexpr size_t kBlockUnits = kLargeBlockBytes / sizeof(char16_t);
   std::vector<LargeBlock> blocks_;
-  std::vector<std::u16string> large_;
-  char16_t* free_ = nullptr;  // the open text's first unit in the open block
-  size_t room_ = 0;           // units from free_ to the open block's end
-  size_t open_ = 0;           // units of the open text
-  bool inLarge_ = false;      // the open text is large_.back()
+  std::vector<LargeBlock> large_;  // large texts, one block each
+  size_t largeUnits_ = 0;          // units that the open large text's block holds
+  char16_t* free_ = nullptr;       // the open text's first unit in the open block
+  size_t room_ = 0;                // units from free_ to the open block's end
+  size_t open_ = 0;                // units of the open text
+  bool inLarge_ = false;           // the open text is large_.back()
 };
 
 namespace {

@@ -154,13 +154,17 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   while (next != end) {
     if (current != nullptr && current->lineWidth() <= certain) {
       GlyphList::Appender appender(current->glyphs);
+      RecordPool::Run glyphs(Glyph::pool);
       do {
         const char16_t ch = *next++;
         if (ch < 0x20) {
           if (ch == 0) return;
           continue;
         }
-        appender.add(newGlyph(ch, style.underline));
+        void* slot = glyphs.take();
+        if (slot == nullptr) [[unlikely]]
+          stopForMemory();
+        appender.add(::new (slot) Glyph(ch, style.underline));
       } while (next != end && appender.width() <= certain);
       continue;
     }
