@@ -1003,6 +1003,26 @@ std::u16string XmlNode::text() const {
   return text;
 }
 
+std::u16string_view XmlNode::text(std::u16string& storage) const {
+  if (store_ != nullptr) {
+    const DocumentStore::Node& node = store_->nodes[index_];
+    const auto& nodes = store_->nodes;
+    // One node of character data among the subtree's nodes: the text itself.
+    const DocumentStore::Node* only = nullptr;
+    bool single = true;
+    if (node.type == kElementNode) {
+      for (uint32_t i = index_ + 1; i != node.element.end && single; ++i) {
+        if (nodes[i].type != kTextNode && nodes[i].type != kCDataSectionNode) continue;
+        single = only == nullptr;
+        only = &nodes[i];
+      }
+    }
+    if (single && only != nullptr) return {only->text, only->length};
+  }
+  storage = text();
+  return storage;
+}
+
 std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) const {
   if (store_ == nullptr) return std::nullopt;
   const DocumentStore::Node& node = store_->nodes[index_];

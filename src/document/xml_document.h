@@ -65,6 +65,10 @@ class XmlNode {
   // The plain concatenation, in document order, of every text and CDATA
   // descendant as loaded (no trimming). Empty for "no node".
   std::u16string text() const;
+  // The same text without a copy where it can: a view of the one text or
+  // CDATA node that holds all of it, otherwise of `storage`, which then
+  // holds text(). Valid while the document and `storage` live unchanged.
+  std::u16string_view text(std::u16string& storage) const;
   // The first kAttributeValueReadLimit code units of the value of the
   // attribute whose qualified name is exactly `name`, including defaults
   // declared in the internal DTD subset (first declaration wins). No value

@@ -134,8 +134,9 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
       // `pre` only CR and LF (and the zero unit) are special.
       if (current != nullptr && *next >= 0x20) {
         GlyphList::Appender appender(current->glyphs);
+        RecordPool::Run glyphs(Glyph::pool);
         do {
-          appender.add(newGlyph(*next++, style.underline));
+          appender.add(newGlyph(glyphs, *next++, style.underline));
         } while (next != end && *next >= 0x20);
         continue;
       }
@@ -161,10 +162,7 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
           if (ch == 0) return;
           continue;
         }
-        void* slot = glyphs.take();
-        if (slot == nullptr) [[unlikely]]
-          stopForMemory();
-        appender.add(::new (slot) Glyph(ch, style.underline));
+        appender.add(newGlyph(glyphs, ch, style.underline));
       } while (next != end && appender.width() <= certain);
       continue;
     }

@@ -70,6 +70,13 @@ inline Glyph* newGlyph(char16_t ch, char16_t underline) {
     stopForMemory();
   return glyph;
 }
+// The same for one of many glyphs put in a row, taken through `run`.
+inline Glyph* newGlyph(RecordPool::Run& run, char16_t ch, char16_t underline) {
+  void* slot = run.take();
+  if (slot == nullptr) [[unlikely]]
+    stopForMemory();
+  return ::new (slot) Glyph(ch, underline);
+}
 
 }  // namespace quarvel
 

@@ -105,7 +105,8 @@ void startDiv(FormatState& state, const XmlNode& element) {
 // line when the line stays within width + rightMargin, otherwise whole onto
 // the next line, with no further width test.
 void placeRun(FormatState& state, const XmlNode& element) {
-  const std::u16string text = element.text();
+  std::u16string storage;
+  const std::u16string_view text = element.text(storage);
   Formatter& f = state.formatter;
   const LineStyle& style = state.style;
   if (style.pre != 0) {
@@ -122,7 +123,8 @@ void placeRun(FormatState& state, const XmlNode& element) {
     if (f.current == nullptr) f.current = newLine(style);
   }
   GlyphList::Appender appender(f.current->glyphs);
-  for (char16_t ch : text) appender.add(newGlyph(ch, style.underline));
+  RecordPool::Run glyphs(Glyph::pool);
+  for (char16_t ch : text) appender.add(newGlyph(glyphs, ch, style.underline));
 }
 
 }  // namespace
