@@ -66,7 +66,7 @@ void* RecordPool::failArmed() noexcept {
 }
 
 void* RecordPool::carve() noexcept {
-  assert(slotSize_ % kGrain == 0 && slotSize_ >= sizeof(Slot));
+  assert(slotSize_ % kGrain == 0 && slotSize_ >= linkOffset_ + sizeof(void*));
   if (static_cast<std::size_t>(carveEnd_ - carve_) < slotSize_) {
     if (nextChunk_ == 0) {
       nextChunk_ = kSmallestChunk;

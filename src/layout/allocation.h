@@ -20,12 +20,21 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__has_include)
 #if __has_include(<sanitizer/asan_interface.h>)
 #include <sanitizer/asan_interface.h>
 #endif
 #endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARVEL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARVEL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 #ifndef ASAN_POISON_MEMORY_REGION
 #define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
 #define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
@@ -58,8 +67,12 @@ constexpr std::size_t poolSlotSize(std::size_t bytes) { return (bytes + 15) / 16
 // them. Not thread-safe: quarvel lays out on one thread.
 class RecordPool {
  public:
-  // `slotSize` is a poolSlotSize, at most a chunk's 64 KiB less 16.
-  explicit constexpr RecordPool(std::size_t slotSize) : slotSize_(slotSize) {}
+  // `slotSize` is a poolSlotSize, at most a chunk's 64 KiB less 16. A free
+  // slot holds the pointer to the next free slot at `linkOffset`: where the
+  // records keep a link of their own, a list of them goes back whole with
+  // giveChain().
+  explicit constexpr RecordPool(std::size_t slotSize, std::size_t linkOffset = 0)
+      : slotSize_(slotSize), linkOffset_(linkOffset) {}
   RecordPool(const RecordPool&) = delete;
   RecordPool& operator=(const RecordPool&) = delete;
 
@@ -68,10 +81,10 @@ class RecordPool {
   void* take() noexcept {
     allocation_detail::Counters& counters = allocation_detail::counters;
     if (++counters.count == counters.failAt) return failArmed();
-    Slot* slot = free_;
+    void* slot = free_;
     if (slot == nullptr) return carve();
     ASAN_UNPOISON_MEMORY_REGION(slot, slotSize_);
-    free_ = slot->next;
+    free_ = link(slot);
     ++live_;
     return slot;
   }
@@ -93,10 +106,10 @@ class RecordPool {
       if (counted_) [[unlikely]]
         return pool_.take();
       ++taken_;
-      Slot* slot = pool_.free_;
+      void* slot = pool_.free_;
       if (slot == nullptr) return pool_.carve();
       ASAN_UNPOISON_MEMORY_REGION(slot, pool_.slotSize_);
-      pool_.free_ = slot->next;
+      pool_.free_ = pool_.link(slot);
       ++pool_.live_;
       return slot;
     }
@@ -111,11 +124,26 @@ class RecordPool {
   void give(void* memory) noexcept {
     if (memory == nullptr) return;
     assert(live_ > 0);
-    Slot* slot = static_cast<Slot*>(memory);
-    slot->next = free_;
-    free_ = slot;
+    setLink(memory, free_);
+    free_ = memory;
     --live_;
     ASAN_POISON_MEMORY_REGION(memory, slotSize_);
+  }
+  // Gives back `count` slots from take() at once, in constant time: `first`
+  // to `last`, each of which points to the next at the link offset (the
+  // link of `last` is overwritten).
+  void giveChain(void* first, void* last, std::size_t count) noexcept {
+    assert(first != nullptr && last != nullptr && count > 0 && live_ >= count);
+    setLink(last, free_);
+#ifdef QUARVEL_ADDRESS_SANITIZER
+    for (void* slot = first; slot != free_;) {
+      void* const next = link(slot);
+      ASAN_POISON_MEMORY_REGION(slot, slotSize_);
+      slot = next;
+    }
+#endif
+    free_ = first;
+    live_ -= count;
   }
   std::size_t slotSize() const { return slotSize_; }
   // Slots handed out and not given back.
@@ -123,18 +151,24 @@ class RecordPool {
 
  private:
   friend class AllocationGate;
-  struct Slot {
-    Slot* next;
-  };
+  void* link(const void* slot) const noexcept {
+    void* next;
+    std::memcpy(&next, static_cast<const char*>(slot) + linkOffset_, sizeof next);
+    return next;
+  }
+  void setLink(void* slot, void* next) const noexcept {
+    std::memcpy(static_cast<char*>(slot) + linkOffset_, &next, sizeof next);
+  }
   void* failArmed() noexcept;
   // A slot from the newest chunk, taking a new chunk when it is used up.
   void* carve() noexcept;
 
-  Slot* free_ = nullptr;
+  void* free_ = nullptr;
   char* carve_ = nullptr;  // unused part of the newest chunk
   char* carveEnd_ = nullptr;
   std::size_t live_ = 0;
   std::size_t slotSize_;
+  std::size_t linkOffset_;
   std::size_t nextChunk_ = 0;       // 0 until the first chunk
   RecordPool* nextPool_ = nullptr;  // pools that hold chunks, for the gate
 };

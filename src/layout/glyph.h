@@ -44,7 +44,9 @@ class Glyph final : public ListNode {
   char16_t underline = NoUnderline;
 };
 
-inline RecordPool Glyph::pool{poolSlotSize(sizeof(Glyph))};
+// Free glyph slots are chained through ListNode::next, so a line's glyphs go
+// back to the pool as the list they already form.
+inline RecordPool Glyph::pool{poolSlotSize(sizeof(Glyph)), kListNodeNextOffset};
 
 }  // namespace quarvel
 

@@ -26,12 +26,9 @@ class GlyphList final : public NodeList {
   // none is unlinked from neighbours that go too: each slot goes straight
   // back to the glyph pool (a Glyph holds nothing else to release).
   ~GlyphList() {
-    ListNode* node = head.next;
-    while (node != &tail) {
-      ListNode* const next = node->next;
-      Glyph::pool.give(static_cast<Glyph*>(node));
-      node = next;
-    }
+    // The glyph pool chains free slots through the links the glyphs
+    // already have, so the whole list goes back at once, untouched.
+    if (!empty()) Glyph::pool.giveChain(first(), last(), static_cast<std::size_t>(count_));
     head.next = &tail;
     tail.prev = &head;
   }
@@ -40,7 +37,7 @@ class GlyphList final : public NodeList {
 
   void append(Glyph* glyph) {
     NodeList::append(glyph);
-    countAppended(*glyph, width_, runFirst_, runWidth_);
+    countAppended(*glyph, count_, width_, runFirst_, runCount_, runWidth_);
     assertRunBounds();
   }
   void insertFront(Glyph* glyph) {
@@ -48,17 +45,20 @@ class GlyphList final : public NodeList {
     const bool allRun = runFirst_ != nullptr && runFirst_ == first();
     const bool wasEmpty = empty();
     NodeList::insertFront(glyph);
+    ++count_;
     width_ += unitWidth(glyph->ch);
     if (isNoLineEnd(glyph->ch) && (wasEmpty || allRun)) {
       runFirst_ = glyph;
+      ++runCount_;
       runWidth_ += unitWidth(glyph->ch);
     }
     assertRunBounds();
   }
   // Moves the glyphs from `from` to the last one, in their order, to the
-  // front of `target` (another list), in constant time. `from` must be an
-  // element of the trailing kNoLineEnd run and `fromWidth` the width of the
-  // glyphs from it to the end.
+  // front of `target` (another list), in time proportional to the glyphs of
+  // the run before `from` (none or a few when a line is broken), not to
+  // those that move. `from` must be an element of the trailing kNoLineEnd
+  // run and `fromWidth` the width of the glyphs from it to the end.
   void moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target);
 
   // Appends glyphs one after another with the list's links and sums kept in
@@ -69,14 +69,18 @@ class GlyphList final : public NodeList {
     explicit Appender(GlyphList& list)
         : list_(list),
           last_(list.tail.prev),
+          count_(list.count_),
           width_(list.width_),
           runFirst_(list.runFirst_),
+          runCount_(list.runCount_),
           runWidth_(list.runWidth_) {}
     ~Appender() {
       last_->next = &list_.tail;
       list_.tail.prev = last_;
+      list_.count_ = count_;
       list_.width_ = width_;
       list_.runFirst_ = runFirst_;
+      list_.runCount_ = runCount_;
       list_.runWidth_ = runWidth_;
       list_.assertRunBounds();
     }
@@ -89,7 +93,7 @@ class GlyphList final : public NodeList {
       last_->next = glyph;
       glyph->prev = last_;
       last_ = glyph;
-      countAppended(*glyph, width_, runFirst_, runWidth_);
+      countAppended(*glyph, count_, width_, runFirst_, runCount_, runWidth_);
     }
     // The list's width with the glyphs added so far.
     int32_t width() const { return width_; }
@@ -97,8 +101,10 @@ class GlyphList final : public NodeList {
    private:
     GlyphList& list_;
     ListNode* last_;
+    int32_t count_;
     int32_t width_;
     Glyph* runFirst_;
+    int32_t runCount_;
     int32_t runWidth_;
   };
 
@@ -109,7 +115,9 @@ class GlyphList final : public NodeList {
   Glyph* trailingRunFirst() const { return runFirst_; }
   // Sum of displayWidth over that run; 0 when there is none.
   int32_t trailingRunWidth() const { return runWidth_; }
-  // Whether both sums agree with the glyphs, found by walking them all; for
+  // The number of glyphs.
+  int32_t count() const { return count_; }
+  // Whether the sums and counts agree with the glyphs, found by walking them all; for
   // tests and debugging.
   bool sumsHold() const;
 
@@ -117,28 +125,35 @@ class GlyphList final : public NodeList {
   friend class Line;
   // Adds a glyph just appended to the sums: its width, and the trailing run,
   // which it extends or ends.
-  static void countAppended(Glyph& glyph, int32_t& width, Glyph*& runFirst, int32_t& runWidth) {
+  static void countAppended(Glyph& glyph, int32_t& count, int32_t& width, Glyph*& runFirst,
+                            int32_t& runCount, int32_t& runWidth) {
     const std::uint8_t unit = kUnitClasses[glyph.ch];
     const int32_t w = 1 + (unit & kUnitWide);
+    ++count;
     width += w;
     if ((unit & kUnitNoLineEnd) == 0) {
       runFirst = nullptr;
+      runCount = 0;
       runWidth = 0;
     } else {
       if (runFirst == nullptr) runFirst = &glyph;
+      ++runCount;
       runWidth += w;
     }
   }
   // What can be checked without walking the list.
   void assertRunBounds() const {
-    assert(runWidth_ >= 0 && runWidth_ <= width_);
-    assert((runFirst_ == nullptr) == (runWidth_ == 0));
+    assert(runWidth_ >= 0 && runWidth_ <= width_ && runCount_ >= 0 && runCount_ <= count_);
+    assert((runFirst_ == nullptr) == (runWidth_ == 0) && (runWidth_ == 0) == (runCount_ == 0));
+    assert((count_ == 0) == empty());
     assert(runFirst_ == nullptr || isNoLineEnd(runFirst_->ch));
     assert((runFirst_ != nullptr) == (!empty() && isNoLineEnd(static_cast<Glyph*>(last())->ch)));
   }
 
+  int32_t count_ = 0;
   int32_t width_ = 0;
   Glyph* runFirst_ = nullptr;
+  int32_t runCount_ = 0;
   int32_t runWidth_ = 0;
 };
 

@@ -73,6 +73,14 @@ class NodeList {
   ListEnd tail;
 };
 
+// Where `next` lies in a node, and so in any element: a ListNode is the only
+// base of each, at its start. (offsetof on a class with virtual functions is
+// conditionally supported; the compilers quarvel is built with support it.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+inline constexpr std::size_t kListNodeNextOffset = offsetof(ListNode, next);
+#pragma GCC diagnostic pop
+
 }  // namespace quarvel
 
 #endif  // QUARVEL_LAYOUT_LIST_NODE_H_
