@@ -88,16 +88,23 @@ class RecordPool {
     ++live_;
     return slot;
   }
-  // Takes for one caller that appends many records in a row: the failure
-  // hook counts them when the run ends instead of at each take, which keeps
-  // the hot loop off the shared counter. While a failure is armed every take
-  // is counted at once, as take() counts it, so the hook still fails exactly
-  // the allocation it was asked to.
+  // Takes for one caller that appends many records in a row, with the
+  // pool's free list and counts held in the run and written back when it
+  // ends, which keeps the hot loop off shared memory. While a failure is
+  // armed every take goes through take(), so the hook still fails exactly
+  // the allocation it was asked to. Nothing else may use the pool while a
+  // run is open.
   class Run {
    public:
     explicit Run(RecordPool& pool) noexcept
-        : pool_(pool), counted_(allocation_detail::counters.failAt != 0) {}
-    ~Run() { allocation_detail::counters.count += taken_; }
+        : pool_(pool), counted_(allocation_detail::counters.failAt != 0), free_(pool.free_) {}
+    ~Run() {
+      if (!counted_) {
+        pool_.free_ = free_;
+        pool_.live_ += reused_;
+      }
+      allocation_detail::counters.count += taken_;
+    }
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
@@ -106,18 +113,20 @@ class RecordPool {
       if (counted_) [[unlikely]]
         return pool_.take();
       ++taken_;
-      void* slot = pool_.free_;
+      void* slot = free_;
       if (slot == nullptr) return pool_.carve();
       ASAN_UNPOISON_MEMORY_REGION(slot, pool_.slotSize_);
-      pool_.free_ = pool_.link(slot);
-      ++pool_.live_;
+      free_ = pool_.link(slot);
+      ++reused_;
       return slot;
     }
 
    private:
     RecordPool& pool_;
     const bool counted_;
-    std::uint64_t taken_ = 0;
+    void* free_;               // the pool's free list, while the run is open
+    std::uint64_t taken_ = 0;  // for the failure hook
+    std::size_t reused_ = 0;   // from the free list (carve() counts its own)
   };
 
   // Gives back a slot from take(). Null is ignored.
