@@ -40,4 +40,38 @@ std::size_t wholeCharactersLength(JapaneseEncoding encoding, std::string_view by
   return whole;
 }
 
+std::size_t eucJpAsCodePage932(std::string_view euc, char* out) {
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < euc.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(euc[i]);
+    if (lead < 0x80) {
+      out[written++] = static_cast<char>(lead);
+      continue;
+    }
+    if (i + 1 == euc.size()) return kNotEucJp;
+    const auto trail = static_cast<unsigned char>(euc[++i]);
+    if (lead == 0x8E) {  // half-width katakana, one byte in code page 932
+      if (trail < 0xA1 || trail > 0xDF) return kNotEucJp;
+      out[written++] = static_cast<char>(trail);
+      continue;
+    }
+    if (lead < 0xA1 || lead > 0xFE || trail < 0xA1 || trail > 0xFE) return kNotEucJp;
+    // Row and cell of the JIS X 0208 table, each 0x21 to 0x7E. Two rows
+    // share a lead byte; rows from 0x75 on are the user-defined area, which
+    // code page 932 keeps from lead byte 0xF0.
+    const int row = lead - 0x80;
+    const int cell = trail - 0x80;
+    int first = row < 0x75 ? ((row - 0x21) >> 1) + 0x81 : ((row - 0x75) >> 1) + 0xF0;
+    if (first > 0x9F && row < 0x75) first += 0x40;
+    int second = cell + 0x7E;
+    if (row % 2 == 1) {
+      second = cell + 0x1F;
+      if (second >= 0x7F) ++second;
+    }
+    out[written++] = static_cast<char>(first);
+    out[written++] = static_cast<char>(second);
+  }
+  return written;
+}
+
 }  // namespace quarvel

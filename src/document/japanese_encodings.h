@@ -7,13 +7,14 @@
 // Where libxml2 converts through iconv (glibc), the names become aliases of
 // glibc's "CP932" and "EUC-JP-MS" (japanese_encodings_iconv.cc). Where it
 // has no iconv (Windows), libxml2 gets decoders of its own under those two
-// names that convert with the system's code pages 932 and 20932
-// (japanese_encodings_windows.cc). The character boundaries below are what
-// the latter need to convert whole characters only.
+// names that convert with the system's code page 932, EUC-JP respelled for it
+// (japanese_encodings_windows.cc). The character boundaries and the
+// respelling below are what those decoders need.
 #ifndef QUARVEL_DOCUMENT_JAPANESE_ENCODINGS_H_
 #define QUARVEL_DOCUMENT_JAPANESE_ENCODINGS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace quarvel {
@@ -78,6 +79,18 @@ int characterLength(JapaneseEncoding encoding, unsigned char lead);
 // its first byte says: a last character cut short is left out. Whether the
 // bytes are a valid character is for the converter to decide.
 std::size_t wholeCharactersLength(JapaneseEncoding encoding, std::string_view bytes);
+
+// What eucJpAsCodePage932() returns for bytes that are not EUC-JP.
+inline constexpr std::size_t kNotEucJp = SIZE_MAX;
+
+// Spells the EUC-JP characters of `euc` as code page 932 spells the same
+// JIS X 0208 characters, the vendor rows and user-defined area included; that
+// is how Windows' own EUC-JP decodes. `euc` holds whole characters and none
+// of JIS X 0212 (lead byte 0x8F); `out` has room for euc.size() bytes. The
+// bytes written, or kNotEucJp when `euc` holds a byte sequence that EUC-JP
+// does not allow (whether code page 932 maps the result is its own
+// decision).
+std::size_t eucJpAsCodePage932(std::string_view euc, char* out);
 
 }  // namespace quarvel
 
