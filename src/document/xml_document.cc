@@ -1,6 +1,7 @@
 #include "document/xml_document.h"
 
 #include <libxml/catalog.h>
+#include <libxml/encoding.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "document/japanese_encodings.h"
 #include "document/large_block.h"
 #include "document/utf.h"
 
@@ -75,6 +77,7 @@ void* xmlReallocate(void* memory, size_t size) { return noteFailure(std::realloc
 char* xmlDuplicate(const char* text) { return static_cast<char*>(noteFailure(strdup(text))); }
 void xmlRelease(void* memory) { std::free(memory); }
 
+// Throws std::bad_alloc when memory runs out; the next call tries again.
 void initialiseXml() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -85,6 +88,14 @@ void initialiseXml() {
     xmlSetExternalEntityLoader(refuseExternalResource);
     // Catalog processing instructions in a document are ignored too.
     xmlCatalogSetDefaults(XML_CATA_ALLOW_NONE);
+    // libxml2 does not check every allocation that registering makes, so
+    // any failure undoes it all (the built-in handlers come back by
+    // themselves).
+    xmlAllocationFailed = false;
+    if (!registerJapaneseEncodings() || xmlAllocationFailed) {
+      xmlCleanupCharEncodingHandlers();
+      throw std::bad_alloc();
+    }
   });
 }
 

@@ -276,6 +276,40 @@ TEST_P(Encoding, DecodesTheDocument) {
 INSTANTIATE_TEST_SUITE_P(Documents, Encoding, ::testing::ValuesIn(encodingCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Shift_JIS under any of its names is read as code page 932 and EUC-JP as
+// Microsoft's EUC-JP, as Windows reads them: the backslash and the tilde stay
+// themselves (not the two-column U+00A5 and U+203E of the strict tables) and
+// the vendor extensions such as U+2460 decode.
+TEST_F(QuarvelBinary, JapaneseEncodingsAreReadAsWindowsReadsThem) {
+  const std::string inCodePage932 = "C:\\dir ~ \x87\x40";
+  const std::string inEucJpMs = "C:\\dir ~ \xAD\xA1";
+  const std::pair<std::string, const std::string&> cases[] = {
+      {"Shift_JIS", inCodePage932},   {"shift_jis", inCodePage932}, {"SJIS", inCodePage932},
+      {"x-sjis", inCodePage932},      {"MS_Kanji", inCodePage932},  {"csShiftJIS", inCodePage932},
+      {"Windows-31J", inCodePage932}, {"cp932", inCodePage932},     {"MS932", inCodePage932},
+      {"EUC-JP", inEucJpMs},          {"euc-jp", inEucJpMs},        {"eucJP", inEucJpMs},
+      {"x-euc-jp", inEucJpMs},        {"EUC-JP-MS", inEucJpMs},
+  };
+  for (const auto& [name, text] : cases) {
+    EXPECT_TRUE(sameBytes(output({u"    C:\\dir ~ ①"}),
+                          format("<?xml version='1.0' encoding='" + name + "'?><quarvel><left>" +
+                                 text + "</left></quarvel>")))
+        << name;
+  }
+  // Long enough to be read and converted in many chunks, with characters
+  // cut at every chunk boundary whatever its offset.
+  const std::string utf8 = repeated("a①日ｱ", 30000);
+  const std::string shiftJis = repeated("a\x87\x40\x93\xFA\xB1", 30000);
+  const std::string eucJp = repeated("a\xAD\xA1\xC6\xFC\x8E\xB1", 30000);
+  const std::string expected = format("<quarvel><left>" + utf8 + "</left></quarvel>");
+  for (const auto& [name, text] :
+       {std::pair<std::string, std::string>{"Shift_JIS", shiftJis}, {"EUC-JP", eucJp}}) {
+    EXPECT_TRUE(sameBytes(expected, format("<?xml version='1.0' encoding='" + name +
+                                           "'?><quarvel><left>" + text + "</left></quarvel>")))
+        << name;
+  }
+}
+
 TEST_F(QuarvelBinary, AcceptsPathsAndFileUrls) {
   const std::string document = "<quarvel><left>abc</left></quarvel>";
   const std::string plain = write("doc.xml", document);
