@@ -842,7 +842,17 @@ struct WatchedReader {
                 "Too many attributes on one element: more than 1000, declared defaults included");
       return -1;
     }
-    return watched->reader->read(buffer, length);
+    // libxml2 reads the XML declaration from what the first reads bring
+    // and fails on one cut short, as a slow pipe or server would cut it:
+    // the buffer is filled unless the input ends first.
+    int filled = 0;
+    while (filled < length) {
+      const int n = watched->reader->read(buffer + filled, length - filled);
+      if (n < 0) return n;
+      if (n == 0) break;
+      filled += n;
+    }
+    return filled;
   }
 };
 

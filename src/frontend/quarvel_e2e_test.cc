@@ -374,6 +374,18 @@ TEST_F(QuarvelBinary, DashReadsStandardInput) {
       EXPECT_TRUE(sameBytes(fromFile.out, result.out));
     }
   }
+  // A slow pipe delivers the XML declaration a few bytes at a time.
+  const std::string declared =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quarvel><left>日本 abc</left></quarvel>\n";
+  const ProcessResult fromFile = run({write("declared.xml", declared)});
+  ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+  ProcessOptions slow;
+  slow.input = StandardInput::kBytes;
+  slow.inputBytes = declared;
+  slow.inputPieceBytes = 3;
+  const ProcessResult trickled = run({"-"}, slow);
+  EXPECT_EQ(trickled.exitCode, 0) << trickled.err;
+  EXPECT_TRUE(sameBytes(fromFile.out, trickled.out));
   ProcessOptions malformed;
   malformed.input = StandardInput::kBytes;
   malformed.inputBytes = "<quarvel>\n<left>abc</right>\n</quarvel>\n";

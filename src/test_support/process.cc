@@ -9,7 +9,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -167,13 +169,18 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
 // Writes `bytes` to the pipe `fd` and closes it, until done or the child stops reading. SIGPIPE
 // is blocked on this thread and a pending one taken back, so a child that
 // leaves early does not end the test.
-void feed(int fd, const std::string& bytes) {
+void feed(int fd, const std::string& bytes, std::size_t pieceBytes) {
   sigset_t pipeSignal;
   sigemptyset(&pipeSignal);
   sigaddset(&pipeSignal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
   for (std::size_t written = 0; written < bytes.size();) {
-    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    std::size_t piece = bytes.size() - written;
+    if (pieceBytes != 0) {
+      piece = std::min(piece, pieceBytes);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const ssize_t n = write(fd, bytes.data() + written, piece);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       const timespec now{0, 0};
@@ -240,7 +247,8 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   // Joined on every way out of this function.
   std::jthread feeder;
   if (options.input == StandardInput::kBytes) {
-    feeder = std::jthread(feed, inPipe.releaseWrite(), std::cref(options.inputBytes));
+    feeder = std::jthread(feed, inPipe.releaseWrite(), std::cref(options.inputBytes),
+                          options.inputPieceBytes);
   } else {
     inPipe.closeWrite();
   }

@@ -4,6 +4,7 @@
 #define QUARVEL_TEST_SUPPORT_PROCESS_H_
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ struct ProcessOptions {
   // file `inputPath`, or /dev/null when it is empty.
   StandardInput input = StandardInput::kNull;
   std::string inputBytes;
+  // kBytes only: when not 0, the bytes go this many at a time, each piece
+  // 10 ms after the last, as from a slow pipe.
+  std::size_t inputPieceBytes = 0;
   std::string inputPath;
   // The child's working directory; empty: the caller's.
   std::string workingDirectory;
