@@ -11,10 +11,6 @@
 namespace quarvel {
 namespace {
 
-// ERROR_DIRECTORY_NOT_SUPPORTED, which MinGW's headers lack: "An operation
-// is not supported on a directory."
-constexpr DWORD kDirectoryNotSupported = 336;
-
 HANDLE asHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::wstring toWide(std::string_view utf8) {
@@ -69,12 +65,6 @@ std::wstring windowsPath(const std::string& path) {
   return L"\\\\?\\" + full;
 }
 
-bool isDirectory(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  return GetFileInformationByHandle(handle, &info) != 0 &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 }  // namespace
 
 // The C runtime's text (English, in the ANSI code page).
@@ -93,15 +83,10 @@ FileInput::~FileInput() {
 
 std::optional<std::string> FileInput::openFile(const std::string& path) {
   const std::wstring name = windowsPath(path);
-  // Backup semantics open a directory too, so that it is refused with the
-  // words for a directory rather than "Access is denied."
+  // A directory is refused by Windows itself ("Access is denied.").
   HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return windowsErrorText(GetLastError());
-  if (isDirectory(handle)) {
-    CloseHandle(handle);
-    return windowsErrorText(kDirectoryNotSupported);
-  }
   handle_ = reinterpret_cast<std::intptr_t>(handle);
   owned_ = true;
   return std::nullopt;

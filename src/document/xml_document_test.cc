@@ -296,6 +296,28 @@ TEST(XmlDocumentTest, NoNodeAnswersEmpty) {
   EXPECT_FALSE(document.documentElement());
 }
 
+// Names beyond ASCII reach the file system as the user wrote them (on
+// Windows through its UTF-16 calls), as paths and as file: URLs.
+TEST(XmlDocumentTest, OpensFilesByTheirUnicodeNames) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      ("xml_document_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / std::filesystem::path(u8"日本-café.xml"), std::ios::binary) << "<r>x</r>";
+  const std::u8string name = dir.generic_u8string() + u8"/日本-café.xml";
+  const std::string path(name.begin(), name.end());
+  for (const std::string& location :
+       {path, "file:///" + path.substr(path.find_first_not_of('/'))}) {
+    XmlDocument document;
+    document.load(location);
+    EXPECT_EQ(outcome(document), uR"(r("x"))") << location;
+  }
+  XmlDocument missing;
+  missing.load(path.substr(0, path.size() - 4) + "-missing.xml");
+  EXPECT_EQ(missing.parseError().errorCode, kCannotReadLocation);
+  std::filesystem::remove_all(dir);
+}
+
 // Linux only from here: these tests limit the address space of a forked
 // child, make their files with POSIX calls (long paths through openat) and
 // fetch from the test server, which uses POSIX sockets. The Windows build
