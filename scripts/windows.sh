@@ -119,3 +119,18 @@ wine cmd /c exit >/dev/null 2>&1
 
 echo "== tests under wine (unit tests and the examples gallery)"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+echo "== the zip for Windows users (CPack)"
+rm -f "$build"/quarvel-*-windows-x86_64.zip
+(cd "$build" && cpack >/dev/null)
+zip=$(ls "$build"/quarvel-*-windows-x86_64.zip)
+top=$(basename "$zip" .zip)
+expected=$( (printf '%s\n' quarvel.exe quarvel.txt LICENSE.txt
+             cd examples && ls ./*.xml ./*.txt | sed 's|^\./|examples/|') | sort)
+actual=$(unzip -Z1 "$zip" | sed "s|^$top/||" | grep -v '/$' | sort)
+if [ "$actual" != "$expected" ]; then
+  echo "windows: $zip does not hold what it should:" >&2
+  diff <(echo "$expected") <(echo "$actual") >&2 || true
+  exit 1
+fi
+echo "$zip: quarvel.exe, the manual, the licence and $(ls examples/*.xml | wc -l) examples"
