@@ -1,51 +1,20 @@
 #include "document/location_reader.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <mutex>
-#include <system_error>
 
-#include "document/utf.h"
+#include "document/file_input.h"
 
 namespace quarvel {
 namespace {
 
 constexpr long kMaxRedirects = 10;
-
-// strerror's text comes in the character set of the locale (LC_CTYPE; the
-// language follows LC_MESSAGES), but reasons are UTF-8 like libxml2's own:
-// decode it with the locale (glibc's wchar_t holds code points). What the
-// locale cannot decode becomes U+FFFD, one per byte.
-std::string systemErrorText(int error) {
-  const std::string text = std::generic_category().message(error);
-  std::string utf8;
-  std::mbstate_t state{};
-  size_t i = 0;
-  while (i < text.size()) {
-    wchar_t wide = 0;
-    const size_t length = std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
-    if (length == static_cast<size_t>(-1) || length == static_cast<size_t>(-2)) {
-      state = std::mbstate_t{};
-      appendUtf8(utf8, 0xFFFD);
-      ++i;
-      continue;
-    }
-    const char32_t cp = static_cast<char32_t>(wide);
-    appendUtf8(utf8, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
-    i += std::max<size_t>(length, 1);
-  }
-  return utf8;
-}
 
 // ---------------------------------------------------------------------------
 // Opening a location for the parser to read from.
@@ -112,62 +81,6 @@ std::optional<ReadFailure> filePathOfUrl(std::string_view url, std::string& path
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
   }
   path = percentDecode(rest);
-  return std::nullopt;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Paths of PATH_MAX bytes or more are resolved a directory prefix at a time,
-// so any path that the file system can hold can be opened.
-int openForReading(const std::string& path) {
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
-  const int fd = ::open(path.c_str(), kFlags);
-  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
-
-  std::unique_ptr<FileDescriptor> directory;
-  size_t start = 0;
-  while (path.size() - start >= PATH_MAX) {
-    const size_t slash = path.rfind('/', start + PATH_MAX - 2);
-    if (slash == std::string::npos || slash < start) {
-      errno = ENAMETOOLONG;
-      return -1;
-    }
-    const std::string prefix = path.substr(start, slash + 1 - start);
-    const int next = ::openat(directory ? directory->get() : AT_FDCWD, prefix.c_str(),
-                              O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (next < 0) return -1;
-    directory = std::make_unique<FileDescriptor>(next);
-    start = slash + 1;
-  }
-  const std::string last = start == path.size() ? "." : path.substr(start);
-  return ::openat(directory ? directory->get() : AT_FDCWD, last.c_str(), kFlags);
-}
-
-// Opens a file for the parser to read from. A directory fails here, with the
-// system's own words, rather than later as a read error.
-std::optional<ReadFailure> openFile(const std::string& path,
-                                    std::unique_ptr<FileDescriptor>& file) {
-  if (path.find('\0') != std::string::npos) {
-    return ReadFailure{kCannotReadLocation, "the path holds a NUL character"};
-  }
-  file = std::make_unique<FileDescriptor>(openForReading(path));
-  if (file->get() < 0) return ReadFailure{kCannotReadLocation, systemErrorText(errno)};
-  struct stat info {};
-  if (::fstat(file->get(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    return ReadFailure{kCannotReadLocation, systemErrorText(EISDIR)};
-  }
   return std::nullopt;
 }
 
@@ -427,29 +340,24 @@ class HttpTransfer {
   char encoding_[64] = {};
 };
 
-// Where the parser reads a location from: an open file (owned), standard
-// input (not owned), or an http(s) transfer.
+// Where the parser reads a location from: a file or standard input, or an
+// http(s) transfer.
 struct Source {
-  std::unique_ptr<FileDescriptor> file;
-  int fd = -1;
+  std::unique_ptr<FileInput> file;
   std::unique_ptr<HttpTransfer> http;
 };
 
-// Standard input is read as a file would be; only a directory is refused
-// up front.
-std::optional<ReadFailure> openStandardInput(Source& source) {
-  struct stat info {};
-  if (::fstat(STDIN_FILENO, &info) != 0)
-    return ReadFailure{kCannotReadLocation, systemErrorText(errno)};
-  if (S_ISDIR(info.st_mode)) return ReadFailure{kCannotReadLocation, systemErrorText(EISDIR)};
-  source.fd = STDIN_FILENO;
-  return std::nullopt;
-}
-
-std::optional<ReadFailure> openFileSource(const std::string& path, Source& source) {
-  std::optional<ReadFailure> failure = openFile(path, source.file);
-  if (!failure) source.fd = source.file->get();
-  return failure;
+// Opens the file at `path`, or standard input when there is none.
+std::optional<ReadFailure> openFileSource(const std::string* path, Source& source) {
+  // A file: URL may spell one as %00.
+  if (path != nullptr && path->find('\0') != std::string::npos) {
+    return ReadFailure{kCannotReadLocation, "the path holds a NUL character"};
+  }
+  source.file = std::make_unique<FileInput>();
+  std::optional<std::string> reason =
+      path == nullptr ? source.file->openStandardInput() : source.file->openFile(*path);
+  if (!reason) return std::nullopt;
+  return ReadFailure{kCannotReadLocation, std::move(*reason)};
 }
 
 // Opens `location` for the parser to read from as it goes. Exactly "-" is
@@ -459,12 +367,15 @@ std::optional<ReadFailure> openLocation(std::string_view location, const LoadSet
   if (location.find('\0') != std::string_view::npos) {
     return ReadFailure{kCannotReadLocation, "the location holds a NUL character"};
   }
-  if (location == "-") return openStandardInput(source);
-  if (!hasUrlScheme(location)) return openFileSource(std::string(location), source);
+  if (location == "-") return openFileSource(nullptr, source);
+  if (!hasUrlScheme(location)) {
+    const std::string path(location);
+    return openFileSource(&path, source);
+  }
   if (startsWithIgnoringCase(location, "file:")) {
     std::string path;
     if (auto failure = filePathOfUrl(location, path)) return failure;
-    return openFileSource(path, source);
+    return openFileSource(&path, source);
   }
   if (startsWithIgnoringCase(location, "http://") || startsWithIgnoringCase(location, "https://")) {
     source.http = std::make_unique<HttpTransfer>();
@@ -480,9 +391,9 @@ std::optional<ReadFailure> openLocation(std::string_view location, const LoadSet
 // throws; a read error is kept for failure().
 struct DocumentReader {
   std::string_view rest;
-  int fd = -1;
+  FileInput* file = nullptr;
   HttpTransfer* http = nullptr;
-  int error = 0;  // errno of a failed file read
+  bool fileFailed = false;
   bool httpFailed = false;
 
   static int read(void* context, char* buffer, int length) {
@@ -493,27 +404,22 @@ struct DocumentReader {
       reader->httpFailed = count < 0;
       return count;
     }
-    if (reader->fd < 0) {
-      const size_t count = std::min(reader->rest.size(), wanted);
-      std::memcpy(buffer, reader->rest.data(), count);
-      reader->rest.remove_prefix(count);
-      return static_cast<int>(count);
+    if (reader->file != nullptr) {
+      const int count = reader->file->read(buffer, wanted);
+      reader->fileFailed = count < 0;
+      return count;
     }
-    for (;;) {
-      const ssize_t count = ::read(reader->fd, buffer, wanted);
-      if (count >= 0) return static_cast<int>(count);
-      if (errno != EINTR) {
-        reader->error = errno;
-        return -1;
-      }
-    }
+    const size_t count = std::min(reader->rest.size(), wanted);
+    std::memcpy(buffer, reader->rest.data(), count);
+    reader->rest.remove_prefix(count);
+    return static_cast<int>(count);
   }
 
   // Why the bytes stopped before their end, if they did: the short message
   // form applies, as when the location cannot be opened.
   std::optional<ReadFailure> failure() const {
     if (httpFailed) return http->failure();
-    if (error != 0) return ReadFailure{kCannotReadLocation, systemErrorText(error)};
+    if (fileFailed) return ReadFailure{kCannotReadLocation, file->readFailure()};
     return std::nullopt;
   }
 };
@@ -535,7 +441,7 @@ std::optional<ReadFailure> LocationReader::open(std::string_view location,
     state_.reset();
     return failure;
   }
-  state_->reader.fd = state_->source.fd;
+  state_->reader.file = state_->source.file.get();
   state_->reader.http = state_->source.http.get();
   return std::nullopt;
 }

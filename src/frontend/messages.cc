@@ -1,37 +1,15 @@
 #include "frontend/messages.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
-#include <cwchar>
 #include <string>
 
-#include "document/utf.h"
+#include "frontend/platform.h"
 
 namespace quarvel {
 namespace {
 
 constexpr std::size_t kMaxMessageUnits = 1039;
-
-// Converts UTF-16 to the locale's multibyte encoding, one code point at a time.
-std::string toLocaleCharset(std::u16string_view text) {
-  std::string result;
-  std::mbstate_t state{};
-  char bytes[MB_LEN_MAX];
-  for (std::size_t i = 0; i < text.size();) {
-    const char32_t cp = nextCodePoint(text, i);
-    std::size_t n = (cp >= 0xD800 && cp <= 0xDFFF)
-                        ? static_cast<std::size_t>(-1)
-                        : std::wcrtomb(bytes, static_cast<wchar_t>(cp), &state);
-    if (n == static_cast<std::size_t>(-1)) {
-      state = std::mbstate_t{};
-      result += '?';
-    } else {
-      result.append(bytes, n);
-    }
-  }
-  return result;
-}
 
 // Where the text of `argument` is cut when it may keep `keep` code units:
 // never between the two halves of a surrogate pair.
@@ -123,9 +101,7 @@ int printMessage(std::FILE* stream, std::u16string_view format,
     text.resize(cutPoint(text, kMaxMessageUnits - (lineEnd ? 1 : 0)));
     if (lineEnd) text += u'\n';
   }
-  const std::string bytes = toLocaleCharset(text);
-  std::fwrite(bytes.data(), 1, bytes.size(), stream);
-  std::fflush(stream);
+  writeMessageText(stream, text);
   return static_cast<int>(text.size());
 }
 

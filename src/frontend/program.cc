@@ -1,16 +1,16 @@
 #include "frontend/program.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 
+#include "document/file_input.h"
+#include "document/utf.h"
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
+#include "frontend/platform.h"
 #include "layout/allocation.h"
 #include "layout/byte_sink.h"
 #include "layout/out_of_memory.h"
@@ -94,9 +94,9 @@ CommandLine parseCommandLine(int argc, char** argv) {
   return line;
 }
 
-// strerror already speaks the locale's language and character set.
 void reportWriteError(int error) {
-  std::fprintf(stderr, "quarvel: cannot write the output: %s\n", std::strerror(error));
+  printMessage(stderr, u"quarvel: cannot write the output: %s\n",
+               {std::u16string_view(toUtf16(systemErrorText(error)))});
 }
 
 // Help and version go to standard output in text mode, like the usage, but
@@ -117,7 +117,11 @@ int printAnswer(const char* text, const char* more) {
 // Nothing on a terminal is stored or parsed: it gets text that a person can
 // read. Files and pipes get the bytes the format promises.
 ByteSink& outputSink(OutputForm form) {
-  if (form == OutputForm::kUtf16 && isatty(STDOUT_FILENO) == 0) return standardOutput();
+  if (standardOutputIsTerminal()) {
+    static Utf8Sink terminal(terminalOutput());
+    return terminal;
+  }
+  if (form == OutputForm::kUtf16) return standardOutput();
   static Utf8Sink utf8(standardOutput());
   return utf8;
 }
@@ -174,6 +178,7 @@ int runProgram(int argc, char** argv, const ProgramSettings& settings) {
       break;
   }
   std::setlocale(LC_ALL, "");
+  prepareStandardOutput();
 
   ByteSink& out = outputSink(line.form);
   try {

@@ -1,6 +1,9 @@
 #include "layout/allocation.h"
 
+// Huge pages where the system has them (not on Windows).
+#if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
+#endif
 
 #include <cassert>
 #include <cstdlib>
@@ -50,12 +53,14 @@ RecordPool gSized[kLargestPooled / kGrain] = {
 RecordPool& sizedPool(std::size_t size) { return gSized[(size == 0 ? 0 : (size - 1) / kGrain)]; }
 
 char* newChunk(std::size_t bytes) {
-  if (bytes < kLargestChunk) return static_cast<char*>(std::malloc(bytes));
-  void* chunk = std::aligned_alloc(kLargestChunk, bytes);
 #ifdef MADV_HUGEPAGE
-  if (chunk != nullptr) ::madvise(chunk, bytes, MADV_HUGEPAGE);
+  if (bytes >= kLargestChunk) {
+    void* chunk = std::aligned_alloc(kLargestChunk, bytes);
+    if (chunk != nullptr) ::madvise(chunk, bytes, MADV_HUGEPAGE);
+    return static_cast<char*>(chunk);
+  }
 #endif
-  return static_cast<char*>(chunk);
+  return static_cast<char*>(std::malloc(bytes));
 }
 
 }  // namespace

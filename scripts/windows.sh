@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Builds the native Windows program, build-windows/quarvel.exe, and tests it
+# under wine: installs the cross compiler and wine (Debian packages, as root),
+# builds libxml2 and libcurl from Debian's source packages as static
+# x86_64-w64-mingw32 libraries into build-windows/deps/ (once: a later run
+# reuses them), builds quarvel.exe statically against them, checks that it
+# imports system DLLs only, runs the unit tests under wine, formats the
+# examples gallery and compares it with the Linux output, and packs the zip.
+# Safe to run again.
+#   scripts/windows.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-windows
+deps=$build/deps
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev cmake make
+          groff-base googletest zip unzip)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "windows: installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "windows: missing packages and not root; run as root or install them: ${missing[*]}" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# libxml2 and curl come from Debian's source packages, for the archive that
+# the machine already installs from: a deb-src entry of our own beside its
+# entries (whatever revision the archive holds; old ones disappear).
+src_list=/etc/apt/sources.list.d/quarvel-deb-src.sources
+fetch_sources() {
+  local dir=$deps/src
+  if ls "$dir"/libxml2-*/CMakeLists.txt "$dir"/curl-*/CMakeLists.txt >/dev/null 2>&1; then return; fi
+  if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "windows: no deb-src entry and not root; run as root" >&2
+      exit 1
+    fi
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed -n 's/^Types:.*/Types: deb-src/;p' /etc/apt/sources.list.d/debian.sources >"$src_list"
+    else
+      grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' >"${src_list%.sources}.list"
+    fi
+    apt-get update -qq
+  fi
+  rm -rf "$dir" && mkdir -p "$dir"
+  # As root, apt warns that it fetches outside its sandbox user: expected here.
+  (cd "$dir" && apt-get source -qq libxml2 curl 2>&1 >/dev/null | grep -v 'unsandboxed as root' >&2 || true)
+  ls "$dir"/libxml2-*/CMakeLists.txt "$dir"/curl-*/CMakeLists.txt >/dev/null
+}
+fetch_sources
+
+# Builds one source package as static libraries into $deps/prefix; a stamp
+# file marks it done, so later runs skip it.
+build_dependency() {
+  local name=$1 source=$2; shift 2
+  local stamp=$deps/prefix/.$name-built
+  [ -f "$stamp" ] && return
+  echo "windows: building $name (static, x86_64-w64-mingw32)"
+  rm -rf "$deps/build-$name"
+  cmake -S "$source" -B "$deps/build-$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps/prefix" -DBUILD_SHARED_LIBS=OFF \
+    -DBUILD_TESTING=OFF --no-warn-unused-cli "$@" >"$deps/build-$name.log"
+  cmake --build "$deps/build-$name" -j "$jobs" >>"$deps/build-$name.log"
+  cmake --install "$deps/build-$name" >>"$deps/build-$name.log"
+  touch "$stamp"
+}
+# The parser alone: no iconv or ICU (Windows has neither; the program gives
+# libxml2 the encodings it needs), no network of its own (libcurl fetches),
+# no compression, no programs or bindings.
+build_dependency libxml2 "$(ls -d "$deps"/src/libxml2-*/)" -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ICU=OFF \
+  -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF -DLIBXML2_WITH_LZMA=OFF -DLIBXML2_WITH_ZLIB=OFF \
+  -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF \
+  -DLIBXML2_WITH_MODULES=OFF
+# file, http and https only, over Windows' own TLS (Schannel), with nothing
+# else that links: no zlib, IDN, SSH, HTTP/2 or LDAP.
+build_dependency curl "$(ls -d "$deps"/src/curl-*/)" -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+  -DCURL_USE_LIBSSH=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DUSE_NGHTTP2=OFF -DCURL_ZLIB=OFF \
+  -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
+  -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_TELNET=ON -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TFTP=ON \
+  -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_POP3=ON -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMTP=ON \
+  -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON -DCURL_DISABLE_SMB=ON \
+  -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_STATICLIB=ON
+# GoogleTest from Debian's sources, for the unit tests.
+build_dependency googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
+
+# wine without a display or its debug chatter, with one server kept running
+# for the build's test discovery and the test run (started and warmed up
+# here: each test would otherwise start its own and wait for it to shut
+# down). A server that is running already stays; the first run creates the
+# wine prefix.
+export WINEDEBUG=-all DISPLAY=
+wineserver -p 2>/dev/null || true
+wine cmd /c echo ready >/dev/null
+
+echo "== building quarvel.exe (x86_64-w64-mingw32, static)"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUARVEL_WERROR=ON -DCMAKE_FIND_ROOT_PATH="$deps/prefix" >/dev/null
+cmake --build "$build" -j "$jobs"
+
+# Only Windows' own DLLs may be imported: anything else would have to be
+# shipped beside quarvel.exe.
+echo "== DLLs that quarvel.exe imports"
+dlls=$(x86_64-w64-mingw32-objdump -p "$build/quarvel.exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+echo "$dlls"
+system_dlls='^(kernel32|advapi32|bcrypt|crypt32|ws2_32|msvcrt|user32|shell32|secur32|ntdll)\.dll$'
+if foreign=$(echo "$dlls" | grep -viE "$system_dlls"); then
+  echo "windows: quarvel.exe imports DLLs that Windows does not have: $foreign" >&2
+  exit 1
+fi
+
+echo "== the zip for Windows users (CPack)"
+rm -f "$build"/quarvel-*-windows-x86_64.zip
+(cd "$build" && cpack >/dev/null)
+zip=$(ls "$build"/quarvel-*-windows-x86_64.zip)
+top=$(basename "$zip" .zip)
+expected=$( (printf '%s\n' quarvel.exe quarvel.txt LICENSE.txt
+             cd examples && ls ./*.xml ./*.txt | sed 's|^\./|examples/|') | sort)
+actual=$(unzip -Z1 "$zip" | sed "s|^$top/||" | grep -v '/$' | sort)
+if [ "$actual" != "$expected" ]; then
+  echo "windows: $zip does not hold what it should:" >&2
+  diff <(echo "$expected") <(echo "$actual") >&2 || true
+  exit 1
+fi
+echo "$zip: quarvel.exe, the manual, the licence and $(ls examples/*.xml | wc -l) examples"
+
+echo "== tests under wine (unit tests and the examples gallery)"
+ctest --test-dir "$build" --output-on-failure -j "$jobs"

@@ -1,0 +1,48 @@
+// Files and standard input, opened and read by the operating system's own
+// means: file_input_posix.cc on Linux, file_input_windows.cc on Windows.
+#ifndef QUARVEL_DOCUMENT_FILE_INPUT_H_
+#define QUARVEL_DOCUMENT_FILE_INPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quarvel {
+
+// One open file, or standard input, read from start to end.
+class FileInput {
+ public:
+  FileInput() = default;
+  ~FileInput();
+  FileInput(const FileInput&) = delete;
+  FileInput& operator=(const FileInput&) = delete;
+
+  // Opens the file at `path` (UTF-8, without NUL; any length that the file
+  // system can hold). A directory is refused. When the file cannot be read,
+  // returns the system's reason, in UTF-8 and without a line end.
+  std::optional<std::string> openFile(const std::string& path);
+  // Standard input, which stays open afterwards. A directory is refused.
+  std::optional<std::string> openStandardInput();
+
+  // Copies up to `length` next bytes into `buffer`: the count, 0 at the
+  // end, -1 when reading failed (readFailure() says why). Never throws.
+  int read(char* buffer, std::size_t length);
+  // The system's reason for the failed read, in UTF-8.
+  std::string readFailure() const;
+
+ private:
+  // A file descriptor on Linux, a HANDLE on Windows.
+  std::intptr_t handle_ = -1;
+  bool owned_ = false;
+  // errno on Linux, GetLastError() on Windows, of the failed read.
+  unsigned long error_ = 0;
+};
+
+// The system's text for errno value `error`, in UTF-8, in the user's
+// language where the system has it.
+std::string systemErrorText(int error);
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_DOCUMENT_FILE_INPUT_H_

@@ -1,0 +1,110 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <string>
+
+#include "document/utf.h"
+#include "frontend/platform.h"
+
+namespace quarvel {
+namespace {
+
+// The console behind `handle`, or nothing when it is a file or a pipe.
+bool isConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+HANDLE handleOf(std::FILE* stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+// Writes UTF-16 to a console, in pieces it takes at once.
+bool writeConsole(HANDLE console, std::u16string_view text) {
+  constexpr std::size_t kPiece = 8192;
+  while (!text.empty()) {
+    std::size_t piece = std::min(text.size(), kPiece);
+    // A surrogate pair stays whole.
+    if (piece < text.size() && text[piece - 1] >= 0xD800 && text[piece - 1] <= 0xDBFF) --piece;
+    DWORD written = 0;
+    if (WriteConsoleW(console, text.data(), static_cast<DWORD>(piece), &written, nullptr) == 0 ||
+        written == 0) {
+      return false;
+    }
+    text.remove_prefix(written);
+  }
+  return true;
+}
+
+// Takes UTF-8 and writes it to the console as UTF-16. A character whose
+// bytes are split across two blocks waits for the rest.
+class ConsoleSink final : public ByteSink {
+ public:
+  explicit ConsoleSink(HANDLE console) : console_(console) {}
+
+ protected:
+  int writeBytes(const uint8_t* data, std::size_t size) override {
+    waiting_.append(reinterpret_cast<const char*>(data), size);
+    const std::size_t whole = wholeCharacters(waiting_);
+    const bool ok = writeConsole(console_, toUtf16(std::string_view(waiting_).substr(0, whole)));
+    waiting_.erase(0, whole);
+    return ok ? 0 : EIO;
+  }
+
+ private:
+  // The length of `utf8` without an incomplete character at its end.
+  static std::size_t wholeCharacters(std::string_view utf8) {
+    std::size_t start = utf8.size();
+    for (int back = 0; back < 3 && start > 0; ++back) {
+      const auto byte = static_cast<unsigned char>(utf8[start - 1]);
+      if ((byte & 0xC0) != 0x80) {
+        const std::size_t needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return utf8.size() - (start - 1) < needed ? start - 1 : utf8.size();
+      }
+      --start;
+    }
+    return utf8.size();
+  }
+
+  HANDLE console_;
+  std::string waiting_;
+};
+
+}  // namespace
+
+void prepareStandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
+
+bool standardOutputIsTerminal() { return isConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+ByteSink& terminalOutput() {
+  static ConsoleSink console(GetStdHandle(STD_OUTPUT_HANDLE));
+  return console;
+}
+
+void writeMessageText(std::FILE* stream, std::u16string_view text) {
+  std::fflush(stream);
+  const HANDLE handle = handleOf(stream);
+  if (isConsole(handle)) {
+    // The console shows every character, whatever its code page.
+    writeConsole(handle, text);
+    return;
+  }
+  const std::wstring wide(text.begin(), text.end());
+  // With UTF-8 as the ANSI code page (a Windows option) every character can
+  // be written, and a default character is not allowed.
+  const UINT codePage = GetACP();
+  const char* unrepresentable = codePage == CP_UTF8 ? nullptr : "?";
+  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, unrepresentable, nullptr);
+  std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
+                        unrepresentable, nullptr);
+  }
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace quarvel
