@@ -1,4 +1,5 @@
-// Micro-benchmarks of the layout hot paths: putting characters into a flow
+// Micro-benchmarks of each step of a run: converting libxml2's UTF-8 text,
+// loading a document into the store, putting characters into a flow
 // (letters, ideographs, mixed prose; ordinary, very wide and preformatted
 // lines), ending lines that carry, printing finished lines, and a whole small
 // document through the walker.
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "document/utf.h"
 #include "document/xml_document.h"
 #include "frontend/formatting_run.h"
 #include "layout/byte_sink.h"
@@ -159,10 +161,8 @@ void BM_PrintUnderlinedLine(benchmark::State& state) { printLine(state, u'-'); }
 BENCHMARK(BM_PrintUnderlinedLine)->Arg(62)->Arg(4096);
 
 // A document of blocks, runs, underlines, Japanese text and a column
-// paragraph, about 100 KB, loaded once and formatted each iteration: the
-// walker and the XML layer's accessors as well as the layout. Items are
-// input bytes.
-void BM_FormatDocument(benchmark::State& state) {
+// paragraph, about 100 KB.
+std::string benchDocument() {
   const std::string section =
       "<center>A HEADING</center>\n"
       "<left>Lines are filled one character at a time under two rules. "
@@ -176,6 +176,36 @@ void BM_FormatDocument(benchmark::State& state) {
   std::string xml = "<quarvel>\n";
   while (xml.size() < 100000) xml += section;
   xml += "</quarvel>\n";
+  return xml;
+}
+
+// Text as libxml2 hands it over, into the store's UTF-16. Items are bytes.
+void BM_ConvertText(benchmark::State& state) {
+  const std::string text =
+      "Lines are filled one character at a time under two rules. "
+      "「組版」について、見出しは中央に置かれ、整形済みの部分は改行をそのまま保つ。";
+  std::u16string out(text.size(), u'\0');
+  for (auto _ : state) benchmark::DoNotOptimize(writeUtf16(text, out.data()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ConvertText);
+
+// Parsing the document below into the store. Items are input bytes.
+void BM_LoadDocument(benchmark::State& state) {
+  const std::string xml = benchDocument();
+  for (auto _ : state) {
+    XmlDocument document;
+    document.loadMemory(xml, "bench.xml");
+    benchmark::DoNotOptimize(document.parseError().errorCode);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(xml.size()));
+}
+BENCHMARK(BM_LoadDocument);
+
+// The document loaded once and formatted each iteration: the walker and the
+// XML layer's accessors as well as the layout. Items are input bytes.
+void BM_FormatDocument(benchmark::State& state) {
+  const std::string xml = benchDocument();
   XmlDocument document;
   document.loadMemory(xml, "bench.xml");
   if (document.parseError().errorCode != 0) {
