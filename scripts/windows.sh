@@ -98,11 +98,13 @@ build_dependency googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTES
 # wine without a display or its debug chatter, with one server kept running
 # for the build's test discovery and the test run (started and warmed up
 # here: each test would otherwise start its own and wait for it to shut
-# down). A server that is running already stays; the first run creates the
-# wine prefix.
+# down). A server that is running already stays. The server needs the
+# prefix directory; the first run of wine fills it (with chatter of its own
+# on standard error, not shown).
 export WINEDEBUG=-all DISPLAY=
+mkdir -p "${WINEPREFIX:-$HOME/.wine}"
 wineserver -p 2>/dev/null || true
-wine cmd /c echo ready >/dev/null
+wine cmd /c echo ready >/dev/null 2>&1
 
 echo "== building quarvel.exe (x86_64-w64-mingw32, static)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
