@@ -7,22 +7,31 @@
 #                      examples/ with quarvel on the PATH, and everything the
 #                      commands print (standard output and error) must equal the
 #                      other lines of the block.
-#   scripts/check_readme.sh QUARVEL README EXAMPLES_DIR
+#   <!-- session, Linux only -->   as a session, but left out for Windows: its
+#                      messages carry Linux's own system error texts.
+# With "windows" last, QUARVEL is the Windows program (build-windows/
+# quarvel-run): its messages end with CR LF, taken as LF here.
+#   scripts/check_readme.sh QUARVEL README EXAMPLES_DIR [windows]
 set -euo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 QUARVEL README EXAMPLES_DIR" >&2
+if [ $# -ne 3 ] && { [ $# -ne 4 ] || [ "$4" != windows ]; }; then
+  echo "usage: $0 QUARVEL README EXAMPLES_DIR [windows]" >&2
   exit 2
 fi
-quarvel=$(realpath "$1") readme=$2 examples=$(realpath "$3")
+quarvel=$(realpath "$1") readme=$2 examples=$(realpath "$3") windows=${4:-}
 here=$(dirname "$(realpath "$0")")
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# The sessions call the program by its name.
+mkdir "$scratch/bin"
+printf '#!/bin/sh\nexec "%s" "$@"\n' "$quarvel" >"$scratch/bin/quarvel"
+chmod +x "$scratch/bin/quarvel"
 
 # Splits the marked blocks into numbered files: N.xml + N.txt, or N.session.
-awk -v dir="$scratch" '
+awk -v dir="$scratch" -v windows="$windows" '
   /^<!-- (example|session) -->$/ { kind = $2; want = (kind == "example") ? 2 : 1; part = 0; n++; next }
+  /^<!-- session, Linux only -->$/ { kind = "session"; want = windows ? 0 : 1; part = 0; n++; next }
   want > 0 && !inside && /^```/ { inside = 1; part++
     file = dir "/" n (kind == "session" ? ".session" : (part == 1 ? ".xml" : ".txt"))
     printf "" > file; next }
@@ -46,7 +55,8 @@ for session in "$scratch"/*.session; do
   cp -r "$examples" "$room/examples"
   sed -n 's/^\$ //p' "$session" >"$room/.commands"
   grep -v '^\$ ' "$session" >"$room/.expected" || true
-  (cd "$room" && PATH="$(dirname "$quarvel"):$PATH" bash .commands >.actual 2>&1 </dev/null) || true
+  (cd "$room" && PATH="$scratch/bin:$PATH" bash .commands 2>&1 </dev/null |
+    if [ -n "$windows" ]; then sed 's/\r$//'; else cat; fi >.actual) || true
   if ! diff -u --label expected --label actual "$room/.expected" "$room/.actual" >&2; then
     failed=$((failed + 1))
     echo "  in README session $(basename "$session" .session): $(head -1 "$room/.commands")" >&2

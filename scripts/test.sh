@@ -2,7 +2,8 @@
 # Sets everything up and runs every test: the formatting check, the whole
 # suite on the plain build and again under AddressSanitizer +
 # UndefinedBehaviorSanitizer, then a minute of fuzzing the whole program and
-# one of fuzzing the document layer alone.
+# one of fuzzing the document layer alone; last the Windows program, built
+# and tested under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh sanitize
@@ -18,3 +19,5 @@ echo "== fuzzing the whole program for 60 s (libFuzzer, clang)"
 scripts/fuzz.sh 60
 echo "== fuzzing the document layer for 60 s (libFuzzer, clang)"
 scripts/fuzz.sh 60 xml_document_fuzzer
+echo "== Windows: quarvel.exe built and tested under wine"
+scripts/windows.sh

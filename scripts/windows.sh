@@ -4,9 +4,12 @@
 # builds libxml2 and libcurl from Debian's source packages as static
 # x86_64-w64-mingw32 libraries into build-windows/deps/ (once: a later run
 # reuses them), builds quarvel.exe statically against them, checks that it
-# imports system DLLs only, runs the unit tests under wine, formats the
-# examples gallery and compares it with the Linux output, and packs the zip.
-# Safe to run again.
+# imports system DLLs only, packs the zip, and runs under wine the unit tests,
+# the examples gallery and the README's examples (each compared with the text
+# beside it) and the end-to-end cases that apply to Windows (the Linux
+# build's suite, built here by scripts/setup.sh, with quarvel.exe in place of
+# the Linux binary and the same expected bytes). Fails on any failure. Safe
+# to run again.
 #   scripts/windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -95,11 +98,13 @@ build_dependency googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTES
 # wine without a display or its debug chatter, with one server kept running
 # for the build's test discovery and the test run (started and warmed up
 # here: each test would otherwise start its own and wait for it to shut
-# down). A server that is running already stays; the first run creates the
-# wine prefix.
+# down). A server that is running already stays. The server needs the
+# prefix directory; the first run of wine fills it (with chatter of its own
+# on standard error, not shown).
 export WINEDEBUG=-all DISPLAY=
+mkdir -p "${WINEPREFIX:-$HOME/.wine}"
 wineserver -p 2>/dev/null || true
-wine cmd /c echo ready >/dev/null
+wine cmd /c echo ready >/dev/null 2>&1
 
 echo "== building quarvel.exe (x86_64-w64-mingw32, static)"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -132,5 +137,9 @@ if [ "$actual" != "$expected" ]; then
 fi
 echo "$zip: quarvel.exe, the manual, the licence and $(ls examples/*.xml | wc -l) examples"
 
-echo "== tests under wine (unit tests and the examples gallery)"
+echo "== tests under wine (unit tests, the examples gallery, the README's examples)"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+echo "== end-to-end tests against quarvel.exe under wine"
+scripts/setup.sh >/dev/null
+QUARVEL_WINDOWS_RUN=$build/quarvel-run "$root/build/quarvel_e2e_tests" --gtest_brief=1

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -193,6 +194,8 @@ void feed(int fd, const std::string& bytes, std::size_t pieceBytes) {
 }
 
 }  // namespace
+
+const char* windowsProgram() { return std::getenv("QUARVEL_WINDOWS_RUN"); }
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options) {

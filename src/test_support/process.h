@@ -58,6 +58,12 @@ struct ProcessResult {
   long peakResidentKb = 0;
 };
 
+// The script that runs the Windows build under wine
+// (build-windows/quarvel-run), when the environment variable
+// QUARVEL_WINDOWS_RUN names it: the end-to-end tests then run it instead of
+// the Linux binary, in the cases that apply to Windows. nullptr otherwise.
+const char* windowsProgram();
+
 // Starts `program` with `arguments` (argv[0] is `program` itself) as
 // `options` say, and waits for it. Throws std::runtime_error when the child
 // cannot be started at all (a missing input file or working directory
