@@ -10,19 +10,7 @@ packages=(cmake make g++ pkg-config libxml2-dev libcurl4-openssl-dev libgtest-de
           libbenchmark-dev libxml2-utils clang libclang-rt-14-dev valgrind
           groff-base dpkg-dev file lintian clang-format locales libc-l10n
           zlib1g-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: missing packages and not root; run as root or install them: ${missing[*]}" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install_packages.sh setup "${packages[@]}"
 
 # A locale whose character set is not UTF-8, for the test of system error
 # texts in messages (glibc's Japanese texts come from libc-l10n).

@@ -21,19 +21,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev cmake make
           groff-base googletest zip unzip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "windows: installing ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "windows: missing packages and not root; run as root or install them: ${missing[*]}" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install_packages.sh windows "${packages[@]}"
 
 # libxml2 and curl come from Debian's source packages, for the archive that
 # the machine already installs from: a deb-src entry of our own beside its

@@ -7,6 +7,7 @@
 
 #include "document/utf.h"
 #include "frontend/platform.h"
+#include "layout/utf_units.h"
 
 namespace quarvel {
 namespace {
@@ -27,7 +28,7 @@ bool writeConsole(HANDLE console, std::u16string_view text) {
   while (!text.empty()) {
     std::size_t piece = std::min(text.size(), kPiece);
     // A surrogate pair stays whole.
-    if (piece < text.size() && text[piece - 1] >= 0xD800 && text[piece - 1] <= 0xDBFF) --piece;
+    if (piece < text.size() && isHighSurrogate(text[piece - 1])) --piece;
     DWORD written = 0;
     if (WriteConsoleW(console, text.data(), static_cast<DWORD>(piece), &written, nullptr) == 0 ||
         written == 0) {
