@@ -1000,12 +1000,17 @@ XmlNode XmlNode::nextSibling() const {
   return next == kNoNode ? XmlNode() : XmlNode(store_, next);
 }
 
+namespace {
+
+bool isCharacterData(const DocumentStore::Node& node) {
+  return node.type == kTextNode || node.type == kCDataSectionNode;
+}
+
+}  // namespace
+
 std::u16string XmlNode::text() const {
   if (store_ == nullptr) return {};
   const DocumentStore::Node& node = store_->nodes[index_];
-  auto isCharacterData = [](const DocumentStore::Node& n) {
-    return n.type == kTextNode || n.type == kCDataSectionNode;
-  };
   if (node.type != kElementNode) {
     if (!isCharacterData(node)) return {};
     return std::u16string(node.text, node.length);
@@ -1025,20 +1030,19 @@ std::u16string XmlNode::text() const {
 }
 
 std::u16string_view XmlNode::text(std::u16string& storage) const {
-  if (store_ != nullptr) {
-    const DocumentStore::Node& node = store_->nodes[index_];
+  // A subtree whose character data is one node: that node's text itself.
+  if (store_ != nullptr && store_->nodes[index_].type == kElementNode) {
     const auto& nodes = store_->nodes;
-    // One node of character data among the subtree's nodes: the text itself.
     const DocumentStore::Node* only = nullptr;
-    bool single = true;
-    if (node.type == kElementNode) {
-      for (uint32_t i = index_ + 1; i != node.element.end && single; ++i) {
-        if (nodes[i].type != kTextNode && nodes[i].type != kCDataSectionNode) continue;
-        single = only == nullptr;
-        only = &nodes[i];
+    for (uint32_t i = index_ + 1; i != nodes[index_].element.end; ++i) {
+      if (!isCharacterData(nodes[i])) continue;
+      if (only != nullptr) {
+        only = nullptr;  // more than one
+        break;
       }
+      only = &nodes[i];
     }
-    if (single && only != nullptr) return {only->text, only->length};
+    if (only != nullptr) return {only->text, only->length};
   }
   storage = text();
   return storage;
