@@ -65,7 +65,7 @@ bool isDirectory(int fd) {
 }  // namespace
 
 // strerror's text comes in the character set of the locale (LC_CTYPE; the
-// language follows LC_MESSAGES), but reasons are UTF-8 like libxml2's own:
+// language follows LC_MESSAGES), but reasons are UTF-8 like the parser's own:
 // decode it with the locale (glibc's wchar_t holds code points). What the
 // locale cannot decode becomes U+FFFD, one per byte.
 std::string systemErrorText(int error) {

@@ -387,7 +387,7 @@ std::optional<ReadFailure> openLocation(std::string_view location, const LoadSet
 
 // Hands the parser the document's bytes in the chunks it asks for, from
 // memory, straight from an open file or from an http(s) transfer, so the
-// document is never held whole. Called from libxml2's C frames, it never
+// document is never held whole. Called from the parser driver, it never
 // throws; a read error is kept for failure().
 struct DocumentReader {
   std::string_view rest;

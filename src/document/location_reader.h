@@ -57,7 +57,7 @@ class LocationReader {
 
   // Copies up to `length` next bytes into `buffer`, waiting for a server as
   // needed: the count, 0 at the end, -1 when reading failed (failure() says
-  // why). For libxml2's C frames: never throws.
+  // why). Never throws.
   int read(char* buffer, int length);
   // Why the bytes stopped before their end, if they did.
   std::optional<ReadFailure> failure() const;

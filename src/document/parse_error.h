@@ -8,19 +8,22 @@
 namespace quarvel {
 
 // ParseError::errorCode values of locations that yield no bytes to parse and
-// of documents without a root element. Parse errors use the negated libxml2
-// error number instead, which stays above -10000.
+// of documents without a root element, and of documents that pass a bound of
+// the parser driver. Other parse errors use the negated expat error number
+// (XML_Error) instead, which stays above -10000.
 enum ParseErrorCode : int32_t {
   kCannotReadLocation = -10001,
   kCannotFetchLocation = -10002,
   kUnsupportedLocation = -10003,
   kNoDocumentElement = -10004,
+  kParserLimit = -10005,
 };
 
 // Why the last load did not give a usable document. `errorCode` is 0 after a
-// successful load and negative after a failed one: the negated libxml2 error
-// number when the document is not (namespace-)well-formed or passes a parser
-// limit; kCannotReadLocation when a file, file: URL or standard input cannot
+// successful load and negative after a failed one: the negated expat error
+// number when the document is not (namespace-)well-formed, cannot be decoded
+// or passes expat's amplification limit; kParserLimit when it passes a bound
+// of the driver (nesting, declared defaults); kCannotReadLocation when a file, file: URL or standard input cannot
 // be read, kCannotFetchLocation when an http(s) transfer fails (before or in
 // the middle of the body) or answers with a status other than 2xx,
 // kUnsupportedLocation for another URL scheme, kNoDocumentElement for a

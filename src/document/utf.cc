@@ -102,7 +102,7 @@ size_t writeUtf16(std::string_view utf8, char16_t* out) {
       *unit++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
       bytes += 4;
     } else {
-      // Never from libxml2; kept safe all the same.
+      // Never from the parser; kept safe all the same.
       *unit++ = u'\uFFFD';
       ++bytes;
     }

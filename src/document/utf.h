@@ -18,7 +18,7 @@ std::u16string toUtf16(std::string_view utf8, std::size_t maxUnits = SIZE_MAX);
 
 // Writes `utf8` as UTF-16 to `out`, which has room for utf8.size() units,
 // and returns the units written: the fast path for text that is known to be
-// valid, as libxml2 hands it out. An invalid byte still becomes U+FFFD.
+// valid, as the parser hands it out. An invalid byte still becomes U+FFFD.
 std::size_t writeUtf16(std::string_view utf8, char16_t* out);
 
 // Appends code point `cp` (at most U+10FFFF; a surrogate is written like any

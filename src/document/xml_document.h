@@ -1,7 +1,7 @@
 // The XML document layer: a small DOM with just the operations that
-// quarvel's walker and entry point call. libxml2 parses (through its SAX2
-// interface, with its own checks, entity and attribute-default semantics and
-// error reports); the document is kept in a compact store of our own.
+// quarvel's walker and entry point call. expat parses, with namespace
+// processing and its own checks and error reports (document_parser.h); the
+// document is kept in a compact store of our own (document_store.h).
 //
 // Strings reach callers as UTF-16 code units (characters outside the Basic
 // Multilingual Plane as surrogate pairs). Names are qualified names as the
@@ -82,18 +82,22 @@ class XmlNode {
 
 // Owns one parsed document. Nothing outside the named location is ever read:
 // no external entities or DTDs, no XInclude, no network access by the parser.
-// A reference to an external or undeclared entity is therefore a parse error.
-// Whitespace-only text nodes are dropped at load unless the nearest xml:space
-// says "preserve"; internal entities and character references are expanded.
-// Parse errors also stop (error code and reason in ParseError):
-// - elements nested more than 257 deep, also where entities stack them;
-// - a text node of more than 10,000,000 bytes in UTF-8;
-// - entity expansion beyond libxml2's own checks, and in any case once the
-//   replacement text of all entity lookups passes 10 times the bytes read so
-//   far plus 1 MiB (-89);
-// - an element with more than 1,000 attributes, defaults declared for it
-//   included, and start tags whose attribute counts squared add up to more
-//   than 1,000 per byte read plus 1,000,000 (-1).
+// A reference to an external or undeclared entity is therefore a parse error
+// (in content; in an attribute value after declarations that were not read,
+// expat drops a reference to an undeclared entity). Whitespace-only text
+// nodes are dropped at load unless the nearest xml:space says "preserve";
+// internal entities and character references are expanded. The first error
+// ends the parse (error code and reason in ParseError); besides those of
+// expat and of decoding, the parse stops:
+// - when elements nest more than kMaxElementDepth (257) deep, also where
+//   entities stack them (kParserLimit);
+// - when entities expand the document more than expat's amplification
+//   limit allows: once the bytes they produce pass 1 MiB, 10 times the
+//   document's bytes;
+// - when the attribute defaults declared in the internal subset, which
+//   apply to every start tag of their element, cost more than 8 per byte
+//   read plus 1 MiB: each default applied counts 1, and each defaulted
+//   namespace declaration 1 plus the bytes of its value (kParserLimit).
 // Memory and time therefore grow linearly with the document's size.
 class XmlDocument {
  public:
@@ -111,8 +115,7 @@ class XmlDocument {
   // standard input and http bodies are streamed into the parser, never held
   // whole. Afterwards parseError() tells whether the document is usable. A
   // previous document is discarded. Throws std::bad_alloc when memory runs
-  // out (in libxml2 or here), with nothing loaded and nothing leaked; the
-  // "huge text node" stop is a parse error, not that.
+  // out (in expat or here), with nothing loaded and nothing leaked.
   void load(std::string_view location, const LoadSettings& settings = {});
   // Parses `bytes` as a document that came from `url` (used for messages
   // only); the same rules as load(), std::bad_alloc included.

@@ -1,0 +1,32 @@
+// The parser driver: reads a document's bytes, has expat parse them and
+// fills a DocumentStore from expat's callbacks, within the bounds that keep
+// memory and time linear in the document's size.
+#ifndef QUARVEL_DOCUMENT_DOCUMENT_PARSER_H_
+#define QUARVEL_DOCUMENT_DOCUMENT_PARSER_H_
+
+#include <memory>
+
+#include "document/document_store.h"
+#include "document/location_reader.h"
+#include "document/parse_error.h"
+
+namespace quarvel {
+
+// The deepest that elements nest, the root counted as 1.
+inline constexpr int kMaxElementDepth = 257;
+
+// A store when the document is usable; otherwise no store and the error
+// (its `url` left empty for the caller).
+struct ParseResult {
+  std::unique_ptr<DocumentStore> store;
+  ParseError error;
+};
+
+// Parses all that `reader` yields. The first error ends the parse. Throws
+// std::bad_alloc when memory runs out, in expat or here, with nothing
+// leaked.
+ParseResult parseDocument(LocationReader& reader);
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_DOCUMENT_DOCUMENT_PARSER_H_
