@@ -5,6 +5,12 @@ output is valid UTF-16.
 
   hostile.py QUARVEL_BINARY [CASE ...]
 
+Each document case is also held to the bound that every hostile document
+must keep: at most 2 times the time and the peak memory of an ordinary
+document of the same size (bench/generate_document.py; times below 0.05 s
+and peaks below 16 MB count as those floors), or a stop with exit 1. The
+last column says "ok" or "OVER"; the exit code is 1 when any case is over.
+
 With no CASE every case runs. Documents are generated into
 $QUARVEL_HOSTILE_DIR (default /tmp/quarvel-hostile); servers listen on
 127.0.0.1 only and stop with the run. Every run gets at most 8 GiB of
@@ -58,6 +64,47 @@ def nested_entities(levels=19):
                "<!DOCTYPE quarvel [%s]>" % "".join(decls))
 
 
+def namespace_default(tags, from_entity=False):
+    if from_entity:
+        prolog = ('<!DOCTYPE quarvel [<!ENTITY e "%s"><!ATTLIST b xmlns:p CDATA "%s">]>'
+                  % ("x" * 10_000, "&e;" * 100))
+    else:
+        prolog = '<!DOCTYPE quarvel [<!ATTLIST b xmlns:p CDATA "%s">]>' % ("u" * 1_000_000)
+    return doc("<b/>" * tags + "hi", prolog)
+
+
+def namespace_defaults(declarations, tags):
+    attlist = " ".join('xmlns:p%d CDATA "urn:%d"' % (i, i) for i in range(declarations))
+    return doc("<b/>" * tags + "hi", "<!DOCTYPE quarvel [<!ATTLIST b %s>]>" % attlist)
+
+
+def defaults_after_error(defaults, tags):
+    attlist = " ".join('a%d CDATA "v"' % i for i in range(defaults))
+    return doc("&undeclared;" + "<b/>" * tags, "<!DOCTYPE quarvel [<!ATTLIST b %s>]>" % attlist)
+
+
+def namespace_declarations(count):
+    return doc("<b %s/>" % " ".join('xmlns:p%d="urn:x"' % i for i in range(count)))
+
+
+def nested_namespace_scopes(levels, per_level, inner):
+    declarations = " ".join('xmlns:p%d="urn:%d"' % (i, i) for i in range(per_level))
+    return doc(("<s %s>" % declarations) * levels + "<p0:b/>" * inner + "</s>" * levels)
+
+
+def distinct_names(count, attributes=False):
+    if attributes:
+        return doc("".join('<b a%d=""/>' % i for i in range(count)))
+    return doc("".join("<n%d/>" % i for i in range(count)))
+
+
+def billion_laughs():
+    decls = ['<!ENTITY l0 "lol">']
+    for i in range(1, 10):
+        decls.append('<!ENTITY l%d "%s">' % (i, ("&l%d;" % (i - 1)) * 10))
+    return doc("<left>&l9;</left>", "<!DOCTYPE quarvel [%s]>" % "".join(decls))
+
+
 def many_attributes(count):
     return doc("<b %s/>" % " ".join('a%d=""' % i for i in range(count)))
 
@@ -101,6 +148,21 @@ def documents():
         "many-attributes-10000": (lambda: many_attributes(10_000),),
         "many-attributes-100000": (lambda: many_attributes(100_000),),
         "hook-fail-allocation": (lambda: doc("<left>hi</left>"), {"QUARVEL_FAIL_ALLOCATION": "1"}),
+        # Shapes that cost a parser more than their bytes: declared defaults
+        # applied to every start tag, namespaces, names, large tokens.
+        "namespace-default-1mb-x2000": (lambda: namespace_default(2_000),),
+        "namespace-default-entity-x8000": (lambda: namespace_default(8_000, True),),
+        "namespace-defaults-1000x100000": (lambda: namespace_defaults(1_000, 100_000),),
+        "defaults-after-error": (lambda: defaults_after_error(20_000, 10_000),),
+        "namespace-declarations-200000": (lambda: namespace_declarations(200_000),),
+        "nested-namespace-scopes": (lambda: nested_namespace_scopes(250, 40, 500_000),),
+        "distinct-element-names-1m": (lambda: distinct_names(1_000_000),),
+        "distinct-attribute-names-1m": (lambda: distinct_names(1_000_000, True),),
+        "billion-laughs": (billion_laughs,),
+        "attribute-value-40mb": (lambda: doc('<left a="%s">hi</left>' % ("v" * 40_000_000)),),
+        "comment-40mb": (lambda: doc("<left><!--%s-->hi</left>" % ("c" * 40_000_000)),),
+        "text-40mb": (lambda: doc("<left>%s</left>" % ("t" * 40_000_000)),),
+        "name-4mb": (lambda: doc("<%s/>" % ("n" * 4_000_000)),),
     }
 
 
@@ -249,6 +311,38 @@ def run(binary, argument, environment=None, limits=()):
         (message[0][:70] if message else "")
 
 
+ORDINARY_FLOOR_SECONDS = 0.05
+ORDINARY_FLOOR_MB = 16
+_ordinary = {}
+
+
+def ordinary_figures(binary, size):
+    """Time and peak of an ordinary document of `size` bytes (rounded to
+    100 KB, at least 100 KB), measured once per size."""
+    size = max(100_000, round(size / 100_000) * 100_000)
+    if size not in _ordinary:
+        path = os.path.join(DIRECTORY, "ordinary-%d.xml" % size)
+        if not os.path.exists(path):
+            generator = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                     "generate_document.py")
+            with open(path, "wb") as f:
+                subprocess.run([sys.executable, generator, "ordinary", str(size)], stdout=f,
+                               check=True)
+        runs = [run(binary, path) for _ in range(3)]
+        _ordinary[size] = (sorted(r[0] for r in runs)[1], sorted(r[1] for r in runs)[1])
+    return _ordinary[size]
+
+
+def verdict(binary, path, seconds, peak, ending):
+    if ending == "exit 1":
+        return "ok (stopped)"
+    ordinary_seconds, ordinary_peak = ordinary_figures(binary, os.path.getsize(path))
+    within = (seconds <= 2 * max(ordinary_seconds, ORDINARY_FLOOR_SECONDS)
+              and peak <= 2 * max(ordinary_peak, ORDINARY_FLOOR_MB))
+    return "%s (%.2fx, %.2fx)" % ("ok" if within else "OVER", seconds / max(ordinary_seconds, 1e-3),
+                                  peak / max(ordinary_peak, 1))
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -257,8 +351,10 @@ def main():
     os.makedirs(DIRECTORY, exist_ok=True)
     cases = documents()
     names = list(cases) + list(SERVERS)
-    print("%-30s %9s %9s %-10s %-7s %s" % ("case", "seconds", "peak MB", "ending", "utf-16",
-                                          "first line of stderr"))
+    print("%-30s %9s %9s %-10s %-7s %-30s %s" % ("case", "seconds", "peak MB", "ending", "utf-16",
+                                                "bound (time, memory x ordinary)",
+                                                "first line of stderr"))
+    over = False
     for name in names:
         if wanted and name not in wanted:
             continue
@@ -278,8 +374,13 @@ def main():
                     f.write(make())
             result = run(binary, path, *settings)
         seconds, peak, ending, utf16, message = result
-        print("%-30s %9.2f %9d %-10s %-7s %s" % (name, seconds, peak, ending, utf16, message),
-              flush=True)
+        bound = ""
+        if name not in SERVERS and not settings and name != "hook-fail-allocation":
+            bound = verdict(binary, path, seconds, peak, ending)
+            over = over or bound.startswith("OVER")
+        print("%-30s %9.2f %9d %-10s %-7s %-30s %s" % (name, seconds, peak, ending, utf16, bound,
+                                                     message), flush=True)
+    sys.exit(1 if over else 0)
 
 
 if __name__ == "__main__":
