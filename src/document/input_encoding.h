@@ -43,12 +43,14 @@ struct EncodingChoice {
   const char* parserEncoding = "UTF-8";
   // Bytes of a byte-order mark at the start, which the parser never sees.
   std::size_t byteOrderMark = 0;
-  // Set when the document's bytes are decoded in front of the parser.
+  // Set when the document's bytes are decoded in front of the parser; never
+  // with an error.
   std::unique_ptr<Decoder> decoder;
   // Why the document cannot be read at all, or empty: a byte-order mark or
   // first characters that contradict the declared encoding, an encoding that
-  // this platform cannot decode ("Unsupported encoding NAME"). UTF-8, no
-  // line end.
+  // this platform cannot decode ("Unsupported encoding NAME"), an XML
+  // declaration too long to tell (see kEncodingHeadBytes). Printable ASCII,
+  // no line end.
   std::string error;
 };
 
@@ -56,7 +58,7 @@ struct EncodingChoice {
 // all of a shorter document; it reads no further. An XML declaration that
 // the end of a shorter document cuts short, or whose encoding name breaks
 // its syntax, is left for the parser to judge (and the document read as
-// UTF-8, or as the UTF-16 its first characters show). One that runs past
+// UTF-8, or as what its mark or first characters show). One that runs past
 // this many bytes before its encoding name is an error: the name could be
 // in what follows.
 inline constexpr std::size_t kEncodingHeadBytes = 1024;

@@ -1,22 +1,14 @@
 #include "document/japanese_encodings.h"
 
-#include <libxml/encoding.h>
-
-#include <iterator>
+#include "document/input_encoding.h"
 
 namespace quarvel {
 
-// libxml2 2.9.14 starts its table of aliases with room for 20 and does not
-// check the reallocation that grows it.
-static_assert(std::size(kJapaneseEncodingNames) - 2 <= 20);
-
-bool addJapaneseEncodingAliases() {
+std::optional<JapaneseEncoding> findJapaneseEncoding(std::string_view name) {
   for (const JapaneseEncodingName& entry : kJapaneseEncodingNames) {
-    const char* target = handlerName(entry.encoding);
-    if (std::string_view(entry.name) == target) continue;
-    if (xmlAddEncodingAlias(target, entry.name) != 0) return false;
+    if (sameEncodingName(name, entry.name)) return entry.encoding;
   }
-  return true;
+  return std::nullopt;
 }
 
 int characterLength(JapaneseEncoding encoding, unsigned char lead) {

@@ -2,19 +2,16 @@
 // Shift_JIS, or under any name in kJapaneseEncodingNames, is decoded as code
 // page 932 (0x5C is the backslash, 0x7E the tilde, 0x87 0x40 is U+2460 and
 // the other vendor extensions decode), and one declared EUC-JP as
-// Microsoft's EUC-JP, on every platform.
-//
-// Where libxml2 converts through iconv (glibc), the names become aliases of
-// glibc's "CP932" and "EUC-JP-MS" (japanese_encodings_iconv.cc). Where it
-// has no iconv (Windows), libxml2 gets decoders of its own under those two
-// names that convert with the system's code page 932, EUC-JP respelled for it
-// (japanese_encodings_windows.cc). The character boundaries and the
-// respelling below are what those decoders need.
+// Microsoft's EUC-JP, on every platform: through glibc's "CP932" and
+// "EUC-JP-MS" on Linux (decoder_iconv.cc), through code page 932 on Windows,
+// EUC-JP respelled for it (decoder_windows.cc). The character boundaries and
+// the respelling below are what the Windows decoders need.
 #ifndef QUARVEL_DOCUMENT_JAPANESE_ENCODINGS_H_
 #define QUARVEL_DOCUMENT_JAPANESE_ENCODINGS_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace quarvel {
@@ -25,13 +22,14 @@ enum class JapaneseEncoding {
 };
 
 struct JapaneseEncodingName {
-  const char* name;  // in upper case, as libxml2 looks names up
+  const char* name;  // in upper case
   JapaneseEncoding encoding;
 };
 
-// The names libxml2 is given for each encoding, first its own: the names
-// that Windows knows for the code page and the aliases that glibc has for
-// its strict Shift_JIS and EUC-JP tables.
+// The names a document may declare for each encoding: the names that Windows
+// knows for the code page and the aliases that glibc has for its strict
+// Shift_JIS and EUC-JP tables (which refuse the vendor rows, and whose
+// Shift_JIS decodes 0x5C as the yen sign).
 inline constexpr JapaneseEncodingName kJapaneseEncodingNames[] = {
     {"CP932", JapaneseEncoding::kCodePage932},
     {"SHIFT_JIS", JapaneseEncoding::kCodePage932},
@@ -54,22 +52,9 @@ inline constexpr JapaneseEncodingName kJapaneseEncodingNames[] = {
     {"EXTENDED_UNIX_CODE_PACKED_FORMAT_FOR_JAPANESE", JapaneseEncoding::kEucJpMs},
 };
 
-// The name under which libxml2 finds the decoder of `encoding`.
-constexpr const char* handlerName(JapaneseEncoding encoding) {
-  return encoding == JapaneseEncoding::kCodePage932 ? "CP932" : "EUC-JP-MS";
-}
-
-// Makes libxml2 decode every name of kJapaneseEncodingNames, in any case, as
-// its encoding. Call once, after xmlInitParser and before any parse; not
-// thread-safe. False when libxml2 reported running out of memory; the
-// caller then undoes whatever was registered (xmlCleanupCharEncodingHandlers)
-// and may try again.
-bool registerJapaneseEncodings();
-
-// Makes every name of kJapaneseEncodingNames but the handler names an alias
-// of its handler name; part of registerJapaneseEncodings(), with the same
-// result.
-bool addJapaneseEncodingAliases();
+// The encoding that `name` (any case) names in kJapaneseEncodingNames, or
+// none.
+std::optional<JapaneseEncoding> findJapaneseEncoding(std::string_view name);
 
 // The bytes of the character whose first byte is `lead`, told by that byte
 // alone: 1, 2 or 3.
