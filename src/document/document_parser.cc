@@ -506,7 +506,8 @@ ParseResult parseDocument(LocationReader& reader) {
   }
   EncodingChoice choice = chooseEncoding(head);
   if (!choice.error.empty()) {
-    return fail(choice.decoder ? -XML_ERROR_INCORRECT_ENCODING : -XML_ERROR_UNKNOWN_ENCODING, 1, 1,
+    const bool unsupported = choice.error.starts_with("Unsupported encoding");
+    return fail(unsupported ? -XML_ERROR_UNKNOWN_ENCODING : -XML_ERROR_INCORRECT_ENCODING, 1, 1,
                 std::move(choice.error));
   }
 

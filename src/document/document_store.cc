@@ -51,7 +51,7 @@ std::uint32_t DocumentStore::intern(std::string_view qualifiedName) {
                       static_cast<std::uint32_t>(qualifiedName.size()),
                       static_cast<std::uint32_t>(namesUtf16_.size()),
                       static_cast<std::uint32_t>(utf16.size())};
-  nameSpans_.reserve(nameSpans_.size() + 1);
+  // A failure part way leaves unused bytes behind, never a span without them.
   namesUtf8_.append(qualifiedName);
   namesUtf16_.append(utf16);
   nameSpans_.push_back(span);

@@ -259,7 +259,7 @@ TEST_F(HostileInput, DeepNestingIsAParseErrorNotAStackOverflow) {
   const Measured r = run(path);
   EXPECT_EQ(r.result.exitCode, 1);
   EXPECT_EQ(r.result.out, "");
-  EXPECT_TRUE(isParseError(path, "Excessive depth in document: 256 ", r.result.err));
+  EXPECT_TRUE(isParseError(path, "Elements nest more than 257 deep", r.result.err));
 
   // The deepest document that loads is walked without trouble.
   const std::string deepest = write("deepest.xml", "<quarvel>" + repeated("<div>", 256) + "x" +
@@ -326,8 +326,9 @@ TEST_F(HostileInput, AttributeAmplificationAndStackedNestingStaySmall) {
     std::string out;
     std::string needle;
   } cases[] = {
-      {"a default of 100 references copied into 100,000 elements",
-       "<!DOCTYPE quarvel [" + entity + "<!ATTLIST b a CDATA '" + repeated("&e;", 100) +
+      // 500 KB once: expat's amplification limit starts at 1 MiB.
+      {"a default of 50 references copied into 100,000 elements",
+       "<!DOCTYPE quarvel [" + entity + "<!ATTLIST b a CDATA '" + repeated("&e;", 50) +
            "'>]><quarvel>" + repeated("<b/>", 100000) + "hi</quarvel>",
        hi, ""},
       {"a 1 MB literal default on 500 elements",
@@ -340,20 +341,20 @@ TEST_F(HostileInput, AttributeAmplificationAndStackedNestingStaySmall) {
        kByteOrderMark + repeated(utf16le(u"    abc\r\n    def\r\n"), 100000), ""},
       {"50 attributes of 1,000 references each",
        "<!DOCTYPE quarvel [" + entity + "]><quarvel><b" + fiftyReferringAttributes + "/></quarvel>",
-       "", "expands the document beyond 10 times the bytes read plus 1 MiB"},
+       "", "limit on input amplification factor (from DTD and entities) breached"},
       {"explicit values of 100 references on 1,500 elements",
        "<!DOCTYPE quarvel [" + entity + "]><quarvel>" +
            repeated("<b a='" + repeated("&e;", 100) + "'/>", 1500) + "</quarvel>",
-       "", "expands the document beyond 10 times the bytes read plus 1 MiB"},
-      {"100,000 attributes on one element", "<quarvel><b" + manyAttributes + "/></quarvel>", "",
-       "Too many attributes on one element: more than 1000"},
+       "", "limit on input amplification factor (from DTD and entities) breached"},
+      {"100,000 attributes on one element", "<quarvel><b" + manyAttributes + "/>hi</quarvel>", hi,
+       ""},
       {"900 declared defaults on 100,000 elements",
        "<!DOCTYPE quarvel [<!ATTLIST b" + manyDefaults + ">]><quarvel>" + repeated("<b/>", 100000) +
            "</quarvel>",
-       "", "Too many attributes for the document's size"},
+       "", "Declared attribute defaults cost too much for the document's size"},
       {"20 entities each nesting 256 levels",
        "<!DOCTYPE quarvel [" + stacked + "]><quarvel>&l19;</quarvel>", "",
-       "entities nest elements more than 257 deep"},
+       "Elements nest more than 257 deep"},
   };
   const double boundSeconds = kSanitized ? 60 : 5;
   const long boundKb = kSanitized ? 512 * 1024 : 100 * 1024;
@@ -474,23 +475,15 @@ TEST_F(HostileInput, LayoutTimeGrowsLinearlyWhateverTheShape) {
   }
 }
 
-// libxml2's limit for one text node applies: 10,000,000 bytes of UTF-8.
-TEST_F(HostileInput, TextNodesUpToTheLimitAreFormattedLargerOnesRefused) {
-  const std::string limit(10'000'000, 'a');
-  const Measured ok = run(write("limit.xml", "<quarvel><pre>" + limit + "</pre></quarvel>"));
-  EXPECT_EQ(ok.result.exitCode, 0);
-  EXPECT_EQ(ok.result.err, "");
+// One text node may be of any length: the parser hands it in pieces.
+TEST_F(HostileInput, TextNodesOfAnyLengthAreFormatted) {
+  const std::string text(12'000'000, 'a');
+  const Measured r = run(write("long.xml", "<quarvel><pre>" + text + "</pre></quarvel>"));
+  EXPECT_EQ(r.result.exitCode, 0);
+  EXPECT_EQ(r.result.err, "");
   EXPECT_TRUE(sameBytes(kByteOrderMark + utf16le(u"    ") +
-                            utf16le(std::u16string(limit.size(), u'a')) + utf16le(u"\r\n"),
-                        ok.result.out));
-
-  const std::string path =
-      write("huge.xml", "<quarvel>" + std::string(50'000'000, 'a') + "</quarvel>");
-  const Measured huge = run(path);
-  EXPECT_EQ(huge.result.exitCode, 1);
-  EXPECT_EQ(huge.result.out, "");
-  EXPECT_EQ(huge.result.err,
-            "\"" + path + "\" (1): positon 10004001: xmlSAX2Characters: huge text node\n");
+                            utf16le(std::u16string(text.size(), u'a')) + utf16le(u"\r\n"),
+                        r.result.out));
 }
 
 TEST_F(HostileInput, GarbageAndEmptyFilesAreParseErrors) {
@@ -502,7 +495,7 @@ TEST_F(HostileInput, GarbageAndEmptyFilesAreParseErrors) {
     std::string bytes;
     std::string needle;
   } cases[] = {
-      {"empty", "", "Document is empty"},
+      {"empty", "", "no element found"},
       {"random bytes", noise, ""},
       {"random bytes after a start tag", "<quarvel><left>" + noise, ""},
       {"NUL bytes", std::string(1000, '\0'), ""},
