@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -104,8 +105,7 @@ class Parse {
     // Internal parameter entities are expanded; external ones and the
     // external subset reach onExternalEntity, which reads nothing.
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_ALWAYS);
-    if (!XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_,
-                                                                   kMaximumAmplification) ||
+    if (!XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, kMaximumAmplification) ||
         !XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_,
                                                                  kAmplificationThreshold)) {
       XML_ParserFree(parser_);
@@ -179,8 +179,7 @@ class Parse {
     if (failed_) return false;  // an error of ours stopped the parser
     const XML_Error code = XML_GetErrorCode(parser_);
     if (code == XML_ERROR_NO_MEMORY) throw std::bad_alloc();
-    fail(-static_cast<std::int32_t>(code), currentLine(), currentColumn(),
-         XML_ErrorString(code));
+    fail(-static_cast<std::int32_t>(code), currentLine(), currentColumn(), XML_ErrorString(code));
     return false;
   }
 
@@ -188,7 +187,8 @@ class Parse {
     return static_cast<int>(std::clamp<XML_Size>(XML_GetCurrentLineNumber(parser_), 1, INT32_MAX));
   }
   int currentColumn() const {
-    return static_cast<int>(std::min<XML_Size>(XML_GetCurrentColumnNumber(parser_), INT32_MAX - 1)) +
+    return static_cast<int>(
+               std::min<XML_Size>(XML_GetCurrentColumnNumber(parser_), INT32_MAX - 1)) +
            1;
   }
 
@@ -314,7 +314,8 @@ class Parse {
   static void XMLCALL onCdataStart(void* data) {
     guarded(data, [](Parse& parse) {
       // Sections next to each other make one node; an empty one is a node.
-      if (parse.openText_ == kNoNode || parse.store_.nodes[parse.openText_].type != kCDataSectionNode)
+      if (parse.openText_ == kNoNode ||
+          parse.store_.nodes[parse.openText_].type != kCDataSectionNode)
         parse.openText(kCDataSectionNode);
       parse.inCdata_ = true;
     });
@@ -377,8 +378,8 @@ class Parse {
   // Nothing outside the document is read. The external subset and external
   // parameter entities are skipped (declarations after them are then not
   // processed); a reference to an external general entity stops the parse.
-  static int XMLCALL onExternalEntity(XML_Parser parser, const XML_Char* context,
-                                      const XML_Char*, const XML_Char* systemId, const XML_Char*) {
+  static int XMLCALL onExternalEntity(XML_Parser parser, const XML_Char* context, const XML_Char*,
+                                      const XML_Char* systemId, const XML_Char*) {
     if (context == nullptr) return XML_STATUS_OK;
     guarded(XML_GetUserData(parser), [&](Parse& parse) {
       const auto found = parse.externalNames_.find(systemId);

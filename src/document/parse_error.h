@@ -23,8 +23,8 @@ enum ParseErrorCode : int32_t {
 // successful load and negative after a failed one: the negated expat error
 // number when the document is not (namespace-)well-formed, cannot be decoded
 // or passes expat's amplification limit; kParserLimit when it passes a bound
-// of the driver (nesting, declared defaults); kCannotReadLocation when a file, file: URL or standard input cannot
-// be read, kCannotFetchLocation when an http(s) transfer fails (before or in
+// of the driver (nesting, declared defaults); kCannotReadLocation when a file, file: URL or
+// standard input cannot be read, kCannotFetchLocation when an http(s) transfer fails (before or in
 // the middle of the body) or answers with a status other than 2xx,
 // kUnsupportedLocation for another URL scheme, kNoDocumentElement for a
 // document without a root element. `line` is 0 exactly when the location could not be read
