@@ -23,6 +23,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # linked in, so that only Windows' own DLLs are imported.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 # The packages' own CMake files carry what their static libraries need
-# (LIBXML_STATIC, CURL_STATICLIB, the system libraries); the Find modules
+# (XML_STATIC, CURL_STATICLIB, the system libraries); the Find modules
 # do not.
 set(CMAKE_FIND_PACKAGE_PREFER_CONFIG ON)
