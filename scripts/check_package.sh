@@ -2,7 +2,8 @@
 # Checks what a user gets: the manual page renders without a warning, and
 # both `cmake --install` and the Debian package built by CPack hold exactly
 # bin/quarvel, its manual page (gzipped) and the copyright file (the package
-# also its changelog), the package declares its runtime dependencies and
+# also its changelog), the package declares its runtime dependencies (expat
+# and libcurl, never libxml2) and
 # lintian finds no error and no warning in it, and the quarvel they hold runs.
 #   scripts/check_package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -59,10 +60,12 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture is $(field Architecture)"
 [ -n "$(field Version)" ] || fail "the package has no version"
 depends=$(field Depends)
-for dependency in libxml2 libcurl4; do
-  grep -Eq "(^|, )$dependency( |,|$)" <<<"$depends" ||
-    fail "the package does not depend on $dependency: Depends: $depends"
+depends_on() { grep -Eq "(^|, )$1( |,|$)" <<<"$depends"; }
+for dependency in libexpat1 libcurl4; do
+  depends_on "$dependency" || fail "the package does not depend on $dependency: Depends: $depends"
 done
+# The XML parser is expat: a dependency on libxml2 would mean a stray link.
+! depends_on libxml2 || fail "the package depends on libxml2: Depends: $depends"
 
 dpkg-deb --extract "$deb" "$scratch/unpacked"
 [ "$(list_files "$scratch/unpacked")" = "$(sed 's|^\./|./usr/|' <<<"$expected_files
