@@ -36,8 +36,21 @@ constexpr unsigned long long kAmplificationThreshold = 1ull << 20;
 constexpr std::uint64_t kDefaultsWorkFactor = 8;
 constexpr std::uint64_t kDefaultsWorkAllowance = std::uint64_t{1} << 20;
 
-// Bytes handed to expat at a time.
+// Every distinct name costs expat an entry in its tables for the whole parse
+// (about 120 bytes and a microsecond or two; a million names in 9 MB took
+// seconds), and the store one more: distinct element, attribute and target
+// names may be at most this many plus one per so many bytes read. A
+// document of quarvel's own vocabulary uses a few dozen.
+constexpr std::uint64_t kNameAllowance = 10'000;
+constexpr std::uint64_t kBytesPerName = 128;
+
+// Bytes handed to expat at a time, at least. expat scans a token that is
+// still incomplete again from its start each time bytes arrive, so while a
+// long one is pending (a 40 MB comment or attribute value) the next piece is
+// made half as long as what is pending: the rescans then add up to a few
+// times the token instead of its square over the piece size.
 constexpr int kChunkBytes = 64 << 10;
+constexpr int kLargestChunkBytes = 1 << 30;
 
 // Separates the namespace URI, local name and prefix in the names expat
 // hands out: a byte that UTF-8 never holds, so no name or URI contains it.
@@ -131,6 +144,7 @@ class Parse {
   // parse has failed; then error() says why.
   bool feed(std::string_view bytes, bool final) {
     if (failed_) return false;
+    fed_ += bytes.size();
     const auto status = XML_Parse(parser_, bytes.data(), static_cast<int>(bytes.size()), final);
     return settle(status);
   }
@@ -142,7 +156,17 @@ class Parse {
   }
   bool feedBuffer(int length, bool final) {
     if (failed_) return false;
+    fed_ += static_cast<std::uint64_t>(length);
     return settle(XML_ParseBuffer(parser_, length, final));
+  }
+  // How many bytes to hand over next: see kChunkBytes. Between calls, expat
+  // places the current event at the start of the token it holds back.
+  int nextChunk() const {
+    const XML_Index start = XML_GetCurrentByteIndex(parser_);
+    const std::uint64_t pending =
+        start < 0 || static_cast<std::uint64_t>(start) > fed_ ? 0 : fed_ - start;
+    return static_cast<int>(
+        std::clamp<std::uint64_t>(pending / 2, kChunkBytes, kLargestChunkBytes));
   }
 
   // Ends the parse with an error of ours at `line` and `column`.
@@ -228,12 +252,29 @@ class Parse {
     return name_;
   }
 
+  // Bytes of the document up to the end of the event being reported (a whole
+  // start tag, with all its attributes).
+  std::uint64_t bytesRead() const {
+    return static_cast<std::uint64_t>(std::max<XML_Index>(XML_GetCurrentByteIndex(parser_), 0)) +
+           static_cast<std::uint64_t>(std::max(XML_GetCurrentByteCount(parser_), 0));
+  }
+
+  // The name's index in the store; a name beyond kNameAllowance stops the
+  // parse (and is still interned, for the caller to finish its step).
+  std::uint32_t intern(std::string_view qualifiedName) {
+    const std::uint32_t name = store_.intern(qualifiedName);
+    if (name >= kNameAllowance && name >= kNameAllowance + bytesRead() / kBytesPerName &&
+        !failed_) {
+      stop(kParserLimit,
+           "More distinct names than the document's size allows: more than 10,000 "
+           "plus 1 per 128 bytes read");
+    }
+    return name;
+  }
+
   void chargeDefaults(std::uint64_t work) {
     work_ += work;
-    const XML_Index read = std::max<XML_Index>(XML_GetCurrentByteIndex(parser_), 0);
-    if (work_ <= kDefaultsWorkFactor * static_cast<std::uint64_t>(read) + kDefaultsWorkAllowance) {
-      return;
-    }
+    if (work_ <= kDefaultsWorkFactor * bytesRead() + kDefaultsWorkAllowance) return;
     stop(kParserLimit,
          "Declared attribute defaults cost too much for the document's size at element '" +
              std::string(store_.nameUtf8(store_.nodes[open_.back().element].name)) +
@@ -252,7 +293,7 @@ class Parse {
     }
     DocumentStore::Node node;
     node.type = kElementNode;
-    node.name = store_.intern(qualified(name));
+    node.name = intern(qualified(name));
     node.element.firstAttribute = attributeIndex();
     node.element.end = kNoNode;
     bool preserve = open_.back().preserve;
@@ -263,7 +304,7 @@ class Parse {
     for (; atts[count] != nullptr; count += 2) {
       const std::string_view attribute(atts[count]);
       if (count < specified) {
-        store_.addAttribute(store_.intern(qualified(atts[count])), keptValue(atts[count + 1]));
+        store_.addAttribute(intern(qualified(atts[count])), keptValue(atts[count + 1]));
       }
       if (attribute == kXmlSpace) preserve = keptValue(atts[count + 1]) == "preserve";
     }
@@ -273,7 +314,7 @@ class Parse {
     // reads the default.
     for (const auto& [prefix, uri] : namespaces_) {
       std::string qualifiedName = prefix == nullptr ? "xmlns" : "xmlns:" + std::string(prefix);
-      const std::uint32_t attribute = store_.intern(qualifiedName);
+      const std::uint32_t attribute = intern(qualifiedName);
       const std::string_view value = keptValue(uri);
       if (store_.declaredDefault(node.name, attribute) == value) {
         const auto found = namespaceDefaultBytes_.find(pairKey(node.name, attribute));
@@ -336,10 +377,11 @@ class Parse {
     completeText();
     DocumentStore::Node node;
     node.type = type;
-    node.name = target != nullptr ? store_.intern(target) : 0;
-    const std::u16string value = toUtf16(text);
-    node.length = checkedLength(value.size());
-    node.text = store_.keep(value);
+    node.name = target != nullptr ? intern(target) : 0;
+    const std::string_view utf8(text);
+    store_.wrote(writeUtf16(utf8, store_.textRoom(utf8.size())));
+    node.length = checkedLength(store_.openLength());
+    node.text = store_.closeText();
     append(node);
   }
 
@@ -355,8 +397,8 @@ class Parse {
                                 const XML_Char*, const XML_Char* value, int) {
     if (value == nullptr) return;  // required or implied: no default
     guarded(data, [&](Parse& parse) {
-      const std::uint32_t elementName = parse.store_.intern(element);
-      const std::uint32_t attributeName = parse.store_.intern(attribute);
+      const std::uint32_t elementName = parse.intern(element);
+      const std::uint32_t attributeName = parse.intern(attribute);
       if (!parse.store_.declareDefault(elementName, attributeName, keptValue(value))) return;
       const std::string_view name(attribute);
       if (name == "xmlns" || name.starts_with("xmlns:")) {
@@ -474,6 +516,7 @@ class Parse {
   bool blank_ = true;
   bool inCdata_ = false;
   std::uint64_t work_ = 0;
+  std::uint64_t fed_ = 0;  // bytes handed to expat
   bool failed_ = false;
   bool outOfMemory_ = false;
   Failure error_;
@@ -520,7 +563,8 @@ ParseResult parseDocument(LocationReader& reader) {
     // expat reads the bytes itself, straight from its own buffer.
     bool going = parse.feed(start, shortDocument);
     while (going && !shortDocument) {
-      const int n = reader.read(static_cast<char*>(parse.buffer(kChunkBytes)), kChunkBytes);
+      const int chunk = parse.nextChunk();
+      const int n = reader.read(static_cast<char*>(parse.buffer(chunk)), chunk);
       if (n < 0) break;
       going = parse.feedBuffer(n, n == 0) && n != 0;
     }
@@ -531,7 +575,7 @@ ParseResult parseDocument(LocationReader& reader) {
     PositionCounter position;
     std::string pending(start);
     std::string decoded;
-    std::string raw(kChunkBytes, '\0');
+    std::string raw;
     bool final = shortDocument;
     while (true) {
       decoded.clear();
@@ -546,7 +590,8 @@ ParseResult parseDocument(LocationReader& reader) {
       }
       if (final) break;
       pending.erase(0, step.consumed);
-      const int n = reader.read(raw.data(), kChunkBytes);
+      raw.resize(static_cast<std::size_t>(parse.nextChunk()));
+      const int n = reader.read(raw.data(), static_cast<int>(raw.size()));
       if (n < 0) break;
       if (n == 0) final = true;
       pending.append(raw.data(), static_cast<std::size_t>(n));

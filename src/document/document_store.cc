@@ -184,14 +184,6 @@ void DocumentStore::dropText() {
   open_ = 0;
 }
 
-const char16_t* DocumentStore::keep(std::u16string_view text) {
-  assert(open_ == 0);
-  if (text.empty()) return nullptr;
-  std::memcpy(textRoom(text.size()), text.data(), text.size() * sizeof(char16_t));
-  wrote(text.size());
-  return closeText();
-}
-
 // ---------------------------------------------------------------------------
 // The queries of XmlNode.
 

@@ -115,8 +115,6 @@ class DocumentStore {
   // Keeps the open text; its first unit, or nullptr when it is empty.
   const char16_t* closeText();
   void dropText();
-  // Keeps a text that is complete already (no text may be open).
-  const char16_t* keep(std::u16string_view text);
 
  private:
   // Names, concatenated; `nameSpans_` says where each lies. The index is an

@@ -346,8 +346,8 @@ TEST_F(HostileInput, AttributeAmplificationAndStackedNestingStaySmall) {
        "<!DOCTYPE quarvel [" + entity + "]><quarvel>" +
            repeated("<b a='" + repeated("&e;", 100) + "'/>", 1500) + "</quarvel>",
        "", "limit on input amplification factor (from DTD and entities) breached"},
-      {"100,000 attributes on one element", "<quarvel><b" + manyAttributes + "/>hi</quarvel>", hi,
-       ""},
+      {"100,000 attributes on one element", "<quarvel><b" + manyAttributes + "/>hi</quarvel>", "",
+       "More distinct names than the document's size allows"},
       {"900 declared defaults on 100,000 elements",
        "<!DOCTYPE quarvel [<!ATTLIST b" + manyDefaults + ">]><quarvel>" + repeated("<b/>", 100000) +
            "</quarvel>",
