@@ -50,7 +50,7 @@ constexpr std::uint64_t kBytesPerName = 128;
 // made half as long as what is pending: the rescans then add up to a few
 // times the token instead of its square over the piece size.
 constexpr int kChunkBytes = 64 << 10;
-constexpr int kLargestChunkBytes = 1 << 30;
+constexpr int kLargestChunkBytes = 256 << 20;  // decoded, still within an int
 
 // Separates the namespace URI, local name and prefix in the names expat
 // hands out: a byte that UTF-8 never holds, so no name or URI contains it.
