@@ -8,8 +8,9 @@ output is valid UTF-16.
 Each document case is also held to the bound that every hostile document
 must keep: at most 2 times the time and the peak memory of an ordinary
 document of the same size (bench/generate_document.py; times below 0.05 s
-and peaks below 16 MB count as those floors), or a stop with exit 1. The
-last column says "ok" or "OVER"; the exit code is 1 when any case is over.
+and peaks below 16 MB count as those floors), whether it is formatted or
+stopped with exit 1 ("stopped"). The column says "ok" or "OVER" with both
+ratios; the exit code is 1 when any case is over.
 
 With no CASE every case runs. Documents are generated into
 $QUARVEL_HOSTILE_DIR (default /tmp/quarvel-hostile); servers listen on
@@ -79,6 +80,8 @@ def namespace_defaults(declarations, tags):
 
 
 def defaults_after_error(defaults, tags):
+    # The reference is an error; a parser that goes on after it still
+    # applies every default to every tag that follows.
     attlist = " ".join('a%d CDATA "v"' % i for i in range(defaults))
     return doc("&undeclared;" + "<b/>" * tags, "<!DOCTYPE quarvel [<!ATTLIST b %s>]>" % attlist)
 
@@ -88,8 +91,10 @@ def namespace_declarations(count):
 
 
 def nested_namespace_scopes(levels, per_level, inner):
-    declarations = " ".join('xmlns:p%d="urn:%d"' % (i, i) for i in range(per_level))
-    return doc(("<s %s>" % declarations) * levels + "<p0:b/>" * inner + "</s>" * levels)
+    # The prefix used inside is declared outermost, under every other scope.
+    scopes = "".join("<s %s>" % " ".join('xmlns:q%d_%d="urn:x"' % (level, i)
+                                         for i in range(per_level)) for level in range(levels))
+    return doc('<s xmlns:p="urn:p">' + scopes + "<p:b/>" * inner + "</s>" * (levels + 1))
 
 
 def distinct_names(count, attributes=False):
@@ -153,7 +158,7 @@ def documents():
         "namespace-default-1mb-x2000": (lambda: namespace_default(2_000),),
         "namespace-default-entity-x8000": (lambda: namespace_default(8_000, True),),
         "namespace-defaults-1000x100000": (lambda: namespace_defaults(1_000, 100_000),),
-        "defaults-after-error": (lambda: defaults_after_error(20_000, 10_000),),
+        "defaults-after-error": (lambda: defaults_after_error(5_000, 20_000),),
         "namespace-declarations-200000": (lambda: namespace_declarations(200_000),),
         "nested-namespace-scopes": (lambda: nested_namespace_scopes(250, 40, 500_000),),
         "distinct-element-names-1m": (lambda: distinct_names(1_000_000),),
@@ -334,13 +339,13 @@ def ordinary_figures(binary, size):
 
 
 def verdict(binary, path, seconds, peak, ending):
-    if ending == "exit 1":
-        return "ok (stopped)"
     ordinary_seconds, ordinary_peak = ordinary_figures(binary, os.path.getsize(path))
     within = (seconds <= 2 * max(ordinary_seconds, ORDINARY_FLOOR_SECONDS)
               and peak <= 2 * max(ordinary_peak, ORDINARY_FLOOR_MB))
-    return "%s (%.2fx, %.2fx)" % ("ok" if within else "OVER", seconds / max(ordinary_seconds, 1e-3),
-                                  peak / max(ordinary_peak, 1))
+    return "%s%s (%.2fx, %.2fx)" % ("ok" if within else "OVER",
+                                    " stopped" if ending == "exit 1" else "",
+                                    seconds / max(ordinary_seconds, 1e-3),
+                                    peak / max(ordinary_peak, 1))
 
 
 def main():
