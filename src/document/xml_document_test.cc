@@ -152,7 +152,7 @@ TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
   XmlDocument document;
   document.loadMemory(
       "<!DOCTYPE r [<!ATTLIST r def CDATA 'dv' set CDATA 'dv' x:d CDATA 'xd' xmlns:y CDATA 'urn:y'"
-      " fixed CDATA #FIXED 'f' req CDATA #REQUIRED imp CDATA #IMPLIED>"
+      " fixed CDATA #FIXED 'f' req CDATA #REQUIRED imp CDATA #IMPLIED tok NMTOKEN '='>"
       "<!ATTLIST r def CDATA 'second' later CDATA 'l'>]>"
       "<r xmlns:x='urn:x' a='1' x:a='2' empty='' set='own' refs='&lt;&#x41;&#x1F600;' long='" +
           std::string(kAttributeValueReadLimit + 1, 'a') + "' pair='" +
@@ -178,6 +178,8 @@ TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
       {u"req", std::nullopt},
       {u"imp", std::nullopt},
       {u"later", u"l"},
+      // Applied whatever the declared type: a default is not checked against it.
+      {u"tok", u"="},
       // Values are read from their first code units, a pair never split.
       {u"long", prefix + u"a"},
       {u"pair", prefix},
