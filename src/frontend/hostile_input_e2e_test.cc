@@ -503,6 +503,10 @@ TEST_F(HostileInput, GarbageAndEmptyFilesAreParseErrors) {
       {"UTF-8 after a UTF-16 byte-order mark", kByteOrderMark + "<quarvel/>", ""},
       {"an unknown encoding", "<?xml version='1.0' encoding='x-unknown'?><quarvel/>",
        "Unsupported encoding x-unknown"},
+      // Never read again as the declaration says: that gave mojibake, exit 0.
+      {"a UTF-8 mark on a document declared Shift_JIS",
+       "\xEF\xBB\xBF<?xml version='1.0' encoding='Shift_JIS'?><quarvel>\xE6\x97\xA5</quarvel>",
+       "the byte-order mark says UTF-8 but the declaration says Shift_JIS"},
       {"unterminated", "<quarvel><left>abc", ""},
   };
   for (const auto& c : cases) {
