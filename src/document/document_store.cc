@@ -45,15 +45,18 @@ std::uint32_t DocumentStore::intern(std::string_view qualifiedName) {
   if (nameSpans_.size() >= kNoNode - 1 || namesUtf8_.size() > UINT32_MAX - qualifiedName.size()) {
     throw std::bad_alloc();
   }
-  const std::u16string utf16 = toUtf16(qualifiedName);
-  if (namesUtf16_.size() > UINT32_MAX - utf16.size()) throw std::bad_alloc();
+  if (namesUtf16_.size() > UINT32_MAX - qualifiedName.size()) throw std::bad_alloc();
+  // Converted in place: a name may be megabytes long. A failure part way
+  // leaves unused units behind, never a span without them.
+  const std::size_t utf16Offset = namesUtf16_.size();
+  namesUtf16_.resize(utf16Offset + qualifiedName.size());
+  const std::size_t utf16Length = writeUtf16(qualifiedName, namesUtf16_.data() + utf16Offset);
+  namesUtf16_.resize(utf16Offset + utf16Length);
   const NameSpan span{static_cast<std::uint32_t>(namesUtf8_.size()),
                       static_cast<std::uint32_t>(qualifiedName.size()),
-                      static_cast<std::uint32_t>(namesUtf16_.size()),
-                      static_cast<std::uint32_t>(utf16.size())};
-  // A failure part way leaves unused bytes behind, never a span without them.
+                      static_cast<std::uint32_t>(utf16Offset),
+                      static_cast<std::uint32_t>(utf16Length)};
   namesUtf8_.append(qualifiedName);
-  namesUtf16_.append(utf16);
   nameSpans_.push_back(span);
   const auto index = static_cast<std::uint32_t>(nameSpans_.size() - 1);
   nameIndex_[slot] = index;
