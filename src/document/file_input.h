@@ -43,6 +43,17 @@ class FileInput {
 // language where the system has it.
 std::string systemErrorText(int error);
 
+#ifdef _WIN32
+// Windows' own text for a GetLastError() code, in UTF-8 and without a line
+// end, in the user's language.
+std::string windowsErrorText(unsigned long error);
+
+// `path` (UTF-8) as Windows takes it whole: a file: URL's "/C:/dir" names the
+// drive, and a path longer than MAX_PATH gets the "\\?\" prefix, under which
+// there is no such limit.
+std::wstring windowsPath(const std::string& path);
+#endif
+
 }  // namespace quarvel
 
 #endif  // QUARVEL_DOCUMENT_FILE_INPUT_H_

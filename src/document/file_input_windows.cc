@@ -28,9 +28,9 @@ std::string fromWide(std::wstring_view wide) {
   return utf8;
 }
 
-// Windows' own text for a GetLastError() code, in the user's language,
-// without the line end it comes with.
-std::string windowsErrorText(DWORD error) {
+}  // namespace
+
+std::string windowsErrorText(unsigned long error) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -45,9 +45,7 @@ std::string windowsErrorText(DWORD error) {
   return utf8;
 }
 
-// A path that Windows takes whole: a file: URL's "/C:/dir" names the drive,
-// and a path longer than MAX_PATH is made absolute and given the "\\?\"
-// prefix, under which there is no such limit.
+// A path longer than MAX_PATH is made absolute before it gets the prefix.
 std::wstring windowsPath(const std::string& path) {
   std::string_view view(path);
   if (view.size() >= 3 && view[0] == '/' && view[2] == ':' &&
@@ -64,8 +62,6 @@ std::wstring windowsPath(const std::string& path) {
   full.resize(length);
   return L"\\\\?\\" + full;
 }
-
-}  // namespace
 
 // The C runtime's text (English, in the ANSI code page).
 std::string systemErrorText(int error) {

@@ -1,10 +1,12 @@
-// What the program needs from the operating system around standard output
-// and standard error: platform_posix.cc on Linux, platform_windows.cc on
-// Windows.
+// What the program needs from the operating system around standard output,
+// standard error and the output file of -o: platform_posix.cc on Linux,
+// platform_windows.cc on Windows.
 #ifndef QUARVEL_FRONTEND_PLATFORM_H_
 #define QUARVEL_FRONTEND_PLATFORM_H_
 
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "layout/byte_sink.h"
@@ -29,6 +31,37 @@ ByteSink& terminalOutput();
 // stands, and otherwise in the ANSI code page. A character that the
 // character set cannot represent becomes "?".
 void writeMessageText(std::FILE* stream, std::u16string_view text);
+
+// Where the full manual is, for the end of --help: a man page on Linux, the
+// plain-text manual in the zip on Windows.
+extern const char kWhereTheManualIs[];
+
+// A file replaced whole or not at all: the bytes go to a temporary file of
+// its own beside it, which takes its place only when the run succeeded.
+struct ReplacementFile {
+  int descriptor = -1;    // the C runtime's descriptor of the temporary file
+  std::string path;       // the file to replace (UTF-8)
+  std::string temporary;  // the temporary file's name (UTF-8)
+};
+
+// The reason given when the file to replace exists but is not a regular file
+// (a directory, a device, a link): it is never replaced.
+inline constexpr const char kNotARegularFile[] = "not a regular file";
+
+// Creates the temporary file for replacing `path` (UTF-8), exclusively and
+// under a name of its own beside `path`, and fills `file`. It gets the
+// permission bits of `path` when that exists, and 0666 less the umask
+// otherwise (on Windows the folder's defaults). Returns the reason, in UTF-8
+// without a line end, when it cannot be created; nothing is left behind then.
+std::optional<std::string> beginReplacement(const std::string& path, ReplacementFile& file);
+
+enum class Replacement { kCommit, kDiscard };
+
+// Ends what beginReplacement began. kCommit flushes the temporary file to
+// the disk, closes it and renames it over `path` (on Windows, replacing it);
+// kDiscard closes and removes it. When committing fails, the temporary file
+// is removed, `path` is as it was, and the reason is returned.
+std::optional<std::string> endReplacement(ReplacementFile& file, Replacement how);
 
 }  // namespace quarvel
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <string>
 
+#include "document/file_input.h"
 #include "document/utf.h"
 #include "frontend/platform.h"
 #include "layout/utf_units.h"
@@ -75,6 +76,8 @@ class ConsoleSink final : public ByteSink {
 
 }  // namespace
 
+const char kWhereTheManualIs[] = "quarvel.txt, beside quarvel.exe in the zip";
+
 void prepareStandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 bool standardOutputIsTerminal() { return isConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
@@ -106,6 +109,64 @@ void writeMessageText(std::FILE* stream, std::u16string_view text) {
   }
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::fflush(stream);
+}
+
+std::optional<std::string> beginReplacement(const std::string& path, ReplacementFile& file) {
+  const std::wstring target = windowsPath(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return std::string(kNotARegularFile);
+  }
+  // Beside the file, so that the rename stays on one volume. CREATE_NEW
+  // fails on anything already there, and another name is tried.
+  const std::size_t nameStart = path.find_last_of("/\\:") + 1;  // 0 when there is none
+  const std::string prefix = path.substr(0, nameStart) + "." + path.substr(nameStart) +
+                             ".quarvel-" + std::to_string(GetCurrentProcessId()) + "-";
+  constexpr int kAttempts = 100;
+  for (int attempt = 0;; ++attempt) {
+    std::string temporary = prefix + std::to_string(attempt);
+    const std::wstring name = windowsPath(temporary);
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS && attempt + 1 < kAttempts) continue;
+      return windowsErrorText(error);
+    }
+    // A C runtime descriptor, written as standard output is.
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+      CloseHandle(handle);
+      DeleteFileW(name.c_str());
+      return systemErrorText(EMFILE);
+    }
+    file = ReplacementFile{descriptor, path, std::move(temporary)};
+    return std::nullopt;
+  }
+}
+
+std::optional<std::string> endReplacement(ReplacementFile& file, Replacement how) {
+  std::optional<std::string> failure;
+  // _commit flushes the file to the disk before the rename, as fsync does.
+  if (how == Replacement::kCommit && _commit(file.descriptor) != 0) {
+    failure = systemErrorText(errno);
+  }
+  if (_close(file.descriptor) != 0 && !failure && how == Replacement::kCommit) {
+    failure = systemErrorText(errno);
+  }
+  file.descriptor = -1;
+  const std::wstring temporary = windowsPath(file.temporary);
+  if (how == Replacement::kCommit && !failure) {
+    if (MoveFileExW(temporary.c_str(), windowsPath(file.path).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return std::nullopt;
+    }
+    failure = windowsErrorText(GetLastError());
+  }
+  DeleteFileW(temporary.c_str());
+  return failure;
 }
 
 }  // namespace quarvel

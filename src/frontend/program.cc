@@ -1,8 +1,10 @@
 #include "frontend/program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -27,76 +29,161 @@ constexpr const char kUsage[] =
     "usage: quarvel XML_SOURCE_URL >OUTPUT_FILE\n"
     "input and output CES us UTF-16 little endian with BOM\n";
 
-constexpr const char kOptions[] =
+// The help, ended by where the manual is (kWhereTheManualIs).
+constexpr const char kHelp[] =
+    "Usage: quarvel [-o FILE] [--utf-8] [--] XML_SOURCE_URL\n"
+    "       quarvel --help | -h | --version\n"
+    "Lays out the text of an XML document in fixed-width columns.\n"
     "\n"
-    "  quarvel [--utf-8] [--] XML_SOURCE_URL\n"
-    "  quarvel --help | -h | --version\n"
+    "XML_SOURCE_URL is a file path, a file: URL, an http:// or https:// URL, or -\n"
+    "for standard input. The text is UTF-16 little endian with a byte-order mark\n"
+    "and CR LF row ends; on a terminal it is UTF-8, as with --utf-8.\n"
     "\n"
-    "XML_SOURCE_URL is a file path, a file: URL or an http:// or https:// URL.\n"
-    "The text goes to standard output as UTF-16 little endian with a byte-order\n"
-    "mark and CR LF row ends; a terminal gets UTF-8 instead.\n"
-    "\n"
+    "Options, before XML_SOURCE_URL:\n"
+    "  -o FILE, --output=FILE, --output FILE\n"
+    "               write to FILE instead of standard output; FILE is replaced\n"
+    "               only when the run succeeds (-o - is standard output)\n"
     "  --utf-8      write UTF-8 with LF row ends and no byte-order mark\n"
     "  --           end the options: the next argument is the location even if\n"
     "               it starts with - (./-x works as well)\n"
-    "  -            as XML_SOURCE_URL: read the document from standard input\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n"
     "\n"
     "Exit status: 0 laid out, 1 failure (message on standard error), 2 command\n"
-    "line not recognised. Elements, limits and messages: man quarvel\n";
+    "line not recognised (the usage on standard output).\n"
+    "\n"
+    "Elements, limits and messages: ";
 
 constexpr const char kVersion[] = "quarvel " QUARVEL_VERSION "\n";
 
 enum class Action { kFormat, kHelp, kVersion, kUsage };
 enum class OutputForm { kUtf16, kUtf8 };
 
+// What is wrong with a command line that holds an option. Without one, the
+// usage alone answers a wrong command line.
+enum class Problem {
+  kNone,
+  kUnknownOption,
+  kOptionAfterDocument,
+  kNoDocument,
+  kMoreThanOneDocument,
+  kNotAlone,  // --help, -h or --version beside other arguments
+  kNoFileName,
+  kMoreThanOneOutput,
+};
+
 struct CommandLine {
   Action action = Action::kUsage;
   OutputForm form = OutputForm::kUtf16;
   const char* location = nullptr;
+  // -o FILE; nullptr for standard output ("-o -" included).
+  const char* outputFile = nullptr;
+  Problem problem = Problem::kNone;
+  std::string_view culprit;  // the option that kUnknownOption and the like name
 };
 
 bool isHelp(std::string_view argument) { return argument == "--help" || argument == "-h"; }
 
-// The spellings of options. Outside the option position none of them is
-// taken for a location unless "--" came first; every other argument that
-// starts with "-" is a location like any other ("-" itself: standard input).
-bool isOptionSpelling(std::string_view argument) {
-  return isHelp(argument) || argument == "--version" || argument == "--utf-8" || argument == "--";
-}
+// Every argument that starts with "-" is an option, but "-" itself (standard
+// input); after "--" none is.
+bool isOption(std::string_view argument) { return argument.size() > 1 && argument[0] == '-'; }
 
-//   quarvel --help | -h | --version
-//   quarvel [--utf-8]... [--] LOCATION
-// Anything else, the lone "quarvel" included, is the usage.
-CommandLine parseCommandLine(int argc, char** argv) {
+CommandLine usageFor(Problem problem, std::string_view culprit = {}) {
   CommandLine line;
-  if (argc == 2 && isHelp(argv[1])) {
-    line.action = Action::kHelp;
-    return line;
-  }
-  if (argc == 2 && std::string_view(argv[1]) == "--version") {
-    line.action = Action::kVersion;
-    return line;
-  }
-  int next = 1;
-  for (; next < argc && std::string_view(argv[next]) == "--utf-8"; ++next) {
-    line.form = OutputForm::kUtf8;
-  }
-  bool optionsEnded = false;
-  if (next < argc && std::string_view(argv[next]) == "--") {
-    optionsEnded = true;
-    ++next;
-  }
-  if (argc - next != 1 || (!optionsEnded && isOptionSpelling(argv[next]))) return line;
-  line.action = Action::kFormat;
-  line.location = argv[next];
+  line.problem = problem;
+  line.culprit = culprit;
   return line;
 }
 
-void reportWriteError(int error) {
-  printMessage(stderr, u"quarvel: cannot write the output: %s\n",
-               {std::u16string_view(toUtf16(systemErrorText(error)))});
+//   quarvel --help | -h | --version
+//   quarvel [-o FILE | --output=FILE | --output FILE | --utf-8]... [--] LOCATION
+// Anything else is the usage: alone when no argument is an option (the lone
+// "quarvel" included), with the problem named otherwise.
+CommandLine parseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  if (std::none_of(argv + 1, argv + argc, isOption)) {
+    if (argc != 2) return line;
+    line.action = Action::kFormat;
+    line.location = argv[1];
+    return line;
+  }
+  bool optionsEnded = false;
+  bool outputGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (optionsEnded || !isOption(argument)) {
+      if (line.location != nullptr) return usageFor(Problem::kMoreThanOneDocument);
+      line.location = argv[i];
+      continue;
+    }
+    if (line.location != nullptr) return usageFor(Problem::kOptionAfterDocument);
+    if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--utf-8") {
+      line.form = OutputForm::kUtf8;
+    } else if (argument == "-o" || argument == "--output" || argument.starts_with("--output=")) {
+      const std::size_t equals = argument.find('=');
+      const char* file = equals != std::string_view::npos ? argv[i] + equals + 1
+                         : i + 1 < argc                   ? argv[++i]
+                                                          : "";
+      if (*file == '\0') return usageFor(Problem::kNoFileName, argument.substr(0, equals));
+      if (outputGiven) return usageFor(Problem::kMoreThanOneOutput);
+      outputGiven = true;
+      line.outputFile = std::string_view(file) == "-" ? nullptr : file;
+    } else if (isHelp(argument) || argument == "--version") {
+      if (argc != 2) return usageFor(Problem::kNotAlone, argument);
+      line.action = isHelp(argument) ? Action::kHelp : Action::kVersion;
+      return line;
+    } else {
+      return usageFor(Problem::kUnknownOption, argument);
+    }
+  }
+  if (line.location == nullptr) return usageFor(Problem::kNoDocument);
+  line.action = Action::kFormat;
+  return line;
+}
+
+// One line that names the problem, then where to read more.
+void reportCommandLineProblem(Problem problem, std::string_view culprit) {
+  const std::u16string name = toUtf16(culprit);
+  switch (problem) {
+    case Problem::kNone:
+      return;
+    case Problem::kUnknownOption:
+      printMessage(stderr, u"quarvel: unrecognised option '%s'\n", {std::u16string_view(name)});
+      break;
+    case Problem::kOptionAfterDocument:
+      printMessage(stderr, u"quarvel: options go before the document\n", {});
+      break;
+    case Problem::kNoDocument:
+      printMessage(stderr, u"quarvel: no document given\n", {});
+      break;
+    case Problem::kMoreThanOneDocument:
+      printMessage(stderr, u"quarvel: one document at a time\n", {});
+      break;
+    case Problem::kNotAlone:
+      printMessage(stderr, u"quarvel: '%s' takes no other argument\n", {std::u16string_view(name)});
+      break;
+    case Problem::kNoFileName:
+      printMessage(stderr, u"quarvel: option '%s' needs a file name\n",
+                   {std::u16string_view(name)});
+      break;
+    case Problem::kMoreThanOneOutput:
+      printMessage(stderr, u"quarvel: one output file at a time\n", {});
+      break;
+  }
+  printMessage(stderr, u"Try 'quarvel --help' for more information.\n", {});
+}
+
+// `reason` is in UTF-8; `file` is the file of -o, nullptr for standard output.
+void reportWriteError(const std::string& reason, const char* file) {
+  const std::u16string text = toUtf16(reason);
+  if (file == nullptr) {
+    printMessage(stderr, u"quarvel: cannot write the output: %s\n", {std::u16string_view(text)});
+  } else {
+    printMessage(stderr, u"quarvel: cannot write \"%s\": %s\n",
+                 {std::u16string_view(toUtf16(file)), std::u16string_view(text)});
+  }
 }
 
 // Help and version go to standard output in text mode, like the usage, but
@@ -108,7 +195,7 @@ int printAnswer(const char* text, const char* more) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;
     std::setlocale(LC_ALL, "");
-    reportWriteError(error);
+    reportWriteError(systemErrorText(error), nullptr);
     return kExitFailure;
   }
   return kExitSuccess;
@@ -126,21 +213,56 @@ ByteSink& outputSink(OutputForm form) {
   return utf8;
 }
 
-// Loads `location` and formats it to `out`; returns the exit code. Memory
-// running out here, outside the formatting run, throws std::bad_alloc.
-int formatLocation(const char* location, ByteSink& out, const ProgramSettings& settings) {
-  XmlDocument document;
-  if (loadDocument(document, location, settings.load) != 0) return kExitFailure;
-  XmlNode root = document.documentElement();
-  if (!root) return kExitFailure;
+// Loads the document and formats it to `out`; returns the exit code. Memory
+// running out anywhere ends it with the one stop; what was printed before
+// stays in `out`.
+int formatLocation(const CommandLine& line, ByteSink& out, const ProgramSettings& settings) {
+  try {
+    XmlDocument document;
+    if (loadDocument(document, line.location, settings.load) != 0) return kExitFailure;
+    XmlNode root = document.documentElement();
+    if (!root) return kExitFailure;
 
-  if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
-  const RunOutcome outcome = formatDocument(root, out);
-  if (!out.flush()) {
-    reportWriteError(out.error());
+    if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
+    const RunOutcome outcome = formatDocument(root, out);
+    if (!out.flush()) {
+      reportWriteError(systemErrorText(out.error()), line.outputFile);
+      return kExitFailure;
+    }
+    return outcome == RunOutcome::kCompleted ? kExitSuccess : kExitFailure;
+  } catch (const std::bad_alloc&) {
+    // Loading, the messages and the conversions allocate as they please.
+    writeOutOfMemoryMessage();
+    if (!out.flush()) reportWriteError(systemErrorText(out.error()), line.outputFile);
     return kExitFailure;
   }
-  return outcome == RunOutcome::kCompleted ? kExitSuccess : kExitFailure;
+}
+
+// -o FILE: the same bytes as standard output redirected to a file would get,
+// written to a temporary file that replaces FILE only when the run succeeded.
+// On every other exit FILE stays as it was and the temporary file is gone.
+int formatToFile(const CommandLine& line, const ProgramSettings& settings) {
+  ReplacementFile file;
+  if (const auto reason = beginReplacement(line.outputFile, file)) {
+    reportWriteError(*reason, line.outputFile);
+    return kExitFailure;
+  }
+  int exitCode = kExitFailure;
+  try {
+    // On the heap: each holds a 64 KiB buffer.
+    auto bytes = std::make_unique<FileDescriptorSink>(file.descriptor);
+    std::unique_ptr<Utf8Sink> utf8;
+    if (line.form == OutputForm::kUtf8) utf8 = std::make_unique<Utf8Sink>(*bytes);
+    exitCode = formatLocation(line, utf8 ? static_cast<ByteSink&>(*utf8) : *bytes, settings);
+  } catch (const std::bad_alloc&) {
+    writeOutOfMemoryMessage();
+  }
+  const Replacement how = exitCode == kExitSuccess ? Replacement::kCommit : Replacement::kDiscard;
+  if (const auto reason = endReplacement(file, how)) {
+    reportWriteError(*reason, line.outputFile);
+    exitCode = kExitFailure;
+  }
+  return exitCode;
 }
 
 }  // namespace
@@ -169,28 +291,23 @@ int runProgram(int argc, char** argv, const ProgramSettings& settings) {
   switch (line.action) {
     case Action::kUsage:
       std::fputs(kUsage, stdout);
+      if (line.problem != Problem::kNone) {
+        std::fflush(stdout);
+        std::setlocale(LC_ALL, "");
+        reportCommandLineProblem(line.problem, line.culprit);
+      }
       return kExitUsage;
     case Action::kHelp:
-      return printAnswer(kUsage, kOptions);
+      return printAnswer(kHelp, (std::string(kWhereTheManualIs) + "\n").c_str());
     case Action::kVersion:
       return printAnswer(kVersion, nullptr);
     case Action::kFormat:
       break;
   }
   std::setlocale(LC_ALL, "");
+  if (line.outputFile != nullptr) return formatToFile(line, settings);
   prepareStandardOutput();
-
-  ByteSink& out = outputSink(line.form);
-  try {
-    return formatLocation(line.location, out, settings);
-  } catch (const std::bad_alloc&) {
-    // Loading, the messages and the conversions allocate as they please;
-    // wherever memory runs out, the program ends with the one stop. What
-    // was printed before stays.
-    writeOutOfMemoryMessage();
-    if (!out.flush()) reportWriteError(out.error());
-    return kExitFailure;
-  }
+  return formatLocation(line, outputSink(line.form), settings);
 }
 
 }  // namespace quarvel

@@ -3,16 +3,20 @@
 // text, and its exit code. With QUARVEL_WINDOWS_RUN set (scripts/windows.sh),
 // the same cases run against quarvel.exe under wine, with the same expected
 // bytes; what Windows does differently is said where it applies.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -458,8 +462,8 @@ TEST_F(QuarvelBinary, DashReadsStandardInput) {
     EXPECT_EQ(unreadable.exitCode, 1);
     EXPECT_EQ(unreadable.err, unreadableMessage("-", EISDIR));
   }
-  // Anything else that starts with "-" is a path.
-  for (const std::string location : {"-x", "./-"}) {
+  // A path that starts with "-" is written so that it does not.
+  for (const std::string location : {"./-x", "./-"}) {
     const ProcessResult result = run({location});
     EXPECT_EQ(result.exitCode, 1) << location;
     EXPECT_TRUE(isUnreadableMessage(result.err, location, ENOENT));
@@ -468,55 +472,198 @@ TEST_F(QuarvelBinary, DashReadsStandardInput) {
 
 // --- Command line and failures ----------------------------------------------
 
-TEST_F(QuarvelBinary, WrongArgumentCountPrintsUsage) {
+// Every wrong command line prints the usage with exit code 2. Where an
+// argument is an option, one line on standard error says what was wrong.
+TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
   const std::string document = write("doc.xml", "<quarvel><left>abc</left></quarvel>");
-  // Besides the wrong counts: options without a location, unknown options
-  // beside a location, options after it, and option spellings where the
-  // location belongs.
-  const std::vector<std::string> commandLines[] = {
-      {},
-      {document, document},
-      {document, document, document},
-      {"--utf-8"},
-      {"--"},
-      {"--utf-8", "--"},
-      {"--foo", document},
-      {"-x", document},
-      {document, "--utf-8"},
-      {"--help", document},
-      {"-h", document},
-      {"--version", document},
-      {"--version", "--help"},
-      {"--utf-8", "--help"},
-      {"--utf-8", "--version"},
-      {"--", document, document},
+  const std::string more = "Try 'quarvel --help' for more information.\n";
+  const std::string unknown = "quarvel: unrecognised option ";
+  const std::string noDocument = "quarvel: no document given\n" + more;
+  const struct {
+    std::vector<std::string> arguments;
+    std::string err;
+  } cases[] = {
+      {{}, ""},
+      {{document, document}, ""},
+      {{document, document, document}, ""},
+      {{document, "-"}, ""},
+      {{"--utf-8"}, noDocument},
+      {{"--"}, noDocument},
+      {{"--utf-8", "--"}, noDocument},
+      {{"--utf8", document}, unknown + "'--utf8'\n" + more},
+      {{"-V"}, unknown + "'-V'\n" + more},
+      {{"-x", document}, unknown + "'-x'\n" + more},
+      {{"--output-file=x", document}, unknown + "'--output-file=x'\n" + more},
+      {{document, "--utf-8"}, "quarvel: options go before the document\n" + more},
+      {{document, "-o", "out.txt"}, "quarvel: options go before the document\n" + more},
+      {{"--help", document}, "quarvel: '--help' takes no other argument\n" + more},
+      {{"-h", document}, "quarvel: '-h' takes no other argument\n" + more},
+      {{"--version", document}, "quarvel: '--version' takes no other argument\n" + more},
+      {{"--version", "--help"}, "quarvel: '--version' takes no other argument\n" + more},
+      {{"--utf-8", "--help"}, "quarvel: '--help' takes no other argument\n" + more},
+      {{"--", document, document}, "quarvel: one document at a time\n" + more},
+      {{"--", document, "--utf-8"}, "quarvel: one document at a time\n" + more},
+      {{"-o"}, "quarvel: option '-o' needs a file name\n" + more},
+      {{"--output", ""}, "quarvel: option '--output' needs a file name\n" + more},
+      {{"--output=", document}, "quarvel: option '--output' needs a file name\n" + more},
+      {{"-o", "a", "--output=b", document}, "quarvel: one output file at a time\n" + more},
   };
-  for (const std::vector<std::string>& arguments : commandLines) {
+  for (const auto& c : cases) {
     std::string shown;
-    for (const std::string& argument : arguments) shown += " " + argument;
-    const ProcessResult result = run(arguments);
+    for (const std::string& argument : c.arguments) shown += " " + argument;
+    const ProcessResult result = run(c.arguments);
     EXPECT_EQ(result.exitCode, 2) << shown;
     EXPECT_EQ(asText(result.out), kUsage) << shown;
-    EXPECT_EQ(result.err, "") << shown;
+    EXPECT_EQ(result.err, c.err) << shown;
   }
 }
 
 TEST_F(QuarvelBinary, HelpAndVersion) {
-  for (const std::string option : {"--help", "-h"}) {
-    const ProcessResult result = run({option});
-    EXPECT_EQ(result.exitCode, 0) << option;
-    EXPECT_EQ(result.err, "") << option;
-    const std::string help = asText(result.out);
-    EXPECT_TRUE(help.starts_with(kUsage)) << help;
-    for (const char* mention :
-         {"--utf-8", "\n  --  ", "--help", "-h,", "--version", "\n  -  ", "man quarvel"}) {
-      EXPECT_NE(help.find(mention), std::string::npos) << option << " lacks " << mention;
-    }
+  const ProcessResult help = run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.err, "");
+  const std::string text = asText(help.out);
+  // One text: its own usage, not the three lines of the wrong command line.
+  EXPECT_TRUE(text.starts_with("Usage: quarvel [-o FILE] [--utf-8] [--] XML_SOURCE_URL\n")) << text;
+  EXPECT_EQ(text.find("usage: quarvel XML_SOURCE_URL"), std::string::npos) << text;
+  for (const char* mention :
+       {"\n  -o FILE, --output=FILE, --output FILE\n", "-o - ", "\n  --utf-8 ", "\n  --  ",
+        "\n  -h, --help ", "\n  --version ", "Exit status: "}) {
+    EXPECT_NE(text.find(mention), std::string::npos) << "the help lacks " << mention;
   }
+  EXPECT_TRUE(text.ends_with(kOnWindows ? ": quarvel.txt, beside quarvel.exe in the zip\n"
+                                        : ": man quarvel\n"))
+      << text;
+  const ProcessResult shortHelp = run({"-h"});
+  EXPECT_EQ(shortHelp.exitCode, 0);
+  EXPECT_EQ(shortHelp.out, help.out);
   const ProcessResult version = run({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.err, "");
   EXPECT_EQ(asText(version.out), "quarvel " QUARVEL_VERSION "\n");
+}
+
+// -o FILE: the bytes a redirect gets, and FILE replaced only by a run that
+// succeeded; on any other exit it stays as it was and no temporary file is
+// left in its folder.
+TEST_F(QuarvelBinary, OutputFileIsReplacedOnlyBySuccess) {
+  const std::string document = write("doc.xml", "<quarvel><left>abc</left></quarvel>");
+  const std::string bad = write("bad.xml", "<quarvel><left>abc</lef></quarvel>");
+  const std::string file = (directory_ / "out.txt").string();
+  const std::string old = "old bytes";
+  const mode_t umaskNow = ::umask(0);
+  ::umask(umaskNow);
+  // A folder that not even root may write to; the reason is what the system
+  // says when the test tries.
+  const std::string unwritable = "/sys/quarvel-out.txt";
+  const int probe = ::open(unwritable.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  const int unwritableError = probe < 0 ? errno : 0;
+  if (probe >= 0) {
+    ::close(probe);
+    ::unlink(unwritable.c_str());
+  }
+  const std::string missingFolder = (directory_ / "missing" / "out.txt").string();
+
+  enum class Before { kNoFile, kOldFile };
+  enum class Binary { kReal, kFirstAllocationFails };
+  enum class Where { kAnywhere, kLinuxOnly };
+  const struct {
+    std::vector<std::string> arguments;
+    Before before;
+    int exitCode;
+    std::string err;
+    std::string out;      // standard output
+    std::string fileNow;  // FILE's bytes afterwards ("" when it does not exist)
+    mode_t mode;          // FILE's permission bits afterwards
+    Binary binary = Binary::kReal;
+    Where where = Where::kAnywhere;
+  } cases[] = {
+      {{"-o", file, document}, Before::kNoFile, 0, "", "", output({u"    abc"}), 0666 & ~umaskNow},
+      {{"--output=" + file, document}, Before::kOldFile, 0, "", "", output({u"    abc"}), 0640},
+      {{"--output", file, "--utf-8", document}, Before::kOldFile, 0, "", "", "    abc\n", 0640},
+      {{"-o", file, bad},
+       Before::kOldFile,
+       1,
+       "\"" + bad + "\" (1): positon 21: mismatched tag\n",
+       "",
+       old,
+       0640},
+      {{"-o", file, document},
+       Before::kOldFile,
+       1,
+       "kestrown: Out of Memory, Process Terminated\n",
+       "",
+       old,
+       0640,
+       Binary::kFirstAllocationFails,
+       Where::kLinuxOnly},
+      {{"-o", missingFolder, document},
+       Before::kNoFile,
+       1,
+       "quarvel: cannot write \"" + missingFolder + "\": " + std::strerror(ENOENT) + "\n",
+       "",
+       "",
+       0},
+      {{"-o", unwritable, document},
+       Before::kNoFile,
+       1,
+       "quarvel: cannot write \"" + unwritable + "\": " + std::strerror(unwritableError) + "\n",
+       "",
+       "",
+       0,
+       Binary::kReal,
+       Where::kLinuxOnly},
+      {{"-o", directory_.string(), document},
+       Before::kNoFile,
+       1,
+       "quarvel: cannot write \"" + directory_.string() + "\": not a regular file\n",
+       "",
+       "",
+       0},
+      {{"-o", "-", document}, Before::kNoFile, 0, "", output({u"    abc"}), "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& argument : c.arguments) shown += " " + argument;
+    if (c.where == Where::kLinuxOnly && kOnWindows) continue;
+    if (c.arguments[1] == unwritable && unwritableError == 0) continue;  // /sys is writable here
+    std::filesystem::remove(file);
+    if (c.before == Before::kOldFile) {
+      write("out.txt", old);
+      ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    }
+    ProcessOptions hooked;
+    hooked.environment = childEnvironment();
+    hooked.environment.push_back("QUARVEL_FAIL_ALLOCATION=1");
+    const ProcessResult result = c.binary == Binary::kReal
+                                     ? run(c.arguments)
+                                     : runProcess(QUARVEL_TEST_HOOKS_BINARY, c.arguments, hooked);
+    EXPECT_EQ(result.exitCode, c.exitCode) << shown;
+    // Windows' words for system errors are not checked (see isUnreadableMessage).
+    const bool systemWords = kOnWindows && c.err.starts_with("quarvel: cannot write \"") &&
+                             !c.err.ends_with(": not a regular file\n");
+    if (systemWords) {
+      EXPECT_TRUE(result.err.starts_with(c.err.substr(0, c.err.find("\": ") + 3))) << result.err;
+    } else {
+      EXPECT_EQ(result.err, c.err) << shown;
+    }
+    EXPECT_TRUE(sameBytes(c.out, result.out)) << shown;
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+      names.insert(entry.path().filename().string());
+    }
+    std::set<std::string> expectedNames{"doc.xml", "bad.xml"};
+    if (!c.fileNow.empty()) expectedNames.insert("out.txt");
+    EXPECT_EQ(names, expectedNames) << shown;
+    if (c.fileNow.empty()) continue;
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_TRUE(sameBytes(c.fileNow, std::string(std::istreambuf_iterator<char>(in), {}))) << shown;
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    if (!kOnWindows) {
+      EXPECT_EQ(info.st_mode & 0777, c.mode) << shown;
+    }
+  }
 }
 
 // Locations that start with "-", and --utf-8 before some, all naming the
@@ -547,13 +694,13 @@ class DashLocations : public QuarvelBinary {
 
 TEST_F(DashLocations, LoadLikeAnyOtherLocation) {
   const std::vector<std::string> utf16Cases[] = {
-      {"-x"}, {"--x"}, {"./-h"}, {"--", "--help"}, {"--", "-x"},
+      {"./-x"}, {"--", "--x"}, {"./-h"}, {"--", "--help"}, {"--", "-x"},
   };
   for (const auto& arguments : utf16Cases) expectPrints(arguments, utf16_);
   const std::vector<std::string> utf8Cases[] = {{"--utf-8", "doc.xml"},
                                                 {"--utf-8", "--utf-8", "doc.xml"},
                                                 {"--utf-8", "--", "-h"},
-                                                {"--utf-8", "-x"}};
+                                                {"--utf-8", "./-x"}};
   for (const auto& arguments : utf8Cases) expectPrints(arguments, utf8_);
   expectPrints({"./-"}, output({u"    dash"}));
 }
