@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks what a user gets: the manual page renders without a warning, and
-# both `cmake --install` and the Debian package built by CPack hold exactly
-# bin/quarvel, its manual page (gzipped) and the copyright file (the package
-# also its changelog), the package declares its runtime dependencies (expat
-# and libcurl, never libxml2) and
-# lintian finds no error and no warning in it, and the quarvel they hold runs.
+# both `cmake --install --strip` and the Debian package built by CPack hold
+# exactly bin/quarvel (stripped), its manual page (gzipped), the copyright
+# file, README.md and the examples gallery (the package also its changelog),
+# the package declares its runtime dependencies (expat and libcurl, never
+# libxml2) and lintian finds no error and no warning in it, and the quarvel
+# they hold runs.
 #   scripts/check_package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -37,14 +38,17 @@ input and output CES us UTF-16 little endian with BOM" ] || fail "$quarvel print
 # Lists the regular files under a directory, relative to it, sorted.
 list_files() { (cd "$1" && find . -type f -o -type l | sort); }
 
-expected_files="./bin/quarvel
-./share/doc/quarvel/copyright
-./share/man/man1/quarvel.1.gz"
+expected_files=$( (printf '%s\n' ./bin/quarvel ./share/doc/quarvel/copyright \
+                     ./share/doc/quarvel/README.md ./share/man/man1/quarvel.1.gz
+                   cd "$source/examples" && ls ./*.xml ./*.txt |
+                     sed 's|^\./|./share/doc/quarvel/examples/|') | sort)
 
-cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+cmake --install "$build" --prefix "$scratch/prefix" --strip >/dev/null
 [ "$(list_files "$scratch/prefix")" = "$expected_files" ] ||
   fail "cmake --install put other files:"$'\n'"$(list_files "$scratch/prefix")"
 [ -x "$scratch/prefix/bin/quarvel" ] || fail "the installed bin/quarvel is not executable"
+[[ $(file -b "$scratch/prefix/bin/quarvel") == *", stripped" ]] ||
+  fail "cmake --install --strip left symbols in bin/quarvel: $(file -b "$scratch/prefix/bin/quarvel")"
 gzip -dc "$scratch/prefix/share/man/man1/quarvel.1.gz" | cmp -s "$source/man/quarvel.1" - ||
   fail "the installed manual page differs from man/quarvel.1"
 check_runs "$scratch/prefix/bin/quarvel"

@@ -3,13 +3,28 @@
 # suite on the plain build and again under AddressSanitizer +
 # UndefinedBehaviorSanitizer, then a minute of fuzzing the whole program and
 # one of fuzzing the document layer alone; last the Windows program, built
-# and tested under wine.
+# and tested under wine. CI runs this.
+# With --quick, for the edit-build-test loop: the formatting check and the
+# plain build's tests but those labelled slow (the package check, the
+# conformance suite and its valgrind run); no sanitizer build, no fuzzing,
+# no Windows.
+#   scripts/test.sh [--quick]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh sanitize
+case "${1:-}" in
+  "") quick= ;;
+  --quick) quick=1 ;;
+  *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
+esac
+if [ -n "$quick" ]; then scripts/setup.sh; else scripts/setup.sh sanitize; fi
 echo "== formatting (clang-format)"
 scripts/check_format.sh
 jobs=$(nproc 2>/dev/null || echo 2)
+if [ -n "$quick" ]; then
+  echo "== tests (plain build), but those labelled slow"
+  ctest --test-dir build --output-on-failure -j "$jobs" -LE slow
+  exit
+fi
 echo "== tests (plain build)"
 ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== tests (AddressSanitizer + UndefinedBehaviorSanitizer build)"

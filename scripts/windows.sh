@@ -139,7 +139,7 @@ rm -f "$build"/quarvel-*-windows-x86_64.zip
 (cd "$build" && cpack >/dev/null)
 zip=$(ls "$build"/quarvel-*-windows-x86_64.zip)
 top=$(basename "$zip" .zip)
-expected=$( (printf '%s\n' quarvel.exe quarvel.txt LICENSE.txt
+expected=$( (printf '%s\n' quarvel.exe README.txt quarvel.txt LICENSE.txt
              cd examples && ls ./*.xml ./*.txt | sed 's|^\./|examples/|') | sort)
 actual=$(unzip -Z1 "$zip" | sed "s|^$top/||" | grep -v '/$' | sort)
 if [ "$actual" != "$expected" ]; then
