@@ -39,7 +39,8 @@ input and output CES us UTF-16 little endian with BOM" ] || fail "$quarvel print
 list_files() { (cd "$1" && find . -type f -o -type l | sort); }
 
 expected_files=$( (printf '%s\n' ./bin/quarvel ./share/doc/quarvel/copyright \
-                     ./share/doc/quarvel/README.md ./share/man/man1/quarvel.1.gz
+                     ./share/doc/quarvel/README.md ./share/man/man1/quarvel.1.gz \
+                     ./share/xml/quarvel/quarvel.rng
                    cd "$source/examples" && ls ./*.xml ./*.txt |
                      sed 's|^\./|./share/doc/quarvel/examples/|') | sort)
 
