@@ -37,7 +37,7 @@ bool isTextSpace(char16_t ch) { return ch == u' ' || ch == u'\t' || ch == u'\n' 
 // which does not fit: `ch` is a word unit and a word ends the line; some
 // glyph that is no space stays; the word does not begin with a kNoLineStart
 // character; the word and `ch` fit in `width`.
-bool wordLeavesWith(const GlyphList& glyphs, char16_t ch, const LineStyle& style) {
+bool wordLeavesWith(GlyphList& glyphs, char16_t ch, const LineStyle& style) {
   const GlyphList::Trailing& t = glyphs.trailing();
   return isWordUnit(ch) && t.wordCount > 0 &&
          glyphs.count() - t.wordCount > glyphs.spacesBeforeWord() &&

@@ -61,6 +61,7 @@ void GlyphList::moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target) {
     target.trailing_ = moved;
     if (target.marks_ != nullptr) {
       target.marks_->beforeWord = movedBeforeWord;
+      target.marks_->beforeWordKnown = true;
     } else {
       target.trailing_.wordFirst = nullptr;
       target.trailing_.wordCount = 0;
@@ -93,6 +94,7 @@ void GlyphList::closeWordAfterRun(int32_t runCount) {
 void GlyphList::takeTrailingWord(TakenWord& word) {
   const Trailing& t = trailing_;
   assert(t.wordCount > 0 && word.glyphs.empty());
+  markWordStart();
   Trailing taken;
   taken.wordFirst = t.wordFirst;
   taken.wordCount = t.wordCount;
@@ -132,6 +134,7 @@ void GlyphList::appendWord(TakenWord& word) {
     t.wordWidth += w.wordWidth;
   } else {
     marks_->beforeWord = before;
+    marks_->beforeWordKnown = true;
     t.wordFirst = w.wordFirst;
     t.wordCount = w.wordCount;
     t.wordWidth = w.wordWidth;
@@ -151,7 +154,34 @@ void GlyphList::dropTrailingSpaces() {
   count_ -= spaces;
   width_ -= spaces;
   trailing_ = marks_->beforeSpaces;
+  if (trailing_.wordCount > 0) marks_->beforeWordKnown = false;
   assertTrailingBounds();
+}
+
+void GlyphList::markWordStart() {
+  assert(trailing_.wordCount > 0);
+  if (marks_->beforeWordKnown) return;
+  // Only a trimmed line, which has ended, lacks the mark: the builder never
+  // asks this of it, so the walk (over the spaces and run before the word,
+  // not the word) costs a run nothing.
+  Trailing before;
+  ListNode* node = trailing_.wordFirst->prev;
+  for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++before.spaces;
+  Trailing run;
+  for (; node != &head && isNoLineEnd(static_cast<Glyph*>(node)->ch); node = node->prev) {
+    run.runFirst = static_cast<Glyph*>(node);
+    ++run.runCount;
+    run.runWidth += unitWidth(run.runFirst->ch);
+  }
+  if (before.spaces > 0) {
+    marks_->beforeSpaces = run;
+  } else {
+    before.runFirst = run.runFirst;
+    before.runCount = run.runCount;
+    before.runWidth = run.runWidth;
+  }
+  marks_->beforeWord = before;
+  marks_->beforeWordKnown = true;
 }
 
 void GlyphList::recount() {
@@ -232,11 +262,11 @@ bool GlyphList::sumsHold() const {
   if (marks_ == nullptr) return true;
   const Trailing& t = trailing_;
   const Marks& m = *marks_;
-  if (t.wordCount > 0 &&
-      (m.beforeWord.wordCount != 0 || !tellsEnd(m.beforeWord, count_ - t.wordCount)))
+  const bool wordMarked = t.wordCount > 0 && m.beforeWordKnown;
+  if (wordMarked && (m.beforeWord.wordCount != 0 || !tellsEnd(m.beforeWord, count_ - t.wordCount)))
     return false;
   const int32_t spacesFrom = t.spaces > 0 ? count_ - t.spaces
-                             : t.wordCount > 0 && m.beforeWord.spaces > 0
+                             : wordMarked && m.beforeWord.spaces > 0
                                  ? count_ - t.wordCount - m.beforeWord.spaces
                                  : -1;
   return spacesFrom < 0 || (m.beforeSpaces.spaces == 0 && tellsEnd(m.beforeSpaces, spacesFrom));
@@ -253,8 +283,12 @@ void Line::dropLastGlyph() {
   glyphs.width_ -= w;
   if (t.spaces > 0) {
     delete last;
-    if (--t.spaces == 0) t = glyphs.marks_->beforeSpaces;
+    if (--t.spaces == 0) {
+      t = glyphs.marks_->beforeSpaces;
+      if (t.wordCount > 0) glyphs.marks_->beforeWordKnown = false;
+    }
   } else if (t.wordCount == 1) {
+    glyphs.markWordStart();
     delete last;
     t = glyphs.marks_->beforeWord;
   } else if (t.wordCount > 1) {

@@ -52,10 +52,14 @@ class GlyphList final : public NodeList {
   // Where a list of word mode keeps its marks: the Trailing just before the
   // first of the spaces that end the list, or that end it before the
   // trailing word (its spaces are 0), and the Trailing just before the first
-  // glyph of the trailing word (its word is empty).
+  // glyph of the trailing word (its word is empty). Trimming spaces uncovers
+  // a word whose mark a later word took; that mark is found again, by
+  // walking back from the word, only if it is asked for (never on a line
+  // the builder is filling).
   struct Marks {
     Trailing beforeSpaces;
     Trailing beforeWord;
+    bool beforeWordKnown = true;
     static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
       return allocateRecord(size);
     }
@@ -181,8 +185,10 @@ class GlyphList final : public NodeList {
   Glyph* trailingRunFirst() const { return trailing_.runFirst; }
   int32_t trailingRunWidth() const { return trailing_.runWidth; }
   // The spaces just before the trailing word; 0 when there is no word.
-  int32_t spacesBeforeWord() const {
-    return trailing_.wordCount == 0 ? 0 : marks_->beforeWord.spaces;
+  int32_t spacesBeforeWord() {
+    if (trailing_.wordCount == 0) return 0;
+    markWordStart();
+    return marks_->beforeWord.spaces;
   }
   // Whether the sums and marks agree with the glyphs, found by walking them
   // all (a word may be shorter than the glyphs show, as above); for tests
@@ -216,6 +222,7 @@ class GlyphList final : public NodeList {
     if ((unit & kUnitWord) != 0) {
       if (trailing.wordCount == 0) {
         marks.beforeWord = trailing;
+        marks.beforeWordKnown = true;
         trailing.wordFirst = &glyph;
       }
       ++trailing.wordCount;
@@ -233,6 +240,8 @@ class GlyphList final : public NodeList {
     trailing.wordCount = 0;
     trailing.wordWidth = 0;
   }
+  // Makes the mark of the trailing word, which must not be empty, known.
+  void markWordStart();
   // Sums everything again from the first glyph; no word is kept.
   void recount();
   // After glyphs left the end other than through a mark, the trailing word
