@@ -72,6 +72,24 @@ std::u16string walk(quarvel::XmlNode root, std::u16string& shape) {
     std::vector<quarvel::XmlNode> children;
     for (quarvel::XmlNode child = node.firstChild(); child; child = child.nextSibling())
       children.push_back(child);
+    // The chain with the kept blanks is the same chain with blanks between.
+    std::size_t seen = 0;
+    for (quarvel::XmlNode child = node.firstChildKeepingBlanks(); child;
+         child = child.nextSiblingKeepingBlanks()) {
+      if (!child.isKeptBlank()) {
+        check(seen < children.size() && child.nodeValue() == children[seen].nodeValue() &&
+                  child.nodeName() == children[seen].nodeName(),
+              "the chain with blanks differs from the chain without");
+        ++seen;
+        continue;
+      }
+      const auto blank = child.nodeValue();
+      check(child.nodeType() == quarvel::kTextNode && blank && !blank->empty() &&
+                blank->find_first_not_of(u" \t\r\n") == std::u16string_view::npos &&
+                !child.firstChildKeepingBlanks(),
+            "a kept blank that is not white space only");
+    }
+    check(seen == children.size(), "the chain with blanks misses a child");
     pending.insert(pending.end(), children.rbegin(), children.rend());
     shape += u'/';
   }

@@ -106,8 +106,9 @@ class PositionCounter {
 
 // One parse: expat's parser, its callbacks and the store they fill. Pieces
 // of character data that follow each other form one node: text with text
-// (across entity references), CDATA with CDATA; a node is judged (kept, or
-// dropped when whitespace only and not preserved) once complete.
+// (across entity references), CDATA with CDATA; a node is judged (kept in
+// the chains, or kept aside as a blank when whitespace only and not
+// preserved) once complete.
 class Parse {
  public:
   Parse(DocumentStore& store, const char* encoding) : store_(store) {
@@ -134,7 +135,7 @@ class Parse {
     XML_SetEntityDeclHandler(parser_, onEntity);
     XML_SetExternalEntityRefHandler(parser_, onExternalEntity);
     XML_SetSkippedEntityHandler(parser_, onSkippedEntity);
-    open_.push_back({kNoNode, kNoNode, false});
+    open_.push_back({kNoNode, kNoNode, kNoNode, false});
   }
   ~Parse() { XML_ParserFree(parser_); }
   Parse(const Parse&) = delete;
@@ -188,7 +189,8 @@ class Parse {
  private:
   struct Open {
     std::uint32_t element;    // kNoNode for the document level
-    std::uint32_t lastChild;  // kNoNode before the first
+    std::uint32_t lastChild;  // kNoNode before the first; never a kept blank
+    std::uint32_t blank;      // a kept blank after lastChild, or kNoNode
     bool preserve;            // xml:space="preserve" in force
   };
   // A default declared for a namespace declaration: expat binds it on every
@@ -327,7 +329,7 @@ class Parse {
     node.length = attributeIndex() - node.element.firstAttribute;
     const std::uint32_t index = append(node);
     if (open_.size() == 1 && store_.root == kNoNode) store_.root = index;
-    open_.push_back({index, kNoNode, preserve});
+    open_.push_back({index, kNoNode, kNoNode, preserve});
     if (work != 0) chargeDefaults(work);
   }
 
@@ -451,12 +453,17 @@ class Parse {
     return static_cast<std::uint32_t>(length);
   }
 
-  // Appends `node` as the last child of the innermost open element.
+  // Appends `node` as the last child of the innermost open element; a kept
+  // blank just before it links to it.
   std::uint32_t append(const DocumentStore::Node& node) {
     if (store_.nodes.size() >= kNoNode - 1) throw std::bad_alloc();
     const std::uint32_t index = nodeCount();
     store_.nodes.push_back(node);
     Open& parent = open_.back();
+    if (parent.blank != kNoNode) {
+      store_.nodes[parent.blank].nextSibling = index;
+      parent.blank = kNoNode;
+    }
     if (parent.lastChild != kNoNode) {
       store_.nodes[parent.lastChild].nextSibling = index;
     } else if (parent.element != kNoNode) {
@@ -477,27 +484,29 @@ class Parse {
     blank_ = type == kTextNode;
   }
 
-  // Keeps the character data node being built, or drops it when it is only
-  // whitespace that xml:space does not preserve. Nothing follows it in the
-  // store yet, so dropping takes it off the end.
+  // Keeps the character data node being built. One that is only whitespace
+  // that xml:space does not preserve becomes a kept blank: it stays where it
+  // is, is taken out of the chain of siblings (nothing follows it in the
+  // store yet, so it is the last link) and records its previous sibling.
   void completeText() {
     if (openText_ == kNoNode) return;
     DocumentStore::Node& node = store_.nodes[openText_];
     Open& parent = open_.back();
     if (node.type == kTextNode && blank_ && !parent.preserve) {
       assert(openText_ + 1 == store_.nodes.size() && parent.lastChild == openText_);
-      store_.nodes.pop_back();
-      store_.dropText();
+      assert(parent.blank == kNoNode);
       parent.lastChild = previousOfText_;
       if (previousOfText_ != kNoNode) {
         store_.nodes[previousOfText_].nextSibling = kNoNode;
       } else {
         store_.nodes[parent.element].firstChild = kNoNode;
       }
-    } else {
-      node.length = checkedLength(store_.openLength());
-      node.text = store_.closeText();
+      node.type = kKeptBlankType;
+      node.previousSibling = previousOfText_;
+      parent.blank = openText_;
     }
+    node.length = checkedLength(store_.openLength());
+    node.text = store_.closeText();
     openText_ = kNoNode;
   }
 

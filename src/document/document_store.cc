@@ -180,13 +180,6 @@ const char16_t* DocumentStore::closeText() {
   return kept;
 }
 
-void DocumentStore::dropText() {
-  if (inLarge_) large_.pop_back();
-  inLarge_ = false;
-  largeUnits_ = 0;
-  open_ = 0;
-}
-
 // ---------------------------------------------------------------------------
 // The queries of XmlNode.
 
@@ -198,7 +191,13 @@ bool isCharacterData(const DocumentStore::Node& node) {
 
 }  // namespace
 
-int XmlNode::nodeType() const { return store_ != nullptr ? store_->nodes[index_].type : 0; }
+int XmlNode::nodeType() const {
+  return store_ != nullptr ? store_->nodes[index_].type & kDomTypeBits : 0;
+}
+
+bool XmlNode::isKeptBlank() const {
+  return store_ != nullptr && store_->nodes[index_].type == kKeptBlankType;
+}
 
 std::optional<std::u16string_view> XmlNode::nodeName() const {
   if (store_ == nullptr) return std::nullopt;
@@ -208,6 +207,7 @@ std::optional<std::u16string_view> XmlNode::nodeName() const {
     case kProcessingInstructionNode:
       return store_->nameUtf16(node.name);
     case kTextNode:
+    case kKeptBlankType:
       return u"#text";
     case kCDataSectionNode:
       return u"#cdata-section";
@@ -236,6 +236,32 @@ XmlNode XmlNode::nextSibling() const {
   if (store_ == nullptr) return {};
   const std::uint32_t next = store_->nodes[index_].nextSibling;
   return next == kNoNode ? XmlNode() : XmlNode(store_, next);
+}
+
+XmlNode XmlNode::firstChildKeepingBlanks() const {
+  if (store_ == nullptr) return {};
+  const auto& nodes = store_->nodes;
+  const DocumentStore::Node& node = nodes[index_];
+  if (node.type != kElementNode) return {};
+  // The node after an element is its first child when the element has any:
+  // a kept blank there needs no link of its own to be found.
+  if (node.element.end != index_ + 1 && nodes[index_ + 1].type == kKeptBlankType)
+    return {store_, index_ + 1};
+  return firstChild();
+}
+
+XmlNode XmlNode::nextSiblingKeepingBlanks() const {
+  if (store_ == nullptr) return {};
+  const auto& nodes = store_->nodes;
+  const DocumentStore::Node& node = nodes[index_];
+  // A kept blank after this node's subtree that names it as its previous
+  // sibling is the next sibling; one after a blank never is (text next to
+  // text is one node), so a blank's own link serves.
+  const std::uint32_t after = node.type == kElementNode ? node.element.end : index_ + 1;
+  if (after < nodes.size() && nodes[after].type == kKeptBlankType &&
+      nodes[after].previousSibling == index_)
+    return {store_, after};
+  return nextSibling();
 }
 
 std::u16string XmlNode::text() const {

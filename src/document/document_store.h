@@ -28,6 +28,14 @@ namespace quarvel {
 // "No node" in the store's links, and "no name" from DocumentStore::find().
 inline constexpr std::uint32_t kNoNode = UINT32_MAX;
 
+// The store's type for a kept blank: a text node of white space only that
+// no xml:space="preserve" keeps. It lies in document order where it was
+// read, but out of every firstChild and nextSibling chain, and it is no
+// character data to text(); only the ...KeepingBlanks() calls lead to it,
+// and nodeType() reports it as text (the low bits).
+inline constexpr std::uint8_t kKeptBlankType = 0x80 | kTextNode;
+inline constexpr std::uint8_t kDomTypeBits = 0x7F;
+
 // Attribute values are kept from their first this many bytes of UTF-8:
 // kAttributeValueReadLimit code units never take more than three bytes each
 // (a pair of surrogates four for two units), so these bytes always hold what
@@ -46,10 +54,14 @@ class DocumentStore {
       ElementFields element;
     };
     std::uint32_t length = 0;  // code units of `text`; attributes of an element
-    std::uint32_t firstChild = kNoNode;
+    union {
+      std::uint32_t firstChild = kNoNode;  // an element's
+      std::uint32_t previousSibling;       // a kept blank's; kNoNode when it is a first child
+    };
+    // The next sibling that is no kept blank (a kept blank's own included).
     std::uint32_t nextSibling = kNoNode;
     std::uint32_t name = 0;  // interned: an element's qualified name, a PI's target
-    std::uint8_t type = 0;
+    std::uint8_t type = 0;   // a DOM node type, or kKeptBlankType
   };
   static_assert(sizeof(Node) <= 32);
 
@@ -101,7 +113,7 @@ class DocumentStore {
   // --- Character data, written straight into blocks that never move, so
   // that nodes keep plain pointers and growing the store never copies text
   // already held. One text is open at a time: the data of the node being
-  // built, which grows at its end until closed (kept) or dropped.
+  // built, which grows at its end until closed.
 
   // Room for `units` more code units right after the open text; wrote()
   // then says how many were written there. May move the open text (not the
@@ -114,7 +126,6 @@ class DocumentStore {
   std::size_t openLength() const { return open_; }
   // Keeps the open text; its first unit, or nullptr when it is empty.
   const char16_t* closeText();
-  void dropText();
 
  private:
   // Names, concatenated; `nameSpans_` says where each lies. The index is an

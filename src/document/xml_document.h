@@ -60,10 +60,21 @@ class XmlNode {
   // Character data of text, CDATA, comment and processing instruction
   // nodes; no value for elements and "no node".
   std::optional<std::u16string_view> nodeValue() const;
+  // The children in document order, kept blanks (below) left out.
   XmlNode firstChild() const;
   XmlNode nextSibling() const;
+  // The same chain with the kept blanks among the children, where they were
+  // read; "no node" where firstChild() and nextSibling() give it. Each call
+  // costs what those cost. Word-mode layout walks this chain.
+  XmlNode firstChildKeepingBlanks() const;
+  XmlNode nextSiblingKeepingBlanks() const;
+  // True for a kept blank: a text node (nodeType() 3, nodeValue() its white
+  // space) of U+0020, TAB, CR and LF only, outside xml:space="preserve".
+  // Only the ...KeepingBlanks() calls reach one; it has no children.
+  bool isKeptBlank() const;
   // The plain concatenation, in document order, of every text and CDATA
-  // descendant as loaded (no trimming). Empty for "no node".
+  // descendant as loaded (no trimming), kept blanks left out. Empty for
+  // "no node".
   std::u16string text() const;
   // The same text without a copy where it can: a view of the one text or
   // CDATA node that holds all of it, otherwise of `storage`, which then
@@ -85,8 +96,9 @@ class XmlNode {
 // A reference to an external or undeclared entity is therefore a parse error
 // (in content; in an attribute value after declarations that were not read,
 // expat drops a reference to an undeclared entity). Whitespace-only text
-// nodes are dropped at load unless the nearest xml:space says "preserve";
-// internal entities and character references are expanded. The first error
+// nodes are kept aside as kept blanks (XmlNode::isKeptBlank) unless the
+// nearest xml:space says "preserve"; internal entities and character
+// references are expanded. The first error
 // ends the parse (error code and reason in ParseError); besides those of
 // expat and of decoding, the parse stops:
 // - when elements nest more than kMaxElementDepth (257) deep, also where

@@ -24,14 +24,18 @@ namespace {
 
 std::u16string widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
-// The subtree in one line: elements as name(children...), text quoted,
-// CDATA, comments and processing instructions in their markup.
-std::u16string describe(XmlNode node) {
+// Which chain of children describe() follows.
+enum class Blanks { kLeftOut, kKept };
+
+// The subtree in one line: elements as name(children...), text quoted (a
+// kept blank with a ~ in front), CDATA, comments and processing
+// instructions in their markup.
+std::u16string describe(XmlNode node, Blanks blanks = Blanks::kLeftOut) {
   const std::u16string value(node.nodeValue().value_or(u""));
   const std::u16string name(node.nodeName().value_or(u"?"));
   switch (node.nodeType()) {
     case kTextNode:
-      return u'"' + value + u'"';
+      return (node.isKeptBlank() ? u"~\"" : u"\"") + value + u'"';
     case kCDataSectionNode:
       return u"<![CDATA[" + value + u"]]>";
     case 8:
@@ -41,12 +45,14 @@ std::u16string describe(XmlNode node) {
     default:
       break;
   }
+  const bool kept = blanks == Blanks::kKept;
   std::u16string children;
-  for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) {
+  for (XmlNode child = kept ? node.firstChildKeepingBlanks() : node.firstChild(); child;
+       child = kept ? child.nextSiblingKeepingBlanks() : child.nextSibling()) {
     // Appended piecewise: GCC 12's -Wrestrict misreads `u"," + describe(child)`
     // (a pointer inserted in front of a temporary string) as an overlapping copy.
     if (!children.empty()) children += u',';
-    children += describe(child);
+    children += describe(child, blanks);
   }
   return children.empty() ? name : name + u"(" + children + u")";
 }
@@ -146,6 +152,33 @@ TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
   for (const TreeCase& c : cases) {
     EXPECT_EQ(loadedTree(c.document), c.tree) << c.what;
   }
+}
+
+TEST(XmlDocumentTest, KeepsBlanksAsideWhereTheyWereRead) {
+  const std::pair<std::string, const char16_t*> cases[] = {
+      {"<r>\n  <a>x</a>\n\t<b> \r\n</b>\n</r>",
+       u"r(~\"\n  \",a(\"x\"),~\"\n\t\",b(~\" \n\"),~\"\n\")"},
+      {"<r> <!--c--> <![CDATA[ ]]> <?p?> </r>",
+       uR"(r(~" ",<!--c-->,~" ",<![CDATA[ ]]>,~" ",<?p ?>,~" "))"},
+      // A blank after an empty element or after the end of a subtree is the
+      // parent's, not the element's nor its last child's.
+      {"<r><a/> <b><c/></b> <d><e/> </d></r>", uR"(r(a,~" ",b(c),~" ",d(e,~" ")))"},
+      {R"(<r xml:space="preserve"> <a> </a></r>)", uR"(r(" ",a(" ")))"},
+  };
+  for (const auto& [bytes, tree] : cases) {
+    XmlDocument document;
+    document.loadMemory(bytes, "doc.xml");
+    EXPECT_EQ(describe(document.documentElement(), Blanks::kKept), tree) << bytes;
+  }
+  // Everything else sees the tree without them.
+  XmlDocument document;
+  document.loadMemory("<r> <a>x</a> </r>", "doc.xml");
+  const XmlNode root = document.documentElement();
+  std::u16string storage;
+  EXPECT_EQ(root.text(), u"x");
+  EXPECT_EQ(root.text(storage).data(), root.firstChild().firstChild().nodeValue()->data());
+  EXPECT_FALSE(root.firstChildKeepingBlanks().firstChildKeepingBlanks());
+  EXPECT_FALSE(root.isKeptBlank());
 }
 
 TEST(XmlDocumentTest, AttributesByExactQualifiedName) {

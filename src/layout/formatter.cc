@@ -27,11 +27,65 @@ bool exceedsLimit(int64_t needed, char16_t ch, const LineStyle& style) {
 // pair, whose low half then follows without a test of its own.
 int32_t placedWidth(char16_t ch) { return isHighSurrogate(ch) ? 2 * unitWidth(ch) : unitWidth(ch); }
 
+// Whether lines end as word mode ends them.
+bool inWordMode(const LineStyle& style) { return style.wrap == Wrap::kWord && style.pre == 0; }
+
+// The white space of text that word mode makes one space of.
+bool isTextSpace(char16_t ch) { return ch == u' ' || ch == u'\t' || ch == u'\n' || ch == u'\r'; }
+
+// Whether the trailing word of `glyphs` goes to the next line with `ch`,
+// which does not fit: `ch` is a word unit and a word ends the line; some
+// glyph that is no space stays; the word does not begin with a kNoLineStart
+// character; the word and `ch` fit in `width`.
+bool wordLeavesWith(GlyphList& glyphs, char16_t ch, const LineStyle& style) {
+  const GlyphList::Trailing& t = glyphs.trailing();
+  return isWordUnit(ch) && t.wordCount > 0 &&
+         glyphs.count() - t.wordCount > glyphs.spacesBeforeWord() &&
+         !isNoLineStart(t.wordFirst->ch) &&
+         static_cast<int64_t>(t.wordWidth) + unitWidth(ch) <= style.width;
+}
+
+// Ends the current line of `f` before `ch`, which does not fit, in word
+// mode: the trailing word starts the next line, after whatever carrying
+// moves, when it may; otherwise the line breaks as in char mode.
+void breakBefore(Formatter& f, char16_t ch, const LineStyle& style) {
+  if (!wordLeavesWith(f.current->glyphs, ch, style)) {
+    f.breakLine(style);
+    return;
+  }
+  GlyphList::TakenWord word;
+  f.current->glyphs.takeTrailingWord(word);
+  f.breakLine(style);
+  if (f.current == nullptr) f.current = newLine(style);
+  f.current->glyphs.appendWord(word);
+}
+
+// A run of white space of text in word mode: one space, which no line
+// begins with and no space is followed by; a space that does not fit ends
+// the line and is dropped.
+void putTextSpace(Formatter& f, const LineStyle& style) {
+  if (f.current == nullptr || f.current->glyphs.empty()) return;
+  if (f.current->glyphs.trailing().spaces > 0) return;
+  if (exceedsLimit(static_cast<int64_t>(f.current->lineWidth()) + 1, u' ', style)) {
+    f.breakLine(style);
+    return;
+  }
+  f.current->glyphs.append(newGlyph(u' ', style.underline));
+}
+
 }  // namespace
 
 Line* newLine(const LineStyle& style) {
   Line* line = new (std::nothrow) Line(style);
   if (line == nullptr) reportOutOfMemory();
+  if (inWordMode(style)) {
+    auto* marks = new (std::nothrow) GlyphList::Marks;
+    if (marks == nullptr) {
+      delete line;
+      reportOutOfMemory();
+    }
+    line->glyphs.keepWords(marks);
+  }
   return line;
 }
 
@@ -66,6 +120,11 @@ void Formatter::breakLine(const LineStyle& style) {
   }
   if (style.pre != 0) return;
 
+  // Word mode drops the spaces that end the line, before carrying and again
+  // after it, when carrying uncovered more.
+  const bool trims = style.wrap == Wrap::kWord;
+  if (trims) pending->glyphs.dropTrailingSpaces();
+
   // Carrying moves the last glyph while the pending line is 3 columns or
   // wider and that glyph is a kNoLineEnd one. The glyphs before the trailing
   // run of such glyphs always stay; of the run itself, the longest start that
@@ -90,6 +149,7 @@ void Formatter::breakLine(const LineStyle& style) {
   assert(from == nullptr || staying > 0);
   assert(glyphs.width() == staying);
   assert(glyphs.width() < 3 || glyphs.trailingRunFirst() == nullptr);
+  if (trims) glyphs.dropTrailingSpaces();
 }
 
 void Formatter::putChar(char16_t ch, const LineStyle& style) {
@@ -113,7 +173,10 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
     // placed as one unit, so a row never ends between its halves.
   } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + placedWidth(ch), ch,
                           style)) {
-    breakLine(style);
+    if (style.wrap == Wrap::kWord)
+      breakBefore(*this, ch, style);
+    else
+      breakLine(style);
     if (current == nullptr) current = newLine(style);
   }
   current->glyphs.append(glyph.release());
@@ -152,6 +215,10 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   // a test. Nearer the limit each unit goes through putChar.
   const int64_t certain =
       std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
+  if (style.wrap == Wrap::kWord) {
+    putWords(next, end, certain, style);
+    return;
+  }
   while (next != end) {
     if (current != nullptr && current->lineWidth() <= certain) {
       GlyphList::Appender appender(current->glyphs);
@@ -172,10 +239,51 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   }
 }
 
+void Formatter::putWords(const char16_t* next, const char16_t* const end, int64_t certain,
+                         const LineStyle& style) {
+  // As the char-mode loop, with each run of white space one space; a space
+  // that certainly fits is placed when it begins no line and follows no
+  // space.
+  auto afterSpaces = [end](const char16_t* p) {
+    while (p != end && isTextSpace(*p)) ++p;
+    return p;
+  };
+  while (next != end) {
+    if (current != nullptr && current->lineWidth() <= certain) {
+      GlyphList::Appender appender(current->glyphs);
+      RecordPool::Run glyphs(Glyph::pool);
+      do {
+        const char16_t ch = *next++;
+        if (isTextSpace(ch)) {
+          next = afterSpaces(next);
+          if (appender.count() != 0 && appender.trailingSpaces() == 0)
+            appender.add(newGlyph(glyphs, u' ', style.underline));
+          continue;
+        }
+        if (ch < 0x20) {
+          if (ch == 0) return;
+          continue;
+        }
+        appender.add(newGlyph(glyphs, ch, style.underline));
+      } while (next != end && appender.width() <= certain);
+      continue;
+    }
+    const char16_t ch = *next++;
+    if (ch == 0) return;
+    if (isTextSpace(ch)) {
+      next = afterSpaces(next);
+      putTextSpace(*this, style);
+    } else if (ch >= 0x20) {
+      putChar(ch, style);
+    }
+  }
+}
+
 void Formatter::finishBlock(const LineStyle& style) {
   flushPending(style);
   pending = current;
   current = nullptr;
+  if (pending != nullptr && inWordMode(style)) pending->glyphs.dropTrailingSpaces();
   flushPending(style);
 }
 

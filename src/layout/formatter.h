@@ -1,7 +1,19 @@
 // One flow of text and the line builder that fills it.
 //
 // Characters are filled into the `current` line column by column (a space is
-// no preferred break point). A line that is ended becomes `pending` and is
+// no preferred break point). In word mode (the style's `wrap`, outside
+// `pre`) three things differ:
+// - text: each run of U+0020, TAB, LF and CR is one space, not placed where
+//   it would begin a line or follow a space; one that does not fit ends the
+//   line and is dropped;
+// - a word unit that does not fit takes the word that ends the line with it
+//   to the next line, when a glyph that is no space stays, the word does not
+//   begin with a kNoLineStart character and the word and the unit fit in
+//   `width` (a word reaches back no further than the end of the last
+//   unbreakable run, GlyphList::closeWordAfterRun);
+// - every line that ends loses its trailing spaces, before and after
+//   carrying.
+// A line that is ended becomes `pending` and is
 // emitted when the next line ends, when the block is finished, or on
 // flushPending: printed at once when the style's `direct` is set, appended to
 // `kept` (for column paragraphs) when it is not. Every operation takes the
@@ -31,21 +43,24 @@ struct Formatter {
 
   // Puts one character. Outside `pre` the line breaks when the character
   // would make it wider than `width` (`width` + `rightMargin` for kNoLineStart
-  // characters). A surrogate pair is placed whole: its high half is tested
-  // with the width of both halves, and a low half that follows a high half
-  // at the end of the current line joins it untested. Under `pre`, CR is
-  // ignored and LF ends the line.
+  // characters), in word mode taking the trailing word with it when it may.
+  // A surrogate pair is placed whole: its high half is tested with the
+  // width of both halves, and a low half that follows a high half at the
+  // end of the current line joins it untested. Under `pre`, CR is ignored
+  // and LF ends the line. A space goes through here as any character.
   void putChar(char16_t ch, const LineStyle& style);
   // Puts each code unit up to the first zero unit; outside `pre` units below
-  // U+0020 are dropped.
+  // U+0020 are dropped, and in word mode white space is as above.
   void putText(std::u16string_view text, const LineStyle& style);
   // Appends one character to the current line: no width test, nothing special.
   void putUnwrapped(char16_t ch, const LineStyle& style);
   // Ends the current line (an empty one when there is none). Outside `pre`,
   // trailing kNoLineEnd glyphs move to the next line while the ended line is
-  // 3 columns or wider; the work does not depend on how many move.
+  // 3 columns or wider; the work does not depend on how many move. Word
+  // mode trims the ended line before and after.
   void breakLine(const LineStyle& style);
-  // Emits the pending line, then the current one; afterwards neither exists.
+  // Emits the pending line, then the current one (in word mode trimmed);
+  // afterwards neither exists.
   void finishBlock(const LineStyle& style);
   // Emits the pending line, if there is one.
   void flushPending(const LineStyle& style);
@@ -56,12 +71,17 @@ struct Formatter {
   Line* pending = nullptr;
   // Largest leftMargin + width + rightMargin of any "div" laid out here.
   int32_t maxWidth = 0;
+
+ private:
+  // putText's text outside `pre` in word mode; `certain` as putText has it.
+  void putWords(const char16_t* next, const char16_t* end, int64_t certain, const LineStyle& style);
 };
 
 // Stops the run for want of memory for a layout record: reportOutOfMemory.
 [[noreturn]] void stopForMemory();
 
-// Allocate a Line or a Glyph, stopping the run when memory can't be had.
+// Allocate a Line or a Glyph, stopping the run when memory can't be had. A
+// line of word mode (outside `pre`) keeps words (GlyphList::keepWords).
 Line* newLine(const LineStyle& style);
 // Inline: it is on the path of every character.
 inline Glyph* newGlyph(char16_t ch, char16_t underline) {

@@ -26,6 +26,7 @@ struct BuildCase {
   int32_t pre;
   std::u16string script;  // put through putChar, then finishBlock
   std::string expected;   // rows printed with leftMargin 0
+  Wrap wrap = Wrap::kChar;
 };
 
 void PrintTo(const BuildCase& c, std::ostream* os) { *os << c.name; }
@@ -40,6 +41,7 @@ TEST_P(LineBuilderTest, EmitsExpectedRows) {
   style.width = c.width;
   style.rightMargin = c.rightMargin;
   style.pre = c.pre;
+  style.wrap = c.wrap;
   style.out = &sink;
   Formatter f;
   for (char16_t ch : c.script) {
@@ -111,7 +113,19 @@ INSTANTIATE_TEST_SUITE_P(
                   rows({u"a\U0001F600", u"b"})},
         BuildCase{"PairsAtWidthZero", 0, 0, 0, u"\U0001F600\U0001F600",
                   rows({u"\U0001F600", u"\U0001F600"})},
-        BuildCase{"PairAtWidthOne", 1, 0, 0, u"a\U0001F600(", rows({u"a", u"\U0001F600", u"("})}),
+        BuildCase{"PairAtWidthOne", 1, 0, 0, u"a\U0001F600(", rows({u"a", u"\U0001F600", u"("})},
+        // Word mode through putChar: every space is placed (as a space
+        // element's is), and every line end trims.
+        BuildCase{"WordBreakTrimsEveryEnd", 6, 0, 0, u"ab  \uE000  cd ef  ",
+                  rows({u"ab", u"  cd", u"ef"}), Wrap::kWord},
+        BuildCase{"TrimCarryTrim", 6, 0, 0, u"ab (( x", rows({u"ab", u"((x"}), Wrap::kWord},
+        // The word joins the word of the carried glyphs before it, and then
+        // is too wide to move with them; after a carried bracket, which no
+        // word takes, it moves again.
+        BuildCase{"WordJoinsCarriedWordUnits", 8, 0, 0, u"x (( abcdefg",
+                  rows({u"x", u"((abcdef", u"g"}), Wrap::kWord},
+        BuildCase{"WordLeavesCarriedBracketBehind", 5, 0, 0, u"x「((yzzz",
+                  rows({u"x", u"「", u"((yzz", u"z"}), Wrap::kWord}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineBuilder, TablesHoldTheListedEntries) {
@@ -225,34 +239,38 @@ class FailingAllocation {
 };
 
 TEST(OutOfMemory, EveryAllocationFailureStopsCleanlyWithTheMessage) {
-  // Each allocation of a small wrapping, carrying run fails in turn; the run
-  // must stop with the message, never leak (checked under the sanitizer
-  // build) and leave a Formatter that destroys cleanly.
-  const std::u16string script = u"ab(cdefg（h";
-  for (uint64_t n = 1;; ++n) {
-    MemorySink sink;
-    LineStyle style;
-    style.width = 3;
-    style.out = &sink;
-    bool stopped = false;
-    {
-      Formatter f;
-      FailingAllocation fail(n);
-      ::testing::internal::CaptureStderr();
-      try {
-        f.putText(script, style);
-        f.finishBlock(style);
-      } catch (const CaException&) {
-        stopped = true;
+  // Each allocation of a small wrapping, carrying run fails in turn, in both
+  // modes (word mode moving words); the run must stop with the message,
+  // never leak (checked under the sanitizer build) and leave a Formatter
+  // that destroys cleanly.
+  for (const auto& [wrap, script] :
+       {std::pair<Wrap, std::u16string>(Wrap::kChar, u"ab(cdefg（h"),
+        std::pair<Wrap, std::u16string>(Wrap::kWord, u"a (bc de f（g")})
+    for (uint64_t n = 1;; ++n) {
+      MemorySink sink;
+      LineStyle style;
+      style.width = 3;
+      style.wrap = wrap;
+      style.out = &sink;
+      bool stopped = false;
+      {
+        Formatter f;
+        FailingAllocation fail(n);
+        ::testing::internal::CaptureStderr();
+        try {
+          f.putText(script, style);
+          f.finishBlock(style);
+        } catch (const CaException&) {
+          stopped = true;
+        }
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  stopped ? "kestrown: Out of Memory, Process Terminated\n" : "");
       }
-      EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                stopped ? "kestrown: Out of Memory, Process Terminated\n" : "");
+      if (!stopped) {
+        EXPECT_GT(n, 10u);
+        break;
+      }
     }
-    if (!stopped) {
-      EXPECT_GT(n, 10u);
-      break;
-    }
-  }
 }
 
 TEST(OutOfMemory, BudgetMakesAllocationYieldNothing) {

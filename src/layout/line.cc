@@ -2,56 +2,274 @@
 
 namespace quarvel {
 
+void GlyphList::insertFront(Glyph* glyph) {
+  NodeList::insertFront(glyph);
+  recount();
+  assertTrailingBounds();
+}
+
 void GlyphList::moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target) {
-  assert(runFirst_ != nullptr && fromWidth > 0 && fromWidth <= runWidth_);
-  const bool targetAllRun = target.empty() || target.runFirst_ == target.first();
-  int32_t fromCount = runCount_;
-  for (const ListNode* node = runFirst_; node != from; node = node->next) --fromCount;
+  Trailing& t = trailing_;
+  assert(t.runFirst != nullptr && fromWidth > 0 && fromWidth <= t.runWidth);
+  int32_t fromCount = t.runCount;
+  for (const ListNode* node = t.runFirst; node != from; node = node->next) --fromCount;
+  // The moving glyphs are all run; of the trailing word they hold all or its
+  // end, and a glyph before the word's first closes it there as here.
+  Trailing moved;
+  moved.runFirst = from;
+  moved.runCount = fromCount;
+  moved.runWidth = fromWidth;
+  Trailing movedBeforeWord;
+  if (t.wordCount >= fromCount) {
+    moved.wordFirst = from;
+    moved.wordCount = fromCount;
+    moved.wordWidth = fromWidth;
+  } else if (t.wordCount > 0) {
+    moved.wordFirst = t.wordFirst;
+    moved.wordCount = t.wordCount;
+    moved.wordWidth = t.wordWidth;
+    movedBeforeWord.runFirst = from;
+    movedBeforeWord.runCount = fromCount - t.wordCount;
+    movedBeforeWord.runWidth = fromWidth - t.wordWidth;
+  }
+  const bool wholeRun = from == t.runFirst;
+  const bool targetWasEmpty = target.empty();
   moveTailToFront(from, target);
   count_ -= fromCount;
-  target.count_ += fromCount;
   width_ -= fromWidth;
-  target.width_ += fromWidth;
-  // What stays of the run still starts where it did, unless all of it left.
-  if (from == runFirst_) {
-    runFirst_ = nullptr;
-    runCount_ = 0;
-    runWidth_ = 0;
+  if (t.wordCount > fromCount) {
+    t.wordCount -= fromCount;
+    t.wordWidth -= fromWidth;
   } else {
-    runCount_ -= fromCount;
-    runWidth_ -= fromWidth;
+    t.wordFirst = nullptr;
+    t.wordCount = 0;
+    t.wordWidth = 0;
   }
-  if (targetAllRun) {
-    target.runFirst_ = from;
-    target.runCount_ += fromCount;
-    target.runWidth_ += fromWidth;
+  if (!wholeRun) {
+    // What stays of the run still starts where it did.
+    t.runCount -= fromCount;
+    t.runWidth -= fromWidth;
+  } else {
+    t.runFirst = nullptr;
+    t.runCount = 0;
+    t.runWidth = 0;
+    if (t.wordCount == 0) findTrailingSpaces();
   }
-  assertRunBounds();
-  target.assertRunBounds();
+  if (targetWasEmpty) {
+    target.count_ = fromCount;
+    target.width_ = fromWidth;
+    target.trailing_ = moved;
+    if (target.marks_ != nullptr) {
+      target.marks_->beforeWord = movedBeforeWord;
+      target.marks_->beforeWordKnown = true;
+    } else {
+      target.trailing_.wordFirst = nullptr;
+      target.trailing_.wordCount = 0;
+      target.trailing_.wordWidth = 0;
+    }
+  } else {
+    target.recount();
+  }
+  assertTrailingBounds();
+  target.assertTrailingBounds();
+}
+
+void GlyphList::closeWordAfterRun(int32_t runCount) {
+  if (runCount == 0) return;
+  Trailing& t = trailing_;
+  t.wordFirst = nullptr;
+  t.wordCount = 0;
+  t.wordWidth = 0;
+  // Spaces that began within the run follow glyphs of the run, which no
+  // word takes either; spaces that began before it keep the word before
+  // them.
+  if (t.spaces > 0 && t.spaces < runCount) {
+    marks_->beforeSpaces.wordFirst = nullptr;
+    marks_->beforeSpaces.wordCount = 0;
+    marks_->beforeSpaces.wordWidth = 0;
+  }
+  assertTrailingBounds();
+}
+
+void GlyphList::takeTrailingWord(TakenWord& word) {
+  const Trailing& t = trailing_;
+  assert(t.wordCount > 0 && word.glyphs.empty());
+  markWordStart();
+  Trailing taken;
+  taken.wordFirst = t.wordFirst;
+  taken.wordCount = t.wordCount;
+  taken.wordWidth = t.wordWidth;
+  if (t.runCount >= t.wordCount) {
+    taken.runFirst = t.wordFirst;
+    taken.runCount = t.wordCount;
+    taken.runWidth = t.wordWidth;
+  } else {
+    taken.runFirst = t.runFirst;
+    taken.runCount = t.runCount;
+    taken.runWidth = t.runWidth;
+  }
+  moveTailToFront(t.wordFirst, word.glyphs);
+  word.trailing = taken;
+  count_ -= t.wordCount;
+  width_ -= t.wordWidth;
+  trailing_ = marks_->beforeWord;
+  assertTrailingBounds();
+}
+
+void GlyphList::appendWord(TakenWord& word) {
+  const Trailing& w = word.trailing;
+  assert(marks_ != nullptr && w.wordCount > 0 && !word.glyphs.empty());
+  const Trailing before = trailing_;
+  Trailing& t = trailing_;
+  if (w.runCount == w.wordCount && before.runCount > 0) {
+    t.runCount += w.runCount;
+    t.runWidth += w.runWidth;
+  } else {
+    t.runFirst = w.runFirst;
+    t.runCount = w.runCount;
+    t.runWidth = w.runWidth;
+  }
+  if (before.wordCount > 0) {
+    t.wordCount += w.wordCount;
+    t.wordWidth += w.wordWidth;
+  } else {
+    marks_->beforeWord = before;
+    marks_->beforeWordKnown = true;
+    t.wordFirst = w.wordFirst;
+    t.wordCount = w.wordCount;
+    t.wordWidth = w.wordWidth;
+  }
+  t.spaces = 0;
+  count_ += w.wordCount;
+  width_ += w.wordWidth;
+  word.glyphs.moveAllToBack(*this);
+  word.trailing = Trailing{};
+  assertTrailingBounds();
+}
+
+void GlyphList::dropTrailingSpaces() {
+  const int32_t spaces = trailing_.spaces;
+  if (spaces == 0) return;
+  for (int32_t i = 0; i < spaces; ++i) delete static_cast<Glyph*>(tail.prev);
+  count_ -= spaces;
+  width_ -= spaces;
+  trailing_ = marks_->beforeSpaces;
+  if (trailing_.wordCount > 0) marks_->beforeWordKnown = false;
+  assertTrailingBounds();
+}
+
+void GlyphList::markWordStart() {
+  assert(trailing_.wordCount > 0);
+  if (marks_->beforeWordKnown) return;
+  // Only a trimmed line, which has ended, lacks the mark: the builder never
+  // asks this of it, so the walk (over the spaces and run before the word,
+  // not the word) costs a run nothing.
+  Trailing before;
+  ListNode* node = trailing_.wordFirst->prev;
+  for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++before.spaces;
+  Trailing run;
+  for (; node != &head && isNoLineEnd(static_cast<Glyph*>(node)->ch); node = node->prev) {
+    run.runFirst = static_cast<Glyph*>(node);
+    ++run.runCount;
+    run.runWidth += unitWidth(run.runFirst->ch);
+  }
+  if (before.spaces > 0) {
+    marks_->beforeSpaces = run;
+  } else {
+    before.runFirst = run.runFirst;
+    before.runCount = run.runCount;
+    before.runWidth = run.runWidth;
+  }
+  marks_->beforeWord = before;
+  marks_->beforeWordKnown = true;
+}
+
+void GlyphList::recount() {
+  count_ = 0;
+  width_ = 0;
+  trailing_ = Trailing{};
+  for (ListNode* node = first(); node != &tail; node = node->next)
+    countAppended(*static_cast<Glyph*>(node), count_, width_, trailing_, marks_);
+  // The glyphs do not tell where unbreakable runs ended.
+  trailing_.wordFirst = nullptr;
+  trailing_.wordCount = 0;
+  trailing_.wordWidth = 0;
+  if (marks_ != nullptr) {
+    marks_->beforeSpaces.wordFirst = nullptr;
+    marks_->beforeSpaces.wordCount = 0;
+    marks_->beforeSpaces.wordWidth = 0;
+  }
+}
+
+void GlyphList::findTrailingSpaces() {
+  Trailing& t = trailing_;
+  assert(t.wordCount == 0);
+  t.spaces = 0;
+  ListNode* node = tail.prev;
+  if (marks_ != nullptr) {
+    for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++t.spaces;
+  }
+  Trailing run;
+  for (; node != &head && isNoLineEnd(static_cast<Glyph*>(node)->ch); node = node->prev) {
+    run.runFirst = static_cast<Glyph*>(node);
+    ++run.runCount;
+    run.runWidth += unitWidth(run.runFirst->ch);
+  }
+  if (t.spaces > 0) {
+    marks_->beforeSpaces = run;
+  } else {
+    t.runFirst = run.runFirst;
+    t.runCount = run.runCount;
+    t.runWidth = run.runWidth;
+  }
 }
 
 bool GlyphList::sumsHold() const {
+  // The width and Trailing of the first `n` glyphs, appended one by one.
+  auto replay = [this](int32_t n, int32_t& width) {
+    int32_t count = 0;
+    width = 0;
+    Trailing trailing;
+    Marks marks;
+    for (ListNode* node = first(); count < n && node != &tail; node = node->next)
+      countAppended(*static_cast<Glyph*>(node), count, width, trailing,
+                    marks_ != nullptr ? &marks : nullptr);
+    return trailing;
+  };
+  auto glyphAt = [this](int32_t index) {
+    const ListNode* node = first();
+    for (; index > 0; --index) node = node->next;
+    return node;
+  };
+  // Whether `t` tells what ends the first `n` glyphs: the run and the spaces
+  // as appending gives them, and a word that is the end of that word.
+  auto tellsEnd = [&](const Trailing& t, int32_t n) {
+    int32_t width = 0;
+    const Trailing r = replay(n, width);
+    if (t.runFirst != r.runFirst || t.runCount != r.runCount || t.runWidth != r.runWidth ||
+        t.spaces != r.spaces || t.wordCount > r.wordCount)
+      return false;
+    if (t.wordCount == 0) return t.wordFirst == nullptr && t.wordWidth == 0;
+    int32_t widthBefore = 0;
+    replay(n - t.wordCount, widthBefore);
+    return t.wordFirst == glyphAt(n - t.wordCount) && t.wordWidth == width - widthBefore;
+  };
   int32_t count = 0;
+  for (const ListNode* node = first(); node != &tail; node = node->next) ++count;
   int32_t width = 0;
-  const Glyph* runFirst = nullptr;
-  int32_t runCount = 0;
-  int32_t runWidth = 0;
-  for (const ListNode* node = first(); node != &tail; node = node->next) {
-    const Glyph* glyph = static_cast<const Glyph*>(node);
-    ++count;
-    width += displayWidth(glyph->ch);
-    if (!isNoLineEnd(glyph->ch)) {
-      runFirst = nullptr;
-      runCount = 0;
-      runWidth = 0;
-    } else {
-      if (runFirst == nullptr) runFirst = glyph;
-      ++runCount;
-      runWidth += displayWidth(glyph->ch);
-    }
-  }
-  return count == count_ && width == width_ && runFirst == runFirst_ && runCount == runCount_ &&
-         runWidth == runWidth_;
+  replay(count, width);
+  if (count != count_ || width != width_ || !tellsEnd(trailing_, count_)) return false;
+  if (marks_ == nullptr) return true;
+  const Trailing& t = trailing_;
+  const Marks& m = *marks_;
+  const bool wordMarked = t.wordCount > 0 && m.beforeWordKnown;
+  if (wordMarked && (m.beforeWord.wordCount != 0 || !tellsEnd(m.beforeWord, count_ - t.wordCount)))
+    return false;
+  const int32_t spacesFrom = t.spaces > 0 ? count_ - t.spaces
+                             : wordMarked && m.beforeWord.spaces > 0
+                                 ? count_ - t.wordCount - m.beforeWord.spaces
+                                 : -1;
+  return spacesFrom < 0 || (m.beforeSpaces.spaces == 0 && tellsEnd(m.beforeSpaces, spacesFrom));
 }
 
 Glyph* Line::lastGlyph() const { return static_cast<Glyph*>(glyphs.last()); }
@@ -59,27 +277,48 @@ Glyph* Line::lastGlyph() const { return static_cast<Glyph*>(glyphs.last()); }
 void Line::dropLastGlyph() {
   Glyph* last = lastGlyph();
   if (last == nullptr) return;
+  GlyphList::Trailing& t = glyphs.trailing_;
   const int32_t w = unitWidth(last->ch);
   --glyphs.count_;
   glyphs.width_ -= w;
-  if (glyphs.runFirst_ != nullptr) {
-    --glyphs.runCount_;
-    glyphs.runWidth_ -= w;
-    if (last == glyphs.runFirst_) glyphs.runFirst_ = nullptr;
+  if (t.spaces > 0) {
     delete last;
+    if (--t.spaces == 0) {
+      t = glyphs.marks_->beforeSpaces;
+      if (t.wordCount > 0) glyphs.marks_->beforeWordKnown = false;
+    }
+  } else if (t.wordCount == 1) {
+    glyphs.markWordStart();
+    delete last;
+    t = glyphs.marks_->beforeWord;
+  } else if (t.wordCount > 1) {
+    --t.wordCount;
+    t.wordWidth -= w;
+    if (t.runFirst != nullptr) {
+      --t.runCount;
+      t.runWidth -= w;
+      if (last == t.runFirst) t.runFirst = nullptr;
+      delete last;
+    } else {
+      delete last;
+      // The glyphs before it may end in a run that its arrival had closed.
+      for (ListNode* node = glyphs.last(); node != nullptr && node != &glyphs.head;
+           node = node->prev) {
+        Glyph* glyph = static_cast<Glyph*>(node);
+        if (!isNoLineEnd(glyph->ch)) break;
+        t.runFirst = glyph;
+        ++t.runCount;
+        t.runWidth += unitWidth(glyph->ch);
+      }
+    }
   } else {
     delete last;
-    // The glyphs before it may end in a run that its arrival had closed.
-    for (ListNode* node = glyphs.last(); node != nullptr && node != &glyphs.head;
-         node = node->prev) {
-      Glyph* glyph = static_cast<Glyph*>(node);
-      if (!isNoLineEnd(glyph->ch)) break;
-      glyphs.runFirst_ = glyph;
-      ++glyphs.runCount_;
-      glyphs.runWidth_ += unitWidth(glyph->ch);
-    }
+    t.runFirst = nullptr;
+    t.runCount = 0;
+    t.runWidth = 0;
+    glyphs.findTrailingSpaces();
   }
-  glyphs.assertRunBounds();
+  glyphs.assertTrailingBounds();
 }
 
 bool Line::hasUnderline() const {

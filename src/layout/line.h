@@ -13,14 +13,67 @@
 
 namespace quarvel {
 
-// The glyphs of a line, with two sums kept as they come and go: their total
-// width, and where the trailing run of kNoLineEnd glyphs (the glyphs that
-// carrying may move to the next line) starts and how wide it is.
-// Glyphs join only through append, insertFront and moveTailTo and leave only
-// through Line::dropLastGlyph, moveTailTo or with the line, so neither sum
-// ever has to be found by walking the list.
+// The glyphs of a line, with sums kept as they come and go: their count and
+// total width, and what ends the list (Trailing): the run of kNoLineEnd
+// glyphs that carrying may move, the word that word mode may move to the
+// next line, and the spaces that word mode drops at a line's end. Each of
+// these is found in constant time, never by walking the whole list:
+// - glyphs that join at the end (append, Appender, appendWord) update the
+//   sums; where a word or a run of spaces begins, the list keeps a mark,
+//   a copy of the Trailing before it, so that the word (takeTrailingWord)
+//   and the spaces (dropTrailingSpaces) leave again in constant time;
+// - moveTailTo takes glyphs from the end of the trailing run, as carrying
+//   does when a line has ended.
+// Whether a glyph came from an unbreakable run is not in the glyph: the
+// list learns it from closeWordAfterRun, and a trailing word never reaches
+// into such a run. A word may therefore be shorter than the word units that
+// end the list, never longer. Only lists of word mode (keepWords) keep
+// words, spaces and marks, the marks in a record of their own; the others
+// keep the run alone, which costs char mode next to nothing.
 class GlyphList final : public NodeList {
  public:
+  // What ends the list, read from the end back.
+  struct Trailing {
+    // The longest run of kNoLineEnd glyphs that ends the list: its first
+    // glyph (nullptr for none), count and width.
+    Glyph* runFirst = nullptr;
+    int32_t runCount = 0;
+    int32_t runWidth = 0;
+    // The trailing word: the word units (isWordUnit) after the last glyph
+    // that is none and after the end of the last unbreakable run; nullptr
+    // and 0 when there is none.
+    Glyph* wordFirst = nullptr;
+    int32_t wordCount = 0;
+    int32_t wordWidth = 0;
+    // The U+0020 glyphs that end the list.
+    int32_t spaces = 0;
+  };
+
+  // Where a list of word mode keeps its marks: the Trailing just before the
+  // first of the spaces that end the list, or that end it before the
+  // trailing word (its spaces are 0), and the Trailing just before the first
+  // glyph of the trailing word (its word is empty). Trimming spaces uncovers
+  // a word whose mark a later word took; that mark is found again, by
+  // walking back from the word, only if it is asked for (never on a line
+  // the builder is filling).
+  struct Marks {
+    Trailing beforeSpaces;
+    Trailing beforeWord;
+    bool beforeWordKnown = true;
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+      return allocateRecord(size);
+    }
+    static void operator delete(void* memory, std::size_t size) noexcept {
+      releaseRecord(memory, size);
+    }
+  };
+  // A word taken from the end of a list (takeTrailingWord): its glyphs, which
+  // it owns, and what ends them (the word is all of them).
+  struct TakenWord {
+    NodeList glyphs;
+    Trailing trailing;
+  };
+
   GlyphList() = default;
   // First to last, like every NodeList. The glyphs all go together, so
   // none is unlinked from neighbours that go too: each slot goes straight
@@ -31,35 +84,50 @@ class GlyphList final : public NodeList {
     if (!empty()) Glyph::pool.giveChain(first(), last(), static_cast<std::size_t>(count_));
     head.next = &tail;
     tail.prev = &head;
+    delete marks_;
   }
   GlyphList(const GlyphList&) = delete;
   GlyphList& operator=(const GlyphList&) = delete;
 
+  // From now on the list keeps its trailing word and spaces, with their
+  // marks in `marks`, which it owns. The list must be empty and keep no
+  // marks yet.
+  void keepWords(Marks* marks) {
+    assert(empty() && marks_ == nullptr && marks != nullptr);
+    marks_ = marks;
+  }
+  bool keepsWords() const { return marks_ != nullptr; }
+
   void append(Glyph* glyph) {
     NodeList::append(glyph);
-    countAppended(*glyph, count_, width_, runFirst_, runCount_, runWidth_);
-    assertRunBounds();
+    countAppended(*glyph, count_, width_, trailing_, marks_);
+    assertTrailingBounds();
   }
-  void insertFront(Glyph* glyph) {
-    // The run grows at the front only while it is the whole list.
-    const bool allRun = runFirst_ != nullptr && runFirst_ == first();
-    const bool wasEmpty = empty();
-    NodeList::insertFront(glyph);
-    ++count_;
-    width_ += unitWidth(glyph->ch);
-    if (isNoLineEnd(glyph->ch) && (wasEmpty || allRun)) {
-      runFirst_ = glyph;
-      ++runCount_;
-      runWidth_ += unitWidth(glyph->ch);
-    }
-    assertRunBounds();
-  }
+  // Puts `glyph` first, in time proportional to the list (the line builder
+  // never does). No word is kept afterwards: the list no longer knows where
+  // unbreakable runs ended.
+  void insertFront(Glyph* glyph);
   // Moves the glyphs from `from` to the last one, in their order, to the
   // front of `target` (another list), in time proportional to the glyphs of
   // the run before `from` (none or a few when a line is broken), not to
-  // those that move. `from` must be an element of the trailing kNoLineEnd
-  // run and `fromWidth` the width of the glyphs from it to the end.
+  // those that move, plus the glyphs already in `target` (none when it is a
+  // new line, as when a line is broken; otherwise as insertFront). `from`
+  // must be an element of the trailing kNoLineEnd run and `fromWidth` the
+  // width of the glyphs from it to the end. The list keeps its trailing
+  // word only where part of it stays; spaces that moving uncovers are
+  // found by walking back over them and the run before them.
   void moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target);
+  // The last `runCount` glyphs were just placed as one unbreakable run: no
+  // trailing word reaches into them. 0 changes nothing.
+  void closeWordAfterRun(int32_t runCount);
+  // Moves the trailing word, which must not be empty, into `word`, whose
+  // glyphs are none; this list ends as it did before the word began.
+  void takeTrailingWord(TakenWord& word);
+  // Appends the glyphs of `word` and empties it. The word joins a trailing
+  // word that ends this list, which keeps words.
+  void appendWord(TakenWord& word);
+  // Deletes the trailing spaces; the list then ends as it did before them.
+  void dropTrailingSpaces();
 
   // Appends glyphs one after another with the list's links and sums kept in
   // registers; they reach the list when the appender is destroyed, also
@@ -71,18 +139,15 @@ class GlyphList final : public NodeList {
           last_(list.tail.prev),
           count_(list.count_),
           width_(list.width_),
-          runFirst_(list.runFirst_),
-          runCount_(list.runCount_),
-          runWidth_(list.runWidth_) {}
+          trailing_(list.trailing_),
+          marks_(list.marks_) {}
     ~Appender() {
       last_->next = &list_.tail;
       list_.tail.prev = last_;
       list_.count_ = count_;
       list_.width_ = width_;
-      list_.runFirst_ = runFirst_;
-      list_.runCount_ = runCount_;
-      list_.runWidth_ = runWidth_;
-      list_.assertRunBounds();
+      list_.trailing_ = trailing_;
+      list_.assertTrailingBounds();
     }
     Appender(const Appender&) = delete;
     Appender& operator=(const Appender&) = delete;
@@ -93,68 +158,117 @@ class GlyphList final : public NodeList {
       last_->next = glyph;
       glyph->prev = last_;
       last_ = glyph;
-      countAppended(*glyph, count_, width_, runFirst_, runCount_, runWidth_);
+      countAppended(*glyph, count_, width_, trailing_, marks_);
     }
-    // The list's width with the glyphs added so far.
+    // The list's width, glyphs and trailing spaces with the glyphs added so
+    // far.
     int32_t width() const { return width_; }
+    int32_t count() const { return count_; }
+    int32_t trailingSpaces() const { return trailing_.spaces; }
 
    private:
     GlyphList& list_;
     ListNode* last_;
     int32_t count_;
     int32_t width_;
-    Glyph* runFirst_;
-    int32_t runCount_;
-    int32_t runWidth_;
+    Trailing trailing_;
+    Marks* const marks_;
   };
 
   // Sum of displayWidth over the glyphs.
   int32_t width() const { return width_; }
-  // The first glyph of the longest run of kNoLineEnd glyphs that ends the
-  // list, or nullptr when the last glyph is not one (or there is none).
-  Glyph* trailingRunFirst() const { return runFirst_; }
-  // Sum of displayWidth over that run; 0 when there is none.
-  int32_t trailingRunWidth() const { return runWidth_; }
   // The number of glyphs.
   int32_t count() const { return count_; }
-  // Whether the sums and counts agree with the glyphs, found by walking them all; for
-  // tests and debugging.
+  const Trailing& trailing() const { return trailing_; }
+  // The first glyph of the trailing kNoLineEnd run, or nullptr when the last
+  // glyph is not one (or there is none), and the run's width (0 for none).
+  Glyph* trailingRunFirst() const { return trailing_.runFirst; }
+  int32_t trailingRunWidth() const { return trailing_.runWidth; }
+  // The spaces just before the trailing word; 0 when there is no word.
+  int32_t spacesBeforeWord() {
+    if (trailing_.wordCount == 0) return 0;
+    markWordStart();
+    return marks_->beforeWord.spaces;
+  }
+  // Whether the sums and marks agree with the glyphs, found by walking them
+  // all (a word may be shorter than the glyphs show, as above); for tests
+  // and debugging.
   bool sumsHold() const;
 
  private:
   friend class Line;
-  // Adds a glyph just appended to the sums: its width, and the trailing run,
-  // which it extends or ends.
-  static void countAppended(Glyph& glyph, int32_t& count, int32_t& width, Glyph*& runFirst,
-                            int32_t& runCount, int32_t& runWidth) {
+  // Adds a glyph just appended to the sums: its width, and what it extends,
+  // begins or ends of the trailing run, and of the word and spaces when the
+  // list keeps them (`marks`, the list's, not null).
+  static void countAppended(Glyph& glyph, int32_t& count, int32_t& width, Trailing& trailing,
+                            Marks* marks) {
     const std::uint8_t unit = kUnitClasses[glyph.ch];
     const int32_t w = 1 + (unit & kUnitWide);
     ++count;
     width += w;
+    if (marks != nullptr) countWord(glyph, unit, w, trailing, *marks);
     if ((unit & kUnitNoLineEnd) == 0) {
-      runFirst = nullptr;
-      runCount = 0;
-      runWidth = 0;
+      trailing.runFirst = nullptr;
+      trailing.runCount = 0;
+      trailing.runWidth = 0;
     } else {
-      if (runFirst == nullptr) runFirst = &glyph;
-      ++runCount;
-      runWidth += w;
+      if (trailing.runFirst == nullptr) trailing.runFirst = &glyph;
+      ++trailing.runCount;
+      trailing.runWidth += w;
     }
   }
+  static void countWord(Glyph& glyph, std::uint8_t unit, int32_t w, Trailing& trailing,
+                        Marks& marks) {
+    if ((unit & kUnitWord) != 0) {
+      if (trailing.wordCount == 0) {
+        marks.beforeWord = trailing;
+        marks.beforeWordKnown = true;
+        trailing.wordFirst = &glyph;
+      }
+      ++trailing.wordCount;
+      trailing.wordWidth += w;
+      trailing.spaces = 0;
+      return;
+    }
+    if (glyph.ch != u' ') {
+      trailing.spaces = 0;
+    } else if (trailing.spaces++ == 0) {
+      marks.beforeSpaces = trailing;
+      marks.beforeSpaces.spaces = 0;
+    }
+    trailing.wordFirst = nullptr;
+    trailing.wordCount = 0;
+    trailing.wordWidth = 0;
+  }
+  // Makes the mark of the trailing word, which must not be empty, known.
+  void markWordStart();
+  // Sums everything again from the first glyph; no word is kept.
+  void recount();
+  // After glyphs left the end other than through a mark, the trailing word
+  // having gone: finds the trailing spaces and the run before them by
+  // walking back over them.
+  void findTrailingSpaces();
   // What can be checked without walking the list.
-  void assertRunBounds() const {
-    assert(runWidth_ >= 0 && runWidth_ <= width_ && runCount_ >= 0 && runCount_ <= count_);
-    assert((runFirst_ == nullptr) == (runWidth_ == 0) && (runWidth_ == 0) == (runCount_ == 0));
+  void assertTrailingBounds() const {
+    const Trailing& t = trailing_;
+    assert(t.runWidth >= 0 && t.runWidth <= width_ && t.runCount >= 0 && t.runCount <= count_);
+    assert((t.runFirst == nullptr) == (t.runWidth == 0) && (t.runWidth == 0) == (t.runCount == 0));
     assert((count_ == 0) == empty());
-    assert(runFirst_ == nullptr || isNoLineEnd(runFirst_->ch));
-    assert((runFirst_ != nullptr) == (!empty() && isNoLineEnd(static_cast<Glyph*>(last())->ch)));
+    assert(t.runFirst == nullptr || isNoLineEnd(t.runFirst->ch));
+    assert((t.runFirst != nullptr) == (!empty() && isNoLineEnd(static_cast<Glyph*>(last())->ch)));
+    assert(t.wordCount >= 0 && t.wordCount <= count_ && t.wordWidth >= t.wordCount);
+    assert((t.wordFirst == nullptr) == (t.wordCount == 0));
+    assert(t.wordFirst == nullptr || isWordUnit(static_cast<Glyph*>(last())->ch));
+    assert(t.spaces >= 0 && t.spaces <= count_ && (t.spaces == 0 || t.wordCount == 0));
+    assert(t.spaces == 0 || static_cast<Glyph*>(last())->ch == u' ');
+    assert(marks_ != nullptr || (t.wordCount == 0 && t.spaces == 0));
+    (void)t;
   }
 
   int32_t count_ = 0;
   int32_t width_ = 0;
-  Glyph* runFirst_ = nullptr;
-  int32_t runCount_ = 0;
-  int32_t runWidth_ = 0;
+  Trailing trailing_;
+  Marks* marks_ = nullptr;  // owned; nullptr: the run alone is kept
 };
 
 class Line final : public ListNode {
@@ -166,8 +280,10 @@ class Line final : public ListNode {
   int32_t lineWidth() const { return glyphs.width(); }
   // The last glyph, or nullptr when the line has none.
   Glyph* lastGlyph() const;
-  // Deletes the last glyph, if there is one. When that glyph is no kNoLineEnd
-  // glyph, the run that it ended is found by walking back over it.
+  // Deletes the last glyph, if there is one. A space or a glyph of the
+  // trailing word leaves as through a mark; after any other glyph the
+  // trailing spaces and run before it are found by walking back over them,
+  // and no word is kept.
   void dropLastGlyph();
   // True when some glyph's underline is not NoUnderline.
   bool hasUnderline() const;

@@ -27,12 +27,23 @@ constexpr char16_t kNoLineEnd[22] = {
     0xFF3B, 0xFF5B, 0xFF62, 0xFFE1, 0xFFE5, 0x0000,
 };
 
+constexpr UnitRange kBreakableRanges[11] = {
+    {0x1100, 0x115F}, {0x2329, 0x232A}, {0x2E80, 0x303E}, {0x3040, 0xA4CF},
+    {0xAC00, 0xD7A3}, {0xD800, 0xDFFF}, {0xF900, 0xFAFF}, {0xFE10, 0xFE19},
+    {0xFE30, 0xFE6F}, {0xFF00, 0xFF9F}, {0xFFE0, 0xFFE6},
+};
+
 namespace {
 
 constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
   std::array<std::uint8_t, 65536> classes{};
-  for (std::size_t c = 0; c < classes.size(); ++c)
+  for (std::size_t c = 0; c < classes.size(); ++c) {
     if (displayWidth(static_cast<char16_t>(c)) == 2) classes[c] = kUnitWide;
+    if (c != u' ') classes[c] |= kUnitWord;
+  }
+  for (const UnitRange& range : kBreakableRanges)
+    for (std::size_t c = range.first; c <= range.last; ++c)
+      classes[c] &= static_cast<std::uint8_t>(~kUnitWord);
   for (const char16_t* c = kNoLineStart; *c != 0; ++c) classes[*c] |= kUnitNoLineStart;
   for (const char16_t* c = kNoLineEnd; *c != 0; ++c) classes[*c] |= kUnitNoLineEnd;
   return classes;
@@ -41,9 +52,13 @@ constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
 }  // namespace
 
 alignas(64) constexpr std::array<std::uint8_t, 65536> kUnitClasses = buildUnitClasses();
-static_assert(kUnitClasses[u'a'] == 0 && kUnitClasses[u'('] == kUnitNoLineEnd &&
+static_assert(kUnitClasses[u'a'] == kUnitWord &&
+              kUnitClasses[u'('] == (kUnitWord | kUnitNoLineEnd) && kUnitClasses[u' '] == 0 &&
               kUnitClasses[0x3002] == (kUnitWide | kUnitNoLineStart) &&
               kUnitClasses[0xFF61] == kUnitNoLineStart &&
-              kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd));
+              kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd) &&
+              kUnitClasses[0x00E9] == (kUnitWide | kUnitWord) &&
+              kUnitClasses[0xFFA0] == (kUnitWide | kUnitWord) &&
+              kUnitClasses[0xD800] == kUnitWide && kUnitClasses[0xA4D0] == (kUnitWide | kUnitWord));
 
 }  // namespace quarvel

@@ -1,6 +1,7 @@
-// The two Japanese line-breaking classes. A kNoLineStart character may hang
+// The line-breaking classes of code units. A kNoLineStart character may hang
 // into the right margin rather than begin a line; a kNoLineEnd character is
-// carried to the next line rather than end one.
+// carried to the next line rather than end one. In word mode a word unit
+// belongs to the word around it, which breaks only where a word ends.
 #ifndef QUARVEL_LAYOUT_LINE_BREAKING_H_
 #define QUARVEL_LAYOUT_LINE_BREAKING_H_
 
@@ -14,14 +15,25 @@ extern const char16_t kNoLineStart[52];
 extern const char16_t kNoLineEnd[22];
 
 // What the line builder asks of a code unit, one byte per unit: its
-// displayWidth less one, and whether it belongs to either table. Built from
-// displayWidth and the two tables above at compile time, so that each
-// question about a character costs one load.
-enum : std::uint8_t { kUnitWide = 1, kUnitNoLineStart = 2, kUnitNoLineEnd = 4 };
+// displayWidth less one, whether it belongs to either table, and whether it
+// is a word unit: every unit but U+0020 and those of the ranges below.
+// Built from displayWidth, the two tables and the ranges at compile time, so
+// that each question about a character costs one load.
+enum : std::uint8_t { kUnitWide = 1, kUnitNoLineStart = 2, kUnitNoLineEnd = 4, kUnitWord = 8 };
 extern const std::array<std::uint8_t, 65536> kUnitClasses;
+
+// Units that word mode still breaks around one by one, as char mode does:
+// the East Asian wide ranges with the half-width forms, and every surrogate
+// (a character outside the BMP). Inclusive bounds, ascending.
+struct UnitRange {
+  char16_t first;
+  char16_t last;
+};
+extern const UnitRange kBreakableRanges[11];
 
 inline bool isNoLineStart(char16_t c) { return (kUnitClasses[c] & kUnitNoLineStart) != 0; }
 inline bool isNoLineEnd(char16_t c) { return (kUnitClasses[c] & kUnitNoLineEnd) != 0; }
+inline bool isWordUnit(char16_t c) { return (kUnitClasses[c] & kUnitWord) != 0; }
 // displayWidth(c), from the table.
 inline int32_t unitWidth(char16_t c) { return 1 + (kUnitClasses[c] & kUnitWide); }
 

@@ -12,6 +12,11 @@ namespace quarvel {
 
 enum : int32_t { kAlignRight = 0, kAlignCenter = 1, kAlignLeft = 2 };
 
+// How lines are filled outside `pre`: character by character, or in word
+// mode, which keeps words whole and treats white space of the text as one
+// space that no line begins or ends with (formatter.h).
+enum class Wrap : int32_t { kChar = 0, kWord = 1 };
+
 struct LineStyle {
   // 0 right, 1 center, 2 left; the line writer treats any other value as left.
   int32_t align = kAlignLeft;
@@ -25,6 +30,8 @@ struct LineStyle {
   int32_t rightMargin = 6;
   // Nonzero: preformatted text.
   int32_t pre = 0;
+  // Char or word mode; no effect under `pre`.
+  Wrap wrap = Wrap::kChar;
   // Nonzero: a finished line is printed at once; 0: it is kept for columns.
   int32_t direct = 1;
   // Where lines are printed. Not owned.

@@ -33,6 +33,20 @@ void NodeList::moveTailToFront(ListNode* from, NodeList& target) {
   oldFirst->prev = last;
 }
 
+void NodeList::moveAllToBack(NodeList& target) {
+  assert(&target != this);
+  if (empty()) return;
+  ListNode* const first = head.next;
+  ListNode* const last = tail.prev;
+  head.next = &tail;
+  tail.prev = &head;
+  ListNode* const oldLast = target.tail.prev;
+  oldLast->next = first;
+  first->prev = oldLast;
+  last->next = &target.tail;
+  target.tail.prev = last;
+}
+
 NodeList::~NodeList() {
   while (head.next != &tail) delete head.next;
   // The sentinels are destroyed tail first, which unlinks them from each other.

@@ -64,6 +64,9 @@ class NodeList {
   // and links them, in their order, in front of the first element of
   // `target` (another list), in constant time.
   void moveTailToFront(ListNode* from, NodeList& target);
+  // Unlinks every element and links them, in their order, after the last
+  // element of `target` (another list), in constant time.
+  void moveAllToBack(NodeList& target);
   ListNode* first() const { return head.next; }
   // The last element, or nullptr when the list is empty.
   ListNode* last() const { return tail.prev == &head ? nullptr : tail.prev; }

@@ -96,6 +96,10 @@ void startDiv(FormatState& state, const XmlNode& element) {
   if (auto v = element.getAttribute(u"width")) style.width = readInteger(*v);
   if (auto v = element.getAttribute(u"leftmargin")) style.leftMargin = readInteger(*v);
   if (auto v = element.getAttribute(u"rightmargin")) style.rightMargin = readInteger(*v);
+  if (auto v = element.getAttribute(u"wrap")) {
+    if (*v == u"word") style.wrap = Wrap::kWord;
+    if (*v == u"char") style.wrap = Wrap::kChar;
+  }
   const int32_t extent =
       saturate(static_cast<int64_t>(style.leftMargin) + style.width + style.rightMargin);
   state.formatter.maxWidth = std::max(state.formatter.maxWidth, extent);
@@ -122,9 +126,14 @@ void placeRun(FormatState& state, const XmlNode& element) {
     f.breakLine(style);
     if (f.current == nullptr) f.current = newLine(style);
   }
-  GlyphList::Appender appender(f.current->glyphs);
-  RecordPool::Run glyphs(Glyph::pool);
-  for (char16_t ch : text) appender.add(newGlyph(glyphs, ch, style.underline));
+  {
+    GlyphList::Appender appender(f.current->glyphs);
+    RecordPool::Run glyphs(Glyph::pool);
+    for (char16_t ch : text) appender.add(newGlyph(glyphs, ch, style.underline));
+  }
+  // No word that follows reaches back into the run.
+  f.current->glyphs.closeWordAfterRun(
+      static_cast<int32_t>(std::min<std::size_t>(text.size(), INT32_MAX)));
 }
 
 }  // namespace
@@ -191,8 +200,16 @@ void walkNode(FormatState state, XmlNode node) {
     if (std::optional<std::u16string_view> value = node.nodeValue()) f.putText(*value, style);
   }
 
-  for (XmlNode child = node.firstChild(); child; child = child.nextSibling())
-    walkNode(FormatState{f, style}, child);
+  // Word mode reads the white space between elements too; `pre` and char
+  // mode never see it.
+  if (style.wrap == Wrap::kWord && style.pre == 0) {
+    for (XmlNode child = node.firstChildKeepingBlanks(); child;
+         child = child.nextSiblingKeepingBlanks())
+      walkNode(FormatState{f, style}, child);
+  } else {
+    for (XmlNode child = node.firstChild(); child; child = child.nextSibling())
+      walkNode(FormatState{f, style}, child);
+  }
 
   if (element && endsBlock(*element)) f.finishBlock(style);
 }

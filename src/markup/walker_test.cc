@@ -175,6 +175,101 @@ INSTANTIATE_TEST_SUITE_P(
                      rows({u"in", u"ab z", u"cd"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A div of word mode, `width` wide, without margins.
+std::string wordDiv(int width, const std::string& body) {
+  return "<quarvel><div wrap='word' width='" + std::to_string(width) +
+         "' leftmargin='0' rightmargin='0'>" + body + "</div></quarvel>";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WordMode, WalkerTest,
+    ::testing::Values(
+        // The two worked examples, whole.
+        DocumentCase{
+            "EnglishNotice",
+            "<quarvel>\n  <div wrap=\"word\" width=\"30\">\n    The water supply to "
+            "blocks A and B will be switched off on Tuesday\n    between 9:00 and 13:00 "
+            "while the main valve (the old one) is replaced,\n    \"as agreed\".\n  "
+            "</div>\n</quarvel>",
+            rows({u"    The water supply to blocks A", u"    and B will be switched off on",
+                  u"    Tuesday between 9:00 and 13:00", u"    while the main valve (the old",
+                  u"    one) is replaced, \"as agreed\"."})},
+        DocumentCase{
+            "JapaneseThenEnglish",
+            "<quarvel><div wrap='word' width='30'>日本語の文章は、単語の区切りがないので一文"
+            "字ずつ折り返されます。English words (like these) stay whole.</div></quarvel>",
+            rows({u"    日本語の文章は、単語の区切りが", u"    ないので一文字ずつ折り返されま",
+                  u"    す。English words (like these)", u"    stay whole."})},
+        // White space of text: one space, none at a line's start or after a
+        // space, none that would end a line; blank nodes count, but not in
+        // pre or nonbreak; spaces of elements stay.
+        DocumentCase{"TextWhiteSpaceIsOneSpace",
+                     wordDiv(30, "\n  one\t two \r\n three<space/> four <b>five</b>  "),
+                     rows({u"one two three four five"})},
+        DocumentCase{"SpaceThatDoesNotFitEndsTheLine", wordDiv(7, "abcdefg hij「（ x"),
+                     rows({u"abcdefg", u"hij", u"「（x"})},
+        DocumentCase{"BlankNodesBetweenElements",
+                     wordDiv(20,
+                             "<underline>ab</underline> <underline>cd</underline>\n"
+                             "<nonbreak>x y</nonbreak> <nonbreak>z</nonbreak>"),
+                     rows({u"ab cd x y z", u"-- --      "})},
+        DocumentCase{"PreNonbreakAndSpaceElementsAsInCharMode",
+                     wordDiv(20,
+                             "<pre>a  b <b>x</b> <b>y</b></pre>"
+                             "<nonbreak>c <b>d</b> <b>e</b></nonbreak><space repeat='2'/>f"),
+                     rows({u"a  b xy", u"c de  f"})},
+        // Which units make words: "(word," is one, ideographs and pairs
+        // are none.
+        DocumentCase{"WordsOfLettersAndPunctuation", wordDiv(7, "xy (word,<br/>日本語abc"),
+                     rows({u"xy", u"(word,", u"日本語", u"abc"})},
+        DocumentCase{"PairsAndIdeographsBreakAnywhere", wordDiv(6, "ab\U0001F600cd a日本語"),
+                     rows({u"ab\U0001F600", u"cd a日", u"本語"})},
+        // Breaking: the trailing word moves with the unit that overflows,
+        // unless only spaces would stay, it begins with closing punctuation,
+        // it and the unit would not fit, or it would reach into a nonbreak.
+        DocumentCase{"LongWordBreaksByCharacters", wordDiv(5, "ab cdefghij"),
+                     rows({u"ab", u"cdefg", u"hij"})},
+        DocumentCase{"OnlySpacesWouldStay", wordDiv(4, "<space/>abcdef"), rows({u" abc", u"def"})},
+        DocumentCase{"ClosingPunctuationStaysPut",
+                     "<quarvel><div wrap='word' width='6' leftmargin='0'>日本語,x</div></quarvel>",
+                     rows({u"日本語,", u"x"})},
+        DocumentCase{"WordAndUnitMustFitTheWidth", wordDiv(5, "ｱabcé<br/>ｱabcdé"),
+                     rows({u"ｱ", u"abcé", u"ｱabcd", u"é"})},
+        DocumentCase{"WordReachesBackToTheEndOfANonbreak",
+                     wordDiv(8, "x <nonbreak>a b</nonbreak>cdefg"), rows({u"x a b", u"cdefg"})},
+        DocumentCase{"EmptyNonbreakEndsNoWord", wordDiv(5, "x ab<nonbreak/>cde"),
+                     rows({u"x", u"abcde"})},
+        DocumentCase{"CarriedNonbreakGlyphStaysOutOfWords",
+                     wordDiv(6, "xy<nonbreak>(</nonbreak>abcdefg"),
+                     rows({u"xy", u"(", u"abcdef", u"g"})},
+        DocumentCase{"WordFollowsCarriedBracket", wordDiv(8, "あ「abcde"),
+                     rows({u"あ", u"「abcde"})},
+        DocumentCase{"NonbreakThatDoesNotFitTakesNoWord",
+                     wordDiv(8, "ab cd<nonbreak>efgh</nonbreak>"), rows({u"ab cd", u"efgh"})},
+        // Line ends: trailing spaces go, with their underline, before and
+        // after carrying; alignment does without them; a line they were
+        // all of is still printed.
+        DocumentCase{"TrailingSpacesGoAtEveryEnd",
+                     "<quarvel><right><div wrap='word' width='10' leftmargin='0'>ab<space "
+                     "repeat='3'/><br/>cd <underline>ef </underline></div></right></quarvel>",
+                     rows({u"        ab", u"     cd ef", u"        --"})},
+        DocumentCase{"TrimCarryAndTrimAgain", wordDiv(6, "ab (( x"), rows({u"ab", u"((x"})},
+        DocumentCase{"LineOfSpacesIsAnEmptyRow", wordDiv(6, "<space/><br/>x"), rows({u"", u"x"})},
+        // The setting: exact values only, inherited, by the block begun in
+        // it, and per column.
+        DocumentCase{
+            "WrapValuesAndInheritance",
+            "<quarvel><div wrap='word' width='4' leftmargin='0'><div wrap='WORD'>ab "
+            "cd</div><div wrap=''>ab cd</div>ab <div wrap='char'>ab cd </div>ef "
+            "</div><div wrap='Word' width='4' leftmargin='0'>ab cd</div></quarvel>",
+            rows({u"ab", u"cd", u"ab", u"cd", u"ab", u"ab c", u"d ", u"ef", u"ab c", u"d"})},
+        DocumentCase{"ColumnsFollowTheirOwnDiv",
+                     "<quarvel><div wrap='word'><par> <div width='5' leftmargin='0' "
+                     "rightmargin='0'>ab cdef</div> <div wrap='char' width='5' leftmargin='0' "
+                     "rightmargin='0'>ab cdef</div> </par></div></quarvel>",
+                     rows({u"ab   ab cd", u"cdef ef"})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(IntegerRule, ReadsLikeTheCLibraryAndSaturates) {
   struct {
     std::u16string_view text;
