@@ -3,7 +3,6 @@
 #include <expat.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "document/input_encoding.h"
+#include "document/store_builder.h"
 #include "document/utf.h"
 
 namespace quarvel {
@@ -61,8 +61,6 @@ std::uint64_t pairKey(std::uint32_t element, std::uint32_t attribute) {
   return (std::uint64_t{element} << 32) | attribute;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 std::string withLineEnd(std::string text) {
   if (text.empty() || text.back() != '\n') text.push_back('\n');
   return text;
@@ -104,14 +102,11 @@ class PositionCounter {
   bool afterCarriageReturn_ = false;
 };
 
-// One parse: expat's parser, its callbacks and the store they fill. Pieces
-// of character data that follow each other form one node: text with text
-// (across entity references), CDATA with CDATA; a node is judged (kept in
-// the chains, or kept aside as a blank when whitespace only and not
-// preserved) once complete.
+// One parse: expat's parser, its callbacks, the bounds they keep and the
+// first error; the store is filled through a StoreBuilder.
 class Parse {
  public:
-  Parse(DocumentStore& store, const char* encoding) : store_(store) {
+  Parse(DocumentStore& store, const char* encoding) : store_(store), builder_(store) {
     parser_ = XML_ParserCreateNS(encoding, kSeparator);
     if (parser_ == nullptr) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
@@ -135,7 +130,6 @@ class Parse {
     XML_SetEntityDeclHandler(parser_, onEntity);
     XML_SetExternalEntityRefHandler(parser_, onExternalEntity);
     XML_SetSkippedEntityHandler(parser_, onSkippedEntity);
-    open_.push_back({kNoNode, kNoNode, kNoNode, false});
   }
   ~Parse() { XML_ParserFree(parser_); }
   Parse(const Parse&) = delete;
@@ -187,15 +181,6 @@ class Parse {
   const Failure& error() const { return error_; }
 
  private:
-  struct Open {
-    std::uint32_t element;    // kNoNode for the document level
-    std::uint32_t lastChild;  // kNoNode before the first; never a kept blank
-    std::uint32_t blank;      // a kept blank after lastChild, or kNoNode
-    bool preserve;            // xml:space="preserve" in force
-  };
-  // A default declared for a namespace declaration: expat binds it on every
-  // start tag of the element that does not declare the prefix itself.
-
   static Parse& of(void* data) { return *static_cast<Parse*>(data); }
 
   // After XML_Parse or XML_ParseBuffer: turns expat's verdict into ours.
@@ -274,12 +259,12 @@ class Parse {
     return name;
   }
 
-  void chargeDefaults(std::uint64_t work) {
+  void chargeDefaults(std::uint64_t work, std::uint32_t element) {
     work_ += work;
     if (work_ <= kDefaultsWorkFactor * bytesRead() + kDefaultsWorkAllowance) return;
     stop(kParserLimit,
          "Declared attribute defaults cost too much for the document's size at element '" +
-             std::string(store_.nameUtf8(store_.nodes[open_.back().element].name)) +
+             std::string(store_.nameUtf8(element)) +
              "': each default applied, and each byte of a defaulted namespace, counts; more "
              "than 8 per byte read plus 1 MiB");
   }
@@ -288,17 +273,13 @@ class Parse {
     guarded(data, [&](Parse& parse) { parse.startElement(name, atts); });
   }
   void startElement(const XML_Char* name, const XML_Char** atts) {
-    completeText();
-    if (open_.size() > static_cast<std::size_t>(kMaxElementDepth)) {
+    if (builder_.depth() >= static_cast<std::size_t>(kMaxElementDepth)) {
       stop(kParserLimit, "Elements nest more than " + std::to_string(kMaxElementDepth) + " deep");
       return;
     }
-    DocumentStore::Node node;
-    node.type = kElementNode;
-    node.name = intern(qualified(name));
-    node.element.firstAttribute = attributeIndex();
-    node.element.end = kNoNode;
-    bool preserve = open_.back().preserve;
+    const std::uint32_t element = intern(qualified(name));
+    const auto firstAttribute = static_cast<std::uint32_t>(store_.attributes.size());
+    bool preserve = builder_.preserving();
     // Specified attributes come first, then the defaults, which the store
     // reads from their declaration.
     const int specified = XML_GetSpecifiedAttributeCount(parser_);
@@ -318,52 +299,32 @@ class Parse {
       std::string qualifiedName = prefix == nullptr ? "xmlns" : "xmlns:" + std::string(prefix);
       const std::uint32_t attribute = intern(qualifiedName);
       const std::string_view value = keptValue(uri);
-      if (store_.declaredDefault(node.name, attribute) == value) {
-        const auto found = namespaceDefaultBytes_.find(pairKey(node.name, attribute));
+      if (store_.declaredDefault(element, attribute) == value) {
+        const auto found = namespaceDefaultBytes_.find(pairKey(element, attribute));
         if (found != namespaceDefaultBytes_.end()) work += 1 + found->second;
         continue;
       }
       store_.addAttribute(attribute, value);
     }
     namespaces_.clear();
-    node.length = attributeIndex() - node.element.firstAttribute;
-    const std::uint32_t index = append(node);
-    if (open_.size() == 1 && store_.root == kNoNode) store_.root = index;
-    open_.push_back({index, kNoNode, kNoNode, preserve});
-    if (work != 0) chargeDefaults(work);
+    builder_.startElement(element, firstAttribute, preserve);
+    if (work != 0) chargeDefaults(work, element);
   }
 
   static void XMLCALL onEnd(void* data, const XML_Char*) {
-    guarded(data, [](Parse& parse) {
-      parse.completeText();
-      if (parse.open_.size() <= 1) return;
-      parse.store_.nodes[parse.open_.back().element].element.end = parse.nodeCount();
-      parse.open_.pop_back();
-    });
+    guarded(data, [](Parse& parse) { parse.builder_.endElement(); });
   }
 
   static void XMLCALL onCharacters(void* data, const XML_Char* text, int length) {
     guarded(data, [&](Parse& parse) {
-      parse.characters(std::string_view(text, static_cast<std::size_t>(std::max(length, 0))));
+      parse.builder_.characters(
+          std::string_view(text, static_cast<std::size_t>(std::max(length, 0))));
     });
   }
-  void characters(std::string_view utf8) {
-    const std::uint8_t type = inCdata_ ? kCDataSectionNode : kTextNode;
-    if (openText_ == kNoNode || store_.nodes[openText_].type != type) openText(type);
-    if (blank_) blank_ = std::all_of(utf8.begin(), utf8.end(), isSpace);
-    store_.wrote(writeUtf16(utf8, store_.textRoom(utf8.size())));
-  }
-
   static void XMLCALL onCdataStart(void* data) {
-    guarded(data, [](Parse& parse) {
-      // Sections next to each other make one node; an empty one is a node.
-      if (parse.openText_ == kNoNode ||
-          parse.store_.nodes[parse.openText_].type != kCDataSectionNode)
-        parse.openText(kCDataSectionNode);
-      parse.inCdata_ = true;
-    });
+    guarded(data, [](Parse& parse) { parse.builder_.startCdata(); });
   }
-  static void XMLCALL onCdataEnd(void* data) { of(data).inCdata_ = false; }
+  static void XMLCALL onCdataEnd(void* data) { of(data).builder_.endCdata(); }
 
   // Comments and processing instructions within the root element or after
   // it; those of the prolog and the DTD are no part of the document's tree.
@@ -375,16 +336,8 @@ class Parse {
     guarded(data, [&](Parse& parse) { parse.otherNode(kProcessingInstructionNode, target, text); });
   }
   void otherNode(std::uint8_t type, const XML_Char* target, const XML_Char* text) {
-    if (store_.root == kNoNode) return;
-    completeText();
-    DocumentStore::Node node;
-    node.type = type;
-    node.name = target != nullptr ? intern(target) : 0;
-    const std::string_view utf8(text);
-    store_.wrote(writeUtf16(utf8, store_.textRoom(utf8.size())));
-    node.length = checkedLength(store_.openLength());
-    node.text = store_.closeText();
-    append(node);
+    if (!builder_.hasRoot()) return;
+    builder_.otherNode(type, target != nullptr ? intern(target) : 0, text);
   }
 
   // Called for each namespace declaration of a start tag, those defaulted
@@ -443,87 +396,14 @@ class Parse {
     });
   }
 
-  std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(store_.nodes.size()); }
-  std::uint32_t attributeIndex() const {
-    return static_cast<std::uint32_t>(store_.attributes.size());
-  }
-
-  static std::uint32_t checkedLength(std::size_t length) {
-    if (length >= kNoNode) throw std::bad_alloc();
-    return static_cast<std::uint32_t>(length);
-  }
-
-  // Appends `node` as the last child of the innermost open element; a kept
-  // blank just before it links to it.
-  std::uint32_t append(const DocumentStore::Node& node) {
-    if (store_.nodes.size() >= kNoNode - 1) throw std::bad_alloc();
-    const std::uint32_t index = nodeCount();
-    store_.nodes.push_back(node);
-    Open& parent = open_.back();
-    if (parent.blank != kNoNode) {
-      store_.nodes[parent.blank].nextSibling = index;
-      parent.blank = kNoNode;
-    }
-    if (parent.lastChild != kNoNode) {
-      store_.nodes[parent.lastChild].nextSibling = index;
-    } else if (parent.element != kNoNode) {
-      store_.nodes[parent.element].firstChild = index;
-    }
-    parent.lastChild = index;
-    return index;
-  }
-
-  // Starts a character data node of `type`, completing the one before.
-  void openText(std::uint8_t type) {
-    completeText();
-    DocumentStore::Node node;
-    node.type = type;
-    node.text = nullptr;
-    previousOfText_ = open_.back().lastChild;
-    openText_ = append(node);
-    blank_ = type == kTextNode;
-  }
-
-  // Keeps the character data node being built. One that is only whitespace
-  // that xml:space does not preserve becomes a kept blank: it stays where it
-  // is, is taken out of the chain of siblings (nothing follows it in the
-  // store yet, so it is the last link) and records its previous sibling.
-  void completeText() {
-    if (openText_ == kNoNode) return;
-    DocumentStore::Node& node = store_.nodes[openText_];
-    Open& parent = open_.back();
-    if (node.type == kTextNode && blank_ && !parent.preserve) {
-      assert(openText_ + 1 == store_.nodes.size() && parent.lastChild == openText_);
-      assert(parent.blank == kNoNode);
-      parent.lastChild = previousOfText_;
-      if (previousOfText_ != kNoNode) {
-        store_.nodes[previousOfText_].nextSibling = kNoNode;
-      } else {
-        store_.nodes[parent.element].firstChild = kNoNode;
-      }
-      node.type = kKeptBlankType;
-      node.previousSibling = previousOfText_;
-      parent.blank = openText_;
-    }
-    node.length = checkedLength(store_.openLength());
-    node.text = store_.closeText();
-    openText_ = kNoNode;
-  }
-
   XML_Parser parser_;
   DocumentStore& store_;
-  std::vector<Open> open_;
+  StoreBuilder builder_;
   std::vector<std::pair<const XML_Char*, const XML_Char*>> namespaces_;
   // The whole length of each namespace default, by element and attribute.
   std::unordered_map<std::uint64_t, std::uint64_t> namespaceDefaultBytes_;
   std::unordered_map<const XML_Char*, std::string> externalNames_;
   std::string name_;
-  // The character data node being built (the last node) and whether it is
-  // whitespace only so far.
-  std::uint32_t openText_ = kNoNode;
-  std::uint32_t previousOfText_ = kNoNode;
-  bool blank_ = true;
-  bool inCdata_ = false;
   std::uint64_t work_ = 0;
   std::uint64_t fed_ = 0;  // bytes handed to expat
   bool failed_ = false;
