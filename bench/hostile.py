@@ -125,6 +125,10 @@ def zero_width_columns(lines, empty_columns):
     return doc("<par>%s<div>%s</div></par>" % (empty, "a<br/>" * lines))
 
 
+def word_div(body, attributes=""):
+    return doc('<div wrap="word" %s>%s</div>' % (attributes, body))
+
+
 # name -> (document maker, extra environment, prlimit options)
 def documents():
     five_mb = 5_000_000
@@ -141,6 +145,21 @@ def documents():
         "carry-bracket-5mb": (lambda: doc("<left>" + "\u300c" * (five_mb // 3) + "</left>"),),
         "carry-br-5mb": (lambda: doc('<div width="1000000">' + ("(" * 50_000 + "<br/>") * 100 + "</div>"),),
         "carry-ordinary-5mb": (lambda: doc("<left>" + "a" * five_mb + "</left>"),),
+        # Word mode: a word as long as the document, white space alone (in
+        # text and as a blank node), one-letter words at width 1, a word that
+        # moves behind a carried run on every line, and lines that end in
+        # spaces after a long run (trimmed, then carried).
+        "word-5mb": (lambda: word_div("w" * five_mb),),
+        "word-5mb-wide": (lambda: word_div("w" * five_mb, 'width="1000000"'),),
+        "word-spaces-5mb": (lambda: word_div("x" + " \n" * (five_mb // 2) + "x"),),
+        "word-blank-5mb": (lambda: word_div("<b/>" + " \n" * (five_mb // 2) + "<b/>x"),),
+        "word-letters-width-1": (lambda: word_div("a " * (five_mb // 2), 'width="1"'),),
+        "word-behind-brackets": (lambda: word_div("\u300c" * 1_000_000 + "a" * 2_000_000,
+                                                  'width="2000000" rightmargin="0"'),),
+        "word-trim-carry": (lambda: word_div("\u300c" * 1_000_000 + " \u300c" * 500_000,
+                                             'width="2000001" rightmargin="0"'),),
+        "word-spaces-after-run": (lambda: word_div("(" * 1_000_000 + "<space/>" * 500_000,
+                                                   'width="1000000"'),),
         "columns-long-then-empty": (lambda: columns(80_000, 80_000),),
         "columns-empty-then-long": (lambda: zero_width_columns(80_000, 80_000),),
         "columns-ordinary": (lambda: doc("<par><div>" + "a<br/>" * 80_000 + "aaaaaa" * 80_000

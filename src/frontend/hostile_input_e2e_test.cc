@@ -446,7 +446,8 @@ TEST_F(HostileInput, AbsurdCountsStopSoonOnceTheOutputFails) {
 
 // Shapes that once made layout quadratic: every line break carried nearly a
 // whole line of opening characters forward again, and every row of a column
-// paragraph visited every column. Each took 15 s or far longer; linear
+// paragraph visited every column; in word mode, trimming or moving a word at
+// every line end. Each took 15 s or far longer; linear
 // layout does each in well under a second.
 TEST_F(HostileInput, LayoutTimeGrowsLinearlyWhateverTheShape) {
   struct {
@@ -465,6 +466,12 @@ TEST_F(HostileInput, LayoutTimeGrowsLinearlyWhateverTheShape) {
       {"many columns of no width before a long one",
        "<quarvel><par>" + repeated("<div width='-80'/>", 80000) + "<div width='1'>" +
            std::string(80000, 'a') + "</div></par></quarvel>"},
+      // Each line ends in a space after the run (trimmed, then carried), or
+      // moves a growing word behind it: neither may walk the run or the word.
+      {"word mode: trimming and moving words behind a carried run",
+       "<quarvel><div wrap='word' width='160001' rightmargin='0'>" + repeated("「", 80000) +
+           repeated(" 「", 40000) + "</div><div wrap='word' width='160000' rightmargin='0'>" +
+           repeated("「", 80000) + std::string(160000, 'a') + "</div></quarvel>"},
   };
   for (const auto& c : cases) {
     const Measured r = run(write("shape.xml", c.document));
