@@ -168,6 +168,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "<underline>ab</underline></div>"
                      "<div width='3' leftmargin='0' rightmargin='0'>z</div></par></quarvel>",
                      rows({u"ab -- z"})},
+        // The last column's underline row starts at its own left margin from
+        // the page edge, not under its text.
+        DocumentCase{"UnderlinedLastColumnStartsAtItsOwnMargin",
+                     "<quarvel><par><div width='3' leftmargin='0' rightmargin='0'>ab</div>"
+                     "<div width='3' leftmargin='1' rightmargin='0'>x<underline>yz</underline>"
+                     "</div></par></quarvel>",
+                     rows({u"ab  xyz", u"  --"})},
         DocumentCase{"InnerParPrintsFirst",
                      "<quarvel><par><div width='3' leftmargin='0' rightmargin='0'>ab"
                      "<par><div width='3' leftmargin='0' rightmargin='0'>in</div></par>cd</div>"
