@@ -191,7 +191,8 @@ std::string wordDiv(int width, const std::string& body) {
 INSTANTIATE_TEST_SUITE_P(
     WordMode, WalkerTest,
     ::testing::Values(
-        // The two worked examples, whole.
+        // Whole documents: an English notice over indented source lines, and
+        // Japanese prose followed by English.
         DocumentCase{
             "EnglishNotice",
             "<quarvel>\n  <div wrap=\"word\" width=\"30\">\n    The water supply to "
