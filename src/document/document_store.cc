@@ -319,4 +319,14 @@ std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) co
   return toUtf16(*value, kAttributeValueReadLimit);
 }
 
+std::optional<NodePosition> XmlNode::position() const {
+  if (store_ == nullptr) return std::nullopt;
+  const auto& positions = store_->positions;
+  const auto found = std::lower_bound(
+      positions.begin(), positions.end(), index_,
+      [](const DocumentStore::Position& p, std::uint32_t node) { return p.node < node; });
+  if (found == positions.end() || found->node != index_) return std::nullopt;
+  return NodePosition{found->line, found->column};
+}
+
 }  // namespace quarvel

@@ -75,7 +75,17 @@ class DocumentStore {
   DocumentStore(const DocumentStore&) = delete;
   DocumentStore& operator=(const DocumentStore&) = delete;
 
+  // Where an element's start tag begins, when the load recorded positions:
+  // one entry per element, in node order (a side array, so that Node stays
+  // small and a load without positions pays nothing).
+  struct Position {
+    std::uint32_t node;
+    std::uint32_t line;
+    std::uint32_t column;
+  };
+
   BlockArray<Node> nodes;
+  std::vector<Position> positions;
   std::vector<Attribute> attributes;
   std::string values;  // attribute values as kept, UTF-8
   std::uint32_t root = kNoNode;
