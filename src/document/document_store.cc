@@ -319,6 +319,17 @@ std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) co
   return toUtf16(*value, kAttributeValueReadLimit);
 }
 
+std::uint32_t XmlNode::attributeCount() const {
+  if (store_ == nullptr || store_->nodes[index_].type != kElementNode) return 0;
+  return store_->nodes[index_].length;
+}
+
+std::u16string_view XmlNode::attributeName(std::uint32_t i) const {
+  if (i >= attributeCount()) return {};
+  const DocumentStore::Node& node = store_->nodes[index_];
+  return store_->nameUtf16(store_->attributes[node.element.firstAttribute + i].name);
+}
+
 std::optional<NodePosition> XmlNode::position() const {
   if (store_ == nullptr) return std::nullopt;
   const auto& positions = store_->positions;

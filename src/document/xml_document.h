@@ -92,6 +92,12 @@ class XmlNode {
   // declared in the internal DTD subset (first declaration wins). No value
   // when the attribute is absent or its value is empty.
   std::optional<std::u16string> getAttribute(std::u16string_view name) const;
+  // The attributes that the element's start tag specifies (namespace
+  // declarations included, declared defaults not), in document order: their
+  // count, and the qualified name of the i-th (i below the count). 0 and
+  // empty for every node that is not an element.
+  std::uint32_t attributeCount() const;
+  std::u16string_view attributeName(std::uint32_t i) const;
   // Where this element's start tag begins, when the document was loaded with
   // LoadSettings::recordPositions; no value otherwise, and for every node
   // that is not an element. The parser gives no positions of attributes: an
