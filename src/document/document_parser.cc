@@ -310,8 +310,9 @@ class Parse {
     namespaces_.clear();
     const std::uint32_t index = builder_.startElement(element, firstAttribute, preserve);
     if (recordPositions_) {
-      store_.positions.push_back({index, static_cast<std::uint32_t>(currentLine()),
-                                  static_cast<std::uint32_t>(currentColumn())});
+      if (store_.positions.size() <= index) store_.positions.resize(index + 1);
+      store_.positions[index] = {static_cast<std::uint32_t>(currentLine()),
+                                 static_cast<std::uint32_t>(currentColumn())};
     }
     if (work != 0) chargeDefaults(work, element);
   }

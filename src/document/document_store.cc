@@ -331,13 +331,10 @@ std::u16string_view XmlNode::attributeName(std::uint32_t i) const {
 }
 
 std::optional<NodePosition> XmlNode::position() const {
-  if (store_ == nullptr) return std::nullopt;
-  const auto& positions = store_->positions;
-  const auto found = std::lower_bound(
-      positions.begin(), positions.end(), index_,
-      [](const DocumentStore::Position& p, std::uint32_t node) { return p.node < node; });
-  if (found == positions.end() || found->node != index_) return std::nullopt;
-  return NodePosition{found->line, found->column};
+  if (store_ == nullptr || index_ >= store_->positions.size()) return std::nullopt;
+  const DocumentStore::Position& at = store_->positions[index_];
+  if (at.line == 0 || store_->nodes[index_].type != kElementNode) return std::nullopt;
+  return NodePosition{at.line, at.column};
 }
 
 }  // namespace quarvel

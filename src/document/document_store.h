@@ -76,12 +76,11 @@ class DocumentStore {
   DocumentStore& operator=(const DocumentStore&) = delete;
 
   // Where an element's start tag begins, when the load recorded positions:
-  // one entry per element, in node order (a side array, so that Node stays
-  // small and a load without positions pays nothing).
+  // indexed by node, line 0 for a node that is no element (a side array, so
+  // that Node stays small and a load without positions pays nothing).
   struct Position {
-    std::uint32_t node;
-    std::uint32_t line;
-    std::uint32_t column;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
   };
 
   BlockArray<Node> nodes;

@@ -101,7 +101,7 @@ class XmlNode {
   // Where this element's start tag begins, when the document was loaded with
   // LoadSettings::recordPositions; no value otherwise, and for every node
   // that is not an element. The parser gives no positions of attributes: an
-  // attribute is at its element's position. O(log n) in the elements.
+  // attribute is at its element's position. Constant time.
   std::optional<NodePosition> position() const;
 
  private:

@@ -56,8 +56,8 @@ constexpr const char kHelp[] =
     "  --version    print the version and exit\n"
     "\n"
     "Exit status: 0 laid out (--check: nothing to report), 1 failure (message\n"
-    "on standard error; --check: something reported), 2 command\n"
-    "line not recognised (the usage on standard output).\n"
+    "on standard error; --check: something reported), 2 command line not\n"
+    "recognised (the usage on standard output).\n"
     "\n"
     "Elements, limits and messages: ";
 
@@ -77,6 +77,7 @@ enum class Problem {
   kNotAlone,  // --help, -h or --version beside other arguments
   kNoFileName,
   kMoreThanOneOutput,
+  kCheckWithOutput,  // --check writes nothing for -o to receive
 };
 
 struct CommandLine {
@@ -149,6 +150,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
     }
   }
   if (line.location == nullptr) return usageFor(Problem::kNoDocument);
+  if (checking && outputGiven) return usageFor(Problem::kCheckWithOutput);
   line.action = checking ? Action::kCheck : Action::kFormat;
   return line;
 }
@@ -180,6 +182,9 @@ void reportCommandLineProblem(Problem problem, std::string_view culprit) {
       break;
     case Problem::kMoreThanOneOutput:
       printMessage(stderr, u"quarvel: one output file at a time\n", {});
+      break;
+    case Problem::kCheckWithOutput:
+      printMessage(stderr, u"quarvel: --check writes no output for -o\n", {});
       break;
   }
   printMessage(stderr, u"Try 'quarvel --help' for more information.\n", {});

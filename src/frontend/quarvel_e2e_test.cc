@@ -507,6 +507,8 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
       {{"--output", ""}, "quarvel: option '--output' needs a file name\n" + more},
       {{"--output=", document}, "quarvel: option '--output' needs a file name\n" + more},
       {{"-o", "a", "--output=b", document}, "quarvel: one output file at a time\n" + more},
+      {{"--check", "-o", "a", document}, "quarvel: --check writes no output for -o\n" + more},
+      {{"--check", document, "--check"}, "quarvel: options go before the document\n" + more},
   };
   for (const auto& c : cases) {
     std::string shown;
