@@ -13,6 +13,17 @@
 namespace quarvel {
 namespace {
 
+// The attributes read below are the ones the vocabulary lists.
+constexpr bool listed(Element element, std::u16string_view attribute) {
+  for (std::u16string_view name : kElements[static_cast<std::size_t>(element)].attributes)
+    if (name == attribute) return true;
+  return false;
+}
+static_assert(listed(Element::kUnderline, u"char") && listed(Element::kSpace, u"repeat") &&
+                  listed(Element::kDiv, u"width") && listed(Element::kDiv, u"leftmargin") &&
+                  listed(Element::kDiv, u"rightmargin") && listed(Element::kDiv, u"wrap"),
+              "an attribute the walker reads is missing from kElements");
+
 Element elementFor(std::u16string_view name) {
   const ElementEntry* entry = findElement(name);
   return entry != nullptr ? entry->kind : Element::kOther;
