@@ -549,8 +549,8 @@ TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
            "1:16: warning: par holds element 'left', which is not a div (ignored)\n" + where +
            "1:35: warning: par inside a par: its rows print before the outer par's\n"},
       {"<quarvel><left>one\ntwo</left></quarvel>",
-       where + "1:10: warning: text holds line ends, which vanish here and join the words around "
-               "them; use pre, or wrap=\"word\" on a div\n"},
+       where + "1:10: warning: text holds line ends, which vanish here (words they alone separate "
+               "run together); use pre, or wrap=\"word\" on a div\n"},
       {"<quarvel><left></quarvel>", ""},
   };
   for (const auto& c : cases) {

@@ -216,7 +216,7 @@ class Checker {
         const std::u16string_view text = child.nodeValue().value_or(u"");
         if (text.find_first_of(u"\r\n") != std::u16string_view::npos) {
           add(at,
-              u"text holds line ends, which vanish here and join the words around them; "
+              u"text holds line ends, which vanish here (words they alone separate run together); "
               u"use pre, or wrap=\"word\" on a div");
           lineEndReported = true;
         }

@@ -48,7 +48,8 @@ TEST(DocumentCheckTest, FindsWhatTheWalkerIgnores) {
       // Line ends: word mode until char mode; CDATA counts; pre and its content never.
       {"<quarvel><div wrap='word'>a\nb<div wrap='char'><![CDATA[c\nd]]></div></div>"
        "<pre><left>e\nf</left></pre>\n</quarvel>",
-       "2:2: text holds line ends, which vanish here and join the words around them; use pre, "
+       "2:2: text holds line ends, which vanish here (words they alone separate run together); use "
+       "pre, "
        "or wrap=\"word\" on a div\n"},
       // A long name is quoted cut, and compared with nothing.
       {"<quarvel><" + std::string(100, 'c') + "/></quarvel>",
