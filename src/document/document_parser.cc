@@ -106,8 +106,8 @@ class PositionCounter {
 // first error; the store is filled through a StoreBuilder.
 class Parse {
  public:
-  Parse(DocumentStore& store, const char* encoding, bool recordPositions)
-      : store_(store), builder_(store), recordPositions_(recordPositions) {
+  Parse(DocumentStore& store, const char* encoding, Positions positions)
+      : store_(store), builder_(store), recordPositions_(positions == Positions::kRecord) {
     parser_ = XML_ParserCreateNS(encoding, kSeparator);
     if (parser_ == nullptr) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
@@ -452,7 +452,7 @@ ParseResult parseDocument(LocationReader& reader, Positions positions) {
   }
 
   result.store = std::make_unique<DocumentStore>();
-  Parse parse(*result.store, choice.parserEncoding, positions == Positions::kRecord);
+  Parse parse(*result.store, choice.parserEncoding, positions);
   const std::string_view start = std::string_view(head).substr(choice.byteOrderMark);
   const bool shortDocument = headLength < kEncodingHeadBytes;
   if (!choice.decoder) {

@@ -59,7 +59,7 @@ std::optional<std::u16string_view> nearest(std::u16string_view name, const Names
   std::optional<std::u16string_view> best;
   std::size_t bestDistance = kNearEdits + 1;
   for (std::u16string_view candidate : candidates) {
-    if (candidate.empty()) continue;
+    if (candidate.empty() || candidate.size() > kQuotedUnits) continue;
     const std::size_t distance = editDistance(name, candidate);
     if (distance < bestDistance && distance < name.size()) {
       best = candidate;
