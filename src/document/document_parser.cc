@@ -106,7 +106,8 @@ class PositionCounter {
 // first error; the store is filled through a StoreBuilder.
 class Parse {
  public:
-  Parse(DocumentStore& store, const char* encoding) : store_(store), builder_(store) {
+  Parse(DocumentStore& store, const char* encoding, Positions positions)
+      : store_(store), builder_(store), recordPositions_(positions == Positions::kRecord) {
     parser_ = XML_ParserCreateNS(encoding, kSeparator);
     if (parser_ == nullptr) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
@@ -307,7 +308,12 @@ class Parse {
       store_.addAttribute(attribute, value);
     }
     namespaces_.clear();
-    builder_.startElement(element, firstAttribute, preserve);
+    const std::uint32_t index = builder_.startElement(element, firstAttribute, preserve);
+    if (recordPositions_) {
+      if (store_.positions.size() <= index) store_.positions.resize(index + 1);
+      store_.positions[index] = {static_cast<std::uint32_t>(currentLine()),
+                                 static_cast<std::uint32_t>(currentColumn())};
+    }
     if (work != 0) chargeDefaults(work, element);
   }
 
@@ -406,6 +412,7 @@ class Parse {
   std::string name_;
   std::uint64_t work_ = 0;
   std::uint64_t fed_ = 0;  // bytes handed to expat
+  bool recordPositions_;
   bool failed_ = false;
   bool outOfMemory_ = false;
   Failure error_;
@@ -413,7 +420,7 @@ class Parse {
 
 }  // namespace
 
-ParseResult parseDocument(LocationReader& reader) {
+ParseResult parseDocument(LocationReader& reader, Positions positions) {
   ParseResult result;
   auto fail = [&result](std::int32_t code, int line, int column, std::string reason) {
     result.store.reset();
@@ -445,7 +452,7 @@ ParseResult parseDocument(LocationReader& reader) {
   }
 
   result.store = std::make_unique<DocumentStore>();
-  Parse parse(*result.store, choice.parserEncoding);
+  Parse parse(*result.store, choice.parserEncoding, positions);
   const std::string_view start = std::string_view(head).substr(choice.byteOrderMark);
   const bool shortDocument = headLength < kEncodingHeadBytes;
   if (!choice.decoder) {

@@ -24,8 +24,10 @@ struct ParseResult {
 
 // Parses all that `reader` yields. The first error ends the parse. Throws
 // std::bad_alloc when memory runs out, in expat or here, with nothing
-// leaked.
-ParseResult parseDocument(LocationReader& reader);
+// leaked. With kRecord each element's start tag position is kept in the
+// store (DocumentStore::positions).
+enum class Positions { kSkip, kRecord };
+ParseResult parseDocument(LocationReader& reader, Positions positions = Positions::kSkip);
 
 }  // namespace quarvel
 

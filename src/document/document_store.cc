@@ -319,4 +319,22 @@ std::optional<std::u16string> XmlNode::getAttribute(std::u16string_view name) co
   return toUtf16(*value, kAttributeValueReadLimit);
 }
 
+std::uint32_t XmlNode::attributeCount() const {
+  if (store_ == nullptr || store_->nodes[index_].type != kElementNode) return 0;
+  return store_->nodes[index_].length;
+}
+
+std::u16string_view XmlNode::attributeName(std::uint32_t i) const {
+  if (i >= attributeCount()) return {};
+  const DocumentStore::Node& node = store_->nodes[index_];
+  return store_->nameUtf16(store_->attributes[node.element.firstAttribute + i].name);
+}
+
+std::optional<NodePosition> XmlNode::position() const {
+  if (store_ == nullptr || index_ >= store_->positions.size()) return std::nullopt;
+  const DocumentStore::Position& at = store_->positions[index_];
+  if (at.line == 0 || store_->nodes[index_].type != kElementNode) return std::nullopt;
+  return NodePosition{at.line, at.column};
+}
+
 }  // namespace quarvel

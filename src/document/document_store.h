@@ -75,7 +75,16 @@ class DocumentStore {
   DocumentStore(const DocumentStore&) = delete;
   DocumentStore& operator=(const DocumentStore&) = delete;
 
+  // Where an element's start tag begins, when the load recorded positions:
+  // indexed by node, line 0 for a node that is no element (a side array, so
+  // that Node stays small and a load without positions pays nothing).
+  struct Position {
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+  };
+
   BlockArray<Node> nodes;
+  std::vector<Position> positions;
   std::vector<Attribute> attributes;
   std::string values;  // attribute values as kept, UTF-8
   std::uint32_t root = kNoNode;

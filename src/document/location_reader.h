@@ -27,6 +27,9 @@ struct LoadSettings {
   // included), status lines counted: generous for real servers, a small
   // bound on a server that sends header lines forever.
   uint64_t maxHttpHeaderBytes = 256ull << 10;
+  // Whether each element keeps the line and column where its start tag
+  // begins (XmlNode::position). Off, a load pays nothing for them.
+  bool recordPositions = false;
 };
 
 // Why a location yields no bytes, or stopped before its end. `code` is a

@@ -22,7 +22,8 @@ StoreBuilder::StoreBuilder(DocumentStore& store) : store_(store) {
   open_.push_back({kNoNode, kNoNode, kNoNode, false});
 }
 
-void StoreBuilder::startElement(std::uint32_t name, std::uint32_t firstAttribute, bool preserve) {
+std::uint32_t StoreBuilder::startElement(std::uint32_t name, std::uint32_t firstAttribute,
+                                         bool preserve) {
   completeText();
   DocumentStore::Node node;
   node.type = kElementNode;
@@ -33,6 +34,7 @@ void StoreBuilder::startElement(std::uint32_t name, std::uint32_t firstAttribute
   const std::uint32_t index = append(node);
   if (open_.size() == 1 && store_.root == kNoNode) store_.root = index;
   open_.push_back({index, kNoNode, kNoNode, preserve});
+  return index;
 }
 
 void StoreBuilder::endElement() {

@@ -33,9 +33,10 @@ class StoreBuilder {
   bool hasRoot() const { return store_.root != kNoNode; }
 
   // Opens an element named `name` (interned) whose attributes are the ones
-  // added to the store since `firstAttribute`. Every call of this class may
-  // throw std::bad_alloc, and then leaves the store unusable.
-  void startElement(std::uint32_t name, std::uint32_t firstAttribute, bool preserve);
+  // added to the store since `firstAttribute`; returns its node index.
+  // Every call of this class may throw std::bad_alloc, and then leaves the
+  // store unusable.
+  std::uint32_t startElement(std::uint32_t name, std::uint32_t firstAttribute, bool preserve);
   void endElement();
   // Character data of the kind in force: CDATA between startCdata() and
   // endCdata(), text otherwise. `utf8` is valid UTF-8.

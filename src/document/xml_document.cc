@@ -22,6 +22,10 @@ void adopt(ParseResult result, std::string_view url, std::unique_ptr<DocumentSto
   if (error.errorCode != 0) error.url = toUtf16(url);
 }
 
+Positions positionsOf(const LoadSettings& settings) {
+  return settings.recordPositions ? Positions::kRecord : Positions::kSkip;
+}
+
 }  // namespace
 
 XmlDocument::XmlDocument() = default;
@@ -38,15 +42,16 @@ void XmlDocument::load(std::string_view location, const LoadSettings& settings) 
     error_.reason = toUtf16(withLineEnd(failure->reason));
     return;
   }
-  adopt(parseDocument(reader), location, store_, error_);
+  adopt(parseDocument(reader, positionsOf(settings)), location, store_, error_);
 }
 
-void XmlDocument::loadMemory(std::string_view bytes, std::string_view url) {
+void XmlDocument::loadMemory(std::string_view bytes, std::string_view url,
+                             const LoadSettings& settings) {
   store_.reset();
   error_ = ParseError{};
   LocationReader reader;
   reader.openMemory(bytes);
-  adopt(parseDocument(reader), url, store_, error_);
+  adopt(parseDocument(reader, positionsOf(settings)), url, store_, error_);
 }
 
 XmlNode XmlDocument::documentElement() const {

@@ -38,6 +38,13 @@ enum : int {
 
 class DocumentStore;
 
+// Where a start tag begins: line and column from 1, as the parser counts
+// them (a column counts characters of the decoded text).
+struct NodePosition {
+  std::uint32_t line;
+  std::uint32_t column;
+};
+
 // A non-owning handle to a node of a loaded XmlDocument. Valid while the
 // document lives (and so are the views it hands out). A default-constructed
 // handle is "no node": every query on it answers empty / no node / 0. Every
@@ -85,6 +92,17 @@ class XmlNode {
   // declared in the internal DTD subset (first declaration wins). No value
   // when the attribute is absent or its value is empty.
   std::optional<std::u16string> getAttribute(std::u16string_view name) const;
+  // The attributes that the element's start tag specifies (namespace
+  // declarations included, declared defaults not), in document order: their
+  // count, and the qualified name of the i-th (i below the count). 0 and
+  // empty for every node that is not an element.
+  std::uint32_t attributeCount() const;
+  std::u16string_view attributeName(std::uint32_t i) const;
+  // Where this element's start tag begins, when the document was loaded with
+  // LoadSettings::recordPositions; no value otherwise, and for every node
+  // that is not an element. The parser gives no positions of attributes: an
+  // attribute is at its element's position. Constant time.
+  std::optional<NodePosition> position() const;
 
  private:
   const DocumentStore* store_ = nullptr;
@@ -133,7 +151,7 @@ class XmlDocument {
   void load(std::string_view location, const LoadSettings& settings = {});
   // Parses `bytes` as a document that came from `url` (used for messages
   // only); the same rules as load(), std::bad_alloc included.
-  void loadMemory(std::string_view bytes, std::string_view url);
+  void loadMemory(std::string_view bytes, std::string_view url, const LoadSettings& settings = {});
 
   const ParseError& parseError() const { return error_; }
   // The root element; "no node" when no document is loaded.

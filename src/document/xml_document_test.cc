@@ -223,6 +223,30 @@ TEST(XmlDocumentTest, AttributesByExactQualifiedName) {
   }
 }
 
+TEST(XmlDocumentTest, PositionsOnlyWhenAskedFor) {
+  // Line and column (from 1, in characters) of each start tag, in document
+  // order; the column after a multi-byte character and after an entity.
+  const std::string bytes = "<r>\n  <a x='1'>\xC3\xA9<b/></a>&#65;<c/>\n<d\n/></r>";
+  XmlDocument document;
+  document.loadMemory(bytes, "doc.xml", LoadSettings{.recordPositions = true});
+  ASSERT_EQ(document.parseError().errorCode, 0);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
+  const XmlNode root = document.documentElement();
+  auto visit = [&](auto& self, XmlNode node) -> void {
+    if (const auto at = node.position()) seen.emplace_back(at->line, at->column);
+    for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) self(self, child);
+  };
+  visit(visit, root);
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
+      {1, 1}, {2, 3}, {2, 13}, {2, 26}, {3, 1}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_FALSE(root.firstChild().firstChild().position()) << "a text node has none";
+
+  document.loadMemory(bytes, "doc.xml");
+  EXPECT_FALSE(document.documentElement().position());
+  EXPECT_FALSE(XmlNode().position());
+}
+
 TEST(XmlDocumentTest, SubtreeTextIsThePlainConcatenation) {
   XmlDocument document;
   document.loadMemory("<r> a <b>b<![CDATA[ c ]]><!--no--><?pi no?><c>d</c></b>\n<e/>e </r>", "d");

@@ -4,6 +4,7 @@
 #include "frontend/formatting_run.h"
 #include "layout/allocation.h"
 #include "layout/byte_sink.h"
+#include "markup/document_check.h"
 
 namespace quarvel {
 namespace {
@@ -29,6 +30,19 @@ std::string checkParseError(const ParseError& error) {
     return "the parse error does not name the document";
   }
   if (error.line < 0 || error.linepos < 0) return "the parse error has a negative position";
+  return {};
+}
+
+// --check on the same bytes: every finding has a place and one line.
+std::string checkFindings(std::string_view bytes) {
+  XmlDocument document;
+  document.loadMemory(bytes, kUrl, LoadSettings{.recordPositions = true});
+  if (document.parseError().errorCode != 0) return "positions change whether a document loads";
+  for (const Finding& finding : checkDocument(document.documentElement())) {
+    if (finding.at.line == 0 || finding.at.column == 0) return "a finding without its position";
+    if (finding.message.find_first_of(u"\r\n") != std::u16string::npos)
+      return "a finding of more than one line";
+  }
   return {};
 }
 
@@ -60,7 +74,7 @@ std::string probeDocument(std::string_view bytes) {
       return "the last row does not end with CR LF";
     }
   }
-  return {};
+  return checkFindings(bytes);
 }
 
 }  // namespace quarvel

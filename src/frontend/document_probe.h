@@ -1,6 +1,7 @@
 // One pass of arbitrary bytes through the whole program, as the fuzzer runs
 // it and as the test suite replays the inputs the fuzzer keeps: load from
-// memory, format into memory, then check what must hold for every input.
+// memory, format into memory, then check what must hold for every input;
+// then the same bytes through --check's document check.
 #ifndef QUARVEL_FRONTEND_DOCUMENT_PROBE_H_
 #define QUARVEL_FRONTEND_DOCUMENT_PROBE_H_
 

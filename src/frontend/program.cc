@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "document/file_input.h"
 #include "document/utf.h"
@@ -16,6 +17,7 @@
 #include "layout/allocation.h"
 #include "layout/byte_sink.h"
 #include "layout/out_of_memory.h"
+#include "markup/document_check.h"
 
 #ifndef QUARVEL_VERSION
 #error "QUARVEL_VERSION must come from the build (the CMake project version)"
@@ -32,6 +34,7 @@ constexpr const char kUsage[] =
 // The help, ended by where the manual is (kWhereTheManualIs).
 constexpr const char kHelp[] =
     "Usage: quarvel [-o FILE] [--utf-8] [--] XML_SOURCE_URL\n"
+    "       quarvel --check [--] XML_SOURCE_URL\n"
     "       quarvel --help | -h | --version\n"
     "Lays out the text of an XML document in fixed-width columns.\n"
     "\n"
@@ -44,19 +47,23 @@ constexpr const char kHelp[] =
     "               write to FILE instead of standard output; FILE is replaced\n"
     "               only when the run succeeds (-o - is standard output)\n"
     "  --utf-8      write UTF-8 with LF row ends and no byte-order mark\n"
+    "  --check      write no text: report what the formatter would ignore or\n"
+    "               misread, one line each on standard error in the form\n"
+    "               XML_SOURCE_URL:LINE:COLUMN: warning: ...\n"
     "  --           end the options: the next argument is the location even if\n"
     "               it starts with - (./-x works as well)\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n"
     "\n"
-    "Exit status: 0 laid out, 1 failure (message on standard error), 2 command\n"
-    "line not recognised (the usage on standard output).\n"
+    "Exit status: 0 laid out (--check: nothing to report), 1 failure (message\n"
+    "on standard error; --check: something reported), 2 command line not\n"
+    "recognised (the usage on standard output).\n"
     "\n"
     "Elements, limits and messages: ";
 
 constexpr const char kVersion[] = "quarvel " QUARVEL_VERSION "\n";
 
-enum class Action { kFormat, kHelp, kVersion, kUsage };
+enum class Action { kFormat, kCheck, kHelp, kVersion, kUsage };
 enum class OutputForm { kUtf16, kUtf8 };
 
 // What is wrong with a command line that holds an option. Without one, the
@@ -70,6 +77,7 @@ enum class Problem {
   kNotAlone,  // --help, -h or --version beside other arguments
   kNoFileName,
   kMoreThanOneOutput,
+  kCheckWithOutput,  // --check writes nothing for -o to receive
 };
 
 struct CommandLine {
@@ -96,7 +104,7 @@ CommandLine usageFor(Problem problem, std::string_view culprit = {}) {
 }
 
 //   quarvel --help | -h | --version
-//   quarvel [-o FILE | --output=FILE | --output FILE | --utf-8]... [--] LOCATION
+//   quarvel [-o FILE | --output=FILE | --output FILE | --utf-8 | --check]... [--] LOCATION
 // Anything else is the usage: alone when no argument is an option (the lone
 // "quarvel" included), with the problem named otherwise.
 CommandLine parseCommandLine(int argc, char** argv) {
@@ -109,6 +117,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
   }
   bool optionsEnded = false;
   bool outputGiven = false;
+  bool checking = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (optionsEnded || !isOption(argument)) {
@@ -121,6 +130,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
       optionsEnded = true;
     } else if (argument == "--utf-8") {
       line.form = OutputForm::kUtf8;
+    } else if (argument == "--check") {
+      checking = true;
     } else if (argument == "-o" || argument == "--output" || argument.starts_with("--output=")) {
       const std::size_t equals = argument.find('=');
       const char* file = equals != std::string_view::npos ? argv[i] + equals + 1
@@ -139,7 +150,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
     }
   }
   if (line.location == nullptr) return usageFor(Problem::kNoDocument);
-  line.action = Action::kFormat;
+  if (checking && outputGiven) return usageFor(Problem::kCheckWithOutput);
+  line.action = checking ? Action::kCheck : Action::kFormat;
   return line;
 }
 
@@ -170,6 +182,9 @@ void reportCommandLineProblem(Problem problem, std::string_view culprit) {
       break;
     case Problem::kMoreThanOneOutput:
       printMessage(stderr, u"quarvel: one output file at a time\n", {});
+      break;
+    case Problem::kCheckWithOutput:
+      printMessage(stderr, u"quarvel: --check writes no output for -o\n", {});
       break;
   }
   printMessage(stderr, u"Try 'quarvel --help' for more information.\n", {});
@@ -265,6 +280,28 @@ int formatToFile(const CommandLine& line, const ProgramSettings& settings) {
   return exitCode;
 }
 
+// --check: loads the document with positions and reports each finding as
+// LOCATION:LINE:COLUMN: warning: MESSAGE. Writes no text, touches no -o file.
+int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
+  try {
+    XmlDocument document;
+    LoadSettings load = settings.load;
+    load.recordPositions = true;
+    if (loadDocument(document, line.location, load) != 0) return kExitFailure;
+    const std::vector<Finding> findings = checkDocument(document.documentElement());
+    const std::u16string location = toUtf16(line.location);
+    for (const Finding& finding : findings) {
+      printMessage(stderr, u"%s:%d:%d: warning: %s\n",
+                   {std::u16string_view(location), static_cast<int32_t>(finding.at.line),
+                    static_cast<int32_t>(finding.at.column), std::u16string_view(finding.message)});
+    }
+    return findings.empty() ? kExitSuccess : kExitFailure;
+  } catch (const std::bad_alloc&) {
+    writeOutOfMemoryMessage();
+    return kExitFailure;
+  }
+}
+
 }  // namespace
 
 int32_t loadDocument(XmlDocument& document, std::string_view location,
@@ -302,9 +339,11 @@ int runProgram(int argc, char** argv, const ProgramSettings& settings) {
     case Action::kVersion:
       return printAnswer(kVersion, nullptr);
     case Action::kFormat:
+    case Action::kCheck:
       break;
   }
   std::setlocale(LC_ALL, "");
+  if (line.action == Action::kCheck) return checkLocation(line, settings);
   if (line.outputFile != nullptr) return formatToFile(line, settings);
   prepareStandardOutput();
   return formatLocation(line, outputSink(line.form), settings);

@@ -507,6 +507,8 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
       {{"--output", ""}, "quarvel: option '--output' needs a file name\n" + more},
       {{"--output=", document}, "quarvel: option '--output' needs a file name\n" + more},
       {{"-o", "a", "--output=b", document}, "quarvel: one output file at a time\n" + more},
+      {{"--check", "-o", "a", document}, "quarvel: --check writes no output for -o\n" + more},
+      {{"--check", document, "--check"}, "quarvel: options go before the document\n" + more},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -515,6 +517,54 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
     EXPECT_EQ(result.exitCode, 2) << shown;
     EXPECT_EQ(asText(result.out), kUsage) << shown;
     EXPECT_EQ(result.err, c.err) << shown;
+  }
+}
+
+// --check: no text, one line per finding on standard error, exit 1 when
+// there is one; a parse error as in a normal run.
+TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
+  const std::string where = (directory_ / "doc.xml").string() + ":";
+  const struct {
+    std::string document;
+    std::string err;
+  } cases[] = {
+      {"<quarvel>\n <div width='30' wrap='word'>a\nb</div>\n <pre>a\nb</pre>\n <par><div>x</div> "
+       "</par>\n <underline char='&#x1F600;'/><space repeat='-2'/>\n</quarvel>",
+       ""},
+      {"<quarvel>\n  <centre>x</centre></quarvel>",
+       where + "2:3: warning: unknown element 'centre'; did you mean 'center'?\n"},
+      {"<quarvel><div\n witdh='30'/></quarvel>",
+       where + "1:10: warning: element 'div' does not read attribute 'witdh'; did you mean "
+               "'width'?\n"},
+      {"<quarvel><div width='wide' leftmargin='99999999999'/></quarvel>",
+       where + "1:10: warning: attribute 'width' value 'wide' is not an integer (read as 0)\n" +
+           where +
+           "1:10: warning: attribute 'leftmargin' value '99999999999' is out of range (read as "
+           "2147483647)\n"},
+      {"<quarvel><underline char='ab'>u</underline></quarvel>",
+       where + "1:10: warning: attribute 'char' value 'ab' is more than one character (only the "
+               "first is drawn)\n"},
+      {"<quarvel><par>t<left>l</left><div><par/></div></par></quarvel>",
+       where + "1:10: warning: par holds text outside its divs (ignored)\n" + where +
+           "1:16: warning: par holds element 'left', which is not a div (ignored)\n" + where +
+           "1:35: warning: par inside a par: its rows print before the outer par's\n"},
+      {"<quarvel><left>one\ntwo</left></quarvel>",
+       where + "1:10: warning: text holds line ends, which vanish here (words they alone separate "
+               "run together); use pre, or wrap=\"word\" on a div\n"},
+      {"<quarvel><left></quarvel>", ""},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult result = run({"--check", write("doc.xml", c.document)});
+    EXPECT_EQ(result.out, "") << c.document;
+    if (c.document == "<quarvel><left></quarvel>") {
+      const ProcessResult normal = run({write("doc.xml", c.document)});
+      EXPECT_EQ(result.err, normal.err);
+      EXPECT_NE(result.err, "");
+      EXPECT_EQ(result.exitCode, 1);
+      continue;
+    }
+    EXPECT_EQ(result.err, c.err) << c.document;
+    EXPECT_EQ(result.exitCode, c.err.empty() ? 0 : 1) << c.document;
   }
 }
 
@@ -527,8 +577,8 @@ TEST_F(QuarvelBinary, HelpAndVersion) {
   EXPECT_TRUE(text.starts_with("Usage: quarvel [-o FILE] [--utf-8] [--] XML_SOURCE_URL\n")) << text;
   EXPECT_EQ(text.find("usage: quarvel XML_SOURCE_URL"), std::string::npos) << text;
   for (const char* mention :
-       {"\n  -o FILE, --output=FILE, --output FILE\n", "-o - ", "\n  --utf-8 ", "\n  --  ",
-        "\n  -h, --help ", "\n  --version ", "Exit status: "}) {
+       {"\n  -o FILE, --output=FILE, --output FILE\n", "-o - ", "\n  --utf-8 ", "\n  --check ",
+        "\n  --  ", "\n  -h, --help ", "\n  --version ", "Exit status: "}) {
     EXPECT_NE(text.find(mention), std::string::npos) << "the help lacks " << mention;
   }
   EXPECT_TRUE(text.ends_with(kOnWindows ? ": quarvel.txt, beside quarvel.exe in the zip\n"

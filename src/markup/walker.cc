@@ -8,67 +8,30 @@
 #include "layout/utf_units.h"
 #include "markup/column_paragraph.h"
 #include "markup/integer_rule.h"
+#include "markup/vocabulary.h"
 
 namespace quarvel {
 namespace {
 
-enum class Element {
-  kQuarvel,
-  kLeft,
-  kRight,
-  kCenter,
-  kUnderline,
-  kBr,
-  kSpace,
-  kDiv,
-  kPre,
-  kNonbreak,
-  kPar,
-  kOther,
-};
-
-// Every element the walker knows, in the order names are matched (ignoring
-// ASCII case), and whether its end finishes the block it started.
-struct ElementEntry {
-  std::u16string_view name;
-  Element kind;
-  bool endsBlock;
-};
-
-constexpr ElementEntry kElements[] = {
-    {u"quarvel", Element::kQuarvel, false},
-    {u"left", Element::kLeft, true},
-    {u"right", Element::kRight, true},
-    {u"center", Element::kCenter, true},
-    {u"underline", Element::kUnderline, false},
-    {u"br", Element::kBr, false},
-    {u"space", Element::kSpace, false},
-    {u"div", Element::kDiv, true},
-    {u"pre", Element::kPre, true},
-    {u"nonbreak", Element::kNonbreak, false},
-    {u"par", Element::kPar, false},
-};
-
-// The table lists each kind but kOther once, at the kind's own index.
-constexpr bool tableMatchesEnum() {
-  if (std::size(kElements) != static_cast<std::size_t>(Element::kOther)) return false;
-  for (std::size_t i = 0; i < std::size(kElements); ++i)
-    if (static_cast<std::size_t>(kElements[i].kind) != i) return false;
-  return true;
+// The attributes read below are the ones the vocabulary lists.
+constexpr bool listed(Element element, std::u16string_view attribute) {
+  for (std::u16string_view name : kElements[static_cast<std::size_t>(element)].attributes)
+    if (name == attribute) return true;
+  return false;
 }
-static_assert(tableMatchesEnum(), "kElements and Element must list the same kinds in order");
+static_assert(listed(Element::kUnderline, u"char") && listed(Element::kSpace, u"repeat") &&
+                  listed(Element::kDiv, u"width") && listed(Element::kDiv, u"leftmargin") &&
+                  listed(Element::kDiv, u"rightmargin") && listed(Element::kDiv, u"wrap"),
+              "an attribute the walker reads is missing from kElements");
 
 Element elementFor(std::u16string_view name) {
-  for (const ElementEntry& entry : kElements)
-    if (sameNameIgnoringCase(name, entry.name)) return entry.kind;
-  return Element::kOther;
+  const ElementEntry* entry = findElement(name);
+  return entry != nullptr ? entry->kind : Element::kOther;
 }
 
 bool endsBlock(Element element) {
   return element != Element::kOther && kElements[static_cast<std::size_t>(element)].endsBlock;
 }
-
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
 
 int32_t saturate(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
@@ -137,13 +100,6 @@ void placeRun(FormatState& state, const XmlNode& element) {
 }
 
 }  // namespace
-
-bool sameNameIgnoringCase(std::u16string_view name, std::u16string_view expected) {
-  if (name.size() != expected.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (asciiLower(name[i]) != asciiLower(expected[i])) return false;
-  return true;
-}
 
 void walkNode(FormatState state, XmlNode node) {
   const int type = node.nodeType();

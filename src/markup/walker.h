@@ -7,6 +7,7 @@
 #include "document/xml_document.h"
 #include "layout/formatter.h"
 #include "layout/line_style.h"
+#include "markup/vocabulary.h"
 
 namespace quarvel {
 
@@ -22,9 +23,6 @@ struct FormatState {
 // element's end action. Nothing a child does to its style reaches its parent.
 // May throw CaException (out of memory), leaving the formatter consistent.
 void walkNode(FormatState state, XmlNode node);
-
-// True when `name` equals `expected` ignoring ASCII letter case.
-bool sameNameIgnoringCase(std::u16string_view name, std::u16string_view expected);
 
 }  // namespace quarvel
 

@@ -1,0 +1,33 @@
+// The document check behind --check: what the formatter would silently
+// ignore, misread or lose in a document, found without laying it out.
+#ifndef QUARVEL_MARKUP_DOCUMENT_CHECK_H_
+#define QUARVEL_MARKUP_DOCUMENT_CHECK_H_
+
+#include <string>
+#include <vector>
+
+#include "document/xml_document.h"
+
+namespace quarvel {
+
+// One finding: where (the element concerned; an attribute or a text is at
+// its element's position; 0:0 when the document was loaded without
+// positions) and what, in one line without its end.
+struct Finding {
+  NodePosition at;
+  std::u16string message;
+};
+
+// Checks the tree under `root` (the root included), in document order:
+// elements outside the vocabulary, attributes an element does not read,
+// integer values that are not integers or saturate, a wrap value the walker
+// ignores, an underline char of more than one character, par children that
+// are not div, a par inside a par, and text holding line ends where they
+// vanish (not in pre, not word wrapped). Time and memory are linear in the
+// document; names and values are quoted cut to a bounded length. Throws
+// std::bad_alloc when memory runs out.
+std::vector<Finding> checkDocument(XmlNode root);
+
+}  // namespace quarvel
+
+#endif  // QUARVEL_MARKUP_DOCUMENT_CHECK_H_

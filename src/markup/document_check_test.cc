@@ -1,0 +1,62 @@
+#include "markup/document_check.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quarvel {
+namespace {
+
+// Every finding as "LINE:COLUMN: MESSAGE\n", ASCII only.
+std::string findingsOf(const std::string& xml) {
+  XmlDocument document;
+  document.loadMemory(xml, "doc.xml", LoadSettings{.recordPositions = true});
+  EXPECT_EQ(document.parseError().errorCode, 0) << xml;
+  std::string text;
+  for (const Finding& finding : checkDocument(document.documentElement())) {
+    text += std::to_string(finding.at.line) + ":" + std::to_string(finding.at.column) + ": ";
+    for (char16_t c : finding.message) text.push_back(c < 0x80 ? static_cast<char>(c) : '#');
+    text += "\n";
+  }
+  return text;
+}
+
+// The cases that the end-to-end table leaves out.
+TEST(DocumentCheckTest, FindsWhatTheWalkerIgnores) {
+  const struct {
+    std::string document;
+    std::string findings;
+  } cases[] = {
+      // Names match ignoring case; suggestions too; a far name gets none.
+      {"<QUARVEL><Left/><CENTRE/><table/><xy/></QUARVEL>",
+       "1:17: unknown element 'CENTRE'; did you mean 'center'?\n"
+       "1:26: unknown element 'table'\n"
+       "1:34: unknown element 'xy'\n"},
+      // Attribute names are exact; xml:space and namespace declarations are fine.
+      {"<quarvel xml:space='preserve' xmlns='u' xmlns:q='v'><div Width='1' q:w='2'/></quarvel>",
+       "1:53: element 'div' does not read attribute 'Width'; did you mean 'width'?\n"
+       "1:53: element 'div' does not read attribute 'q:w'\n"},
+      {"<quarvel><div wrap='words'/><space repeat=' +12 '/><space repeat='12px'/></quarvel>",
+       "1:10: attribute 'wrap' value 'words' is neither 'word' nor 'char' (ignored)\n"
+       "1:52: attribute 'repeat' value '12px' is not an integer (read as 12)\n"},
+      {"<quarvel><space repeat='-2147483648'/><space repeat='-2147483649'/></quarvel>",
+       "1:39: attribute 'repeat' value '-2147483649' is out of range (read as -2147483648)\n"},
+      // A lone surrogate half is not a character of its own: two units.
+      {"<quarvel><underline char='&#x1F600;x'/><underline char='&#xE9;'/></quarvel>",
+       "1:10: attribute 'char' value '##x' is more than one character (only the first is "
+       "drawn)\n"},
+      // Line ends: word mode until char mode; CDATA counts; pre and its content never.
+      {"<quarvel><div wrap='word'>a\nb<div wrap='char'><![CDATA[c\nd]]></div></div>"
+       "<pre><left>e\nf</left></pre>\n</quarvel>",
+       "2:2: text holds line ends, which vanish here (words they alone separate run together); use "
+       "pre, "
+       "or wrap=\"word\" on a div\n"},
+      // A long name is quoted cut, and compared with nothing.
+      {"<quarvel><" + std::string(100, 'c') + "/></quarvel>",
+       "1:10: unknown element '" + std::string(40, 'c') + "...'\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(findingsOf(c.document), c.findings) << c.document;
+}
+
+}  // namespace
+}  // namespace quarvel
