@@ -137,6 +137,15 @@ TEST(LineBuilder, TablesHoldTheListedEntries) {
   EXPECT_TRUE(isNoLineEnd(u'\\'));
   EXPECT_FALSE(isNoLineEnd(0x00A5));
   EXPECT_TRUE(isNoLineEnd(0xFFE5));
+  // The table, built a segment at a time, against its definition unit by unit.
+  for (uint32_t c = 0; c <= 0xFFFF; ++c) {
+    const auto unit = static_cast<char16_t>(c);
+    bool breakable = false;
+    for (const UnitRange& range : kBreakableRanges)
+      breakable = breakable || (unit >= range.first && unit <= range.last);
+    ASSERT_EQ(isWordUnit(unit), unit != u' ' && !breakable) << std::hex << c;
+    ASSERT_EQ(unitWidth(unit), displayWidth(unit)) << std::hex << c;
+  }
 }
 
 TEST(LineBuilder, WidthTestUsesTheStyleThatComesWithEachCharacter) {

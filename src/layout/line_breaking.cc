@@ -35,15 +35,30 @@ constexpr UnitRange kBreakableRanges[11] = {
 
 namespace {
 
+// Each unit is written once, a segment at a time: between two boundaries
+// (of a breakable range, or where displayWidth changes) neither the width
+// nor whether units are word units changes. One pass per unit keeps the
+// work within what compilers allow a constant expression.
 constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
   std::array<std::uint8_t, 65536> classes{};
-  for (std::size_t c = 0; c < classes.size(); ++c) {
-    if (displayWidth(static_cast<char16_t>(c)) == 2) classes[c] = kUnitWide;
-    if (c != u' ') classes[c] |= kUnitWord;
+  constexpr std::size_t kWidthBounds[] = {0x0080, 0xFF40, 0xFFA0};
+  std::size_t range = 0;
+  for (std::size_t c = 0; c < classes.size();) {
+    const bool breakable =
+        range < std::size(kBreakableRanges) && c >= kBreakableRanges[range].first;
+    std::size_t end =
+        !breakable
+            ? (range < std::size(kBreakableRanges) ? kBreakableRanges[range].first : classes.size())
+            : kBreakableRanges[range].last + std::size_t{1};
+    for (const std::size_t bound : kWidthBounds)
+      if (c < bound && bound < end) end = bound;
+    const auto value =
+        static_cast<std::uint8_t>((displayWidth(static_cast<char16_t>(c)) == 2 ? kUnitWide : 0) |
+                                  (breakable ? 0 : kUnitWord));
+    for (; c < end; ++c) classes[c] = value;
+    if (breakable && c > kBreakableRanges[range].last) ++range;
   }
-  for (const UnitRange& range : kBreakableRanges)
-    for (std::size_t c = range.first; c <= range.last; ++c)
-      classes[c] &= static_cast<std::uint8_t>(~kUnitWord);
+  classes[u' '] &= static_cast<std::uint8_t>(~kUnitWord);
   for (const char16_t* c = kNoLineStart; *c != 0; ++c) classes[*c] |= kUnitNoLineStart;
   for (const char16_t* c = kNoLineEnd; *c != 0; ++c) classes[*c] |= kUnitNoLineEnd;
   return classes;
