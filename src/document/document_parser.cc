@@ -280,7 +280,7 @@ class Parse {
     }
     const std::uint32_t element = intern(qualified(name));
     const auto firstAttribute = static_cast<std::uint32_t>(store_.attributes.size());
-    bool preserve = builder_.preserving();
+    WhiteSpace whiteSpace = builder_.whiteSpace();
     // Specified attributes come first, then the defaults, which the store
     // reads from their declaration.
     const int specified = XML_GetSpecifiedAttributeCount(parser_);
@@ -290,7 +290,9 @@ class Parse {
       if (count < specified) {
         store_.addAttribute(intern(qualified(atts[count])), keptValue(atts[count + 1]));
       }
-      if (attribute == kXmlSpace) preserve = keptValue(atts[count + 1]) == "preserve";
+      if (attribute == kXmlSpace) whiteSpace.preserve = keptValue(atts[count + 1]) == "preserve";
+      // Word mode, the one reader of blanks, is asked for by `wrap`.
+      if (attribute == "wrap") whiteSpace.keepBlanks = true;
     }
     std::uint64_t work = static_cast<std::uint64_t>(count - std::min(count, specified)) / 2;
     // Namespace declarations are attributes to the DOM, not to expat. One
@@ -308,7 +310,7 @@ class Parse {
       store_.addAttribute(attribute, value);
     }
     namespaces_.clear();
-    const std::uint32_t index = builder_.startElement(element, firstAttribute, preserve);
+    const std::uint32_t index = builder_.startElement(element, firstAttribute, whiteSpace);
     if (recordPositions_) {
       if (store_.positions.size() <= index) store_.positions.resize(index + 1);
       store_.positions[index] = {static_cast<std::uint32_t>(currentLine()),

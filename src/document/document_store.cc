@@ -180,6 +180,13 @@ const char16_t* DocumentStore::closeText() {
   return kept;
 }
 
+void DocumentStore::dropText() {
+  if (inLarge_) large_.pop_back();
+  inLarge_ = false;
+  largeUnits_ = 0;
+  open_ = 0;
+}
+
 // ---------------------------------------------------------------------------
 // The queries of XmlNode.
 

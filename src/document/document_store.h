@@ -135,6 +135,8 @@ class DocumentStore {
   std::size_t openLength() const { return open_; }
   // Keeps the open text; its first unit, or nullptr when it is empty.
   const char16_t* closeText();
+  // Drops the open text.
+  void dropText();
 
  private:
   // Names, concatenated; `nameSpans_` says where each lies. The index is an

@@ -19,11 +19,11 @@ std::uint32_t checkedLength(std::size_t length) {
 }  // namespace
 
 StoreBuilder::StoreBuilder(DocumentStore& store) : store_(store) {
-  open_.push_back({kNoNode, kNoNode, kNoNode, false});
+  open_.push_back({kNoNode, kNoNode, kNoNode, WhiteSpace{}});
 }
 
 std::uint32_t StoreBuilder::startElement(std::uint32_t name, std::uint32_t firstAttribute,
-                                         bool preserve) {
+                                         WhiteSpace whiteSpace) {
   completeText();
   DocumentStore::Node node;
   node.type = kElementNode;
@@ -33,7 +33,7 @@ std::uint32_t StoreBuilder::startElement(std::uint32_t name, std::uint32_t first
   node.length = checkedLength(store_.attributes.size() - firstAttribute);
   const std::uint32_t index = append(node);
   if (open_.size() == 1 && store_.root == kNoNode) store_.root = index;
-  open_.push_back({index, kNoNode, kNoNode, preserve});
+  open_.push_back({index, kNoNode, kNoNode, whiteSpace});
   return index;
 }
 
@@ -102,14 +102,15 @@ void StoreBuilder::openText(std::uint8_t type) {
 }
 
 // Keeps the character data node being built. One that is only whitespace
-// that xml:space does not preserve becomes a kept blank: it stays where it
-// is, is taken out of the chain of siblings (nothing follows it in the store
-// yet, so it is the last link) and records its previous sibling.
+// that xml:space does not preserve is taken out of the chain of siblings
+// (nothing follows it in the store yet, so it is the last link): dropped,
+// or, where blanks are kept, left where it is as a kept blank that records
+// its previous sibling.
 void StoreBuilder::completeText() {
   if (openText_ == kNoNode) return;
   DocumentStore::Node& node = store_.nodes[openText_];
   Open& parent = open_.back();
-  if (node.type == kTextNode && blank_ && !parent.preserve) {
+  if (node.type == kTextNode && blank_ && !parent.whiteSpace.preserve) {
     assert(openText_ + 1 == store_.nodes.size() && parent.lastChild == openText_);
     assert(parent.blank == kNoNode);
     parent.lastChild = previousOfText_;
@@ -117,6 +118,12 @@ void StoreBuilder::completeText() {
       store_.nodes[previousOfText_].nextSibling = kNoNode;
     } else {
       store_.nodes[parent.element].firstChild = kNoNode;
+    }
+    if (!parent.whiteSpace.keepBlanks) {
+      store_.nodes.pop_back();
+      store_.dropText();
+      openText_ = kNoNode;
+      return;
     }
     node.type = kKeptBlankType;
     node.previousSibling = previousOfText_;

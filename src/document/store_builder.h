@@ -5,8 +5,9 @@
 // Pieces of character data that follow each other form one node: text with
 // text (across entity references), CDATA with CDATA. A node is judged once
 // complete: a text node that is only whitespace, where xml:space does not
-// say "preserve", becomes a kept blank, out of the chains of siblings (word
-// mode reads it through XmlNode::nextSiblingKeepingBlanks).
+// say "preserve", is dropped, or, within an element that has a `wrap`
+// attribute (the elements where word mode may read it), kept as a blank out
+// of the chains of siblings (XmlNode::nextSiblingKeepingBlanks).
 #ifndef QUARVEL_DOCUMENT_STORE_BUILDER_H_
 #define QUARVEL_DOCUMENT_STORE_BUILDER_H_
 
@@ -19,6 +20,13 @@
 
 namespace quarvel {
 
+// How whitespace-only text is kept within an element, inherited by the
+// elements inside it unless they say otherwise.
+struct WhiteSpace {
+  bool preserve = false;    // xml:space="preserve" in force: kept as text
+  bool keepBlanks = false;  // otherwise kept aside as a blank, not dropped
+};
+
 class StoreBuilder {
  public:
   explicit StoreBuilder(DocumentStore& store);
@@ -27,16 +35,16 @@ class StoreBuilder {
 
   // Elements open now; 0 at the document level.
   std::size_t depth() const { return open_.size() - 1; }
-  // Whether xml:space="preserve" is in force for a new element's content,
-  // unless the element says otherwise.
-  bool preserving() const { return open_.back().preserve; }
+  // What a new element's content inherits.
+  WhiteSpace whiteSpace() const { return open_.back().whiteSpace; }
   bool hasRoot() const { return store_.root != kNoNode; }
 
   // Opens an element named `name` (interned) whose attributes are the ones
   // added to the store since `firstAttribute`; returns its node index.
   // Every call of this class may throw std::bad_alloc, and then leaves the
   // store unusable.
-  std::uint32_t startElement(std::uint32_t name, std::uint32_t firstAttribute, bool preserve);
+  std::uint32_t startElement(std::uint32_t name, std::uint32_t firstAttribute,
+                             WhiteSpace whiteSpace);
   void endElement();
   // Character data of the kind in force: CDATA between startCdata() and
   // endCdata(), text otherwise. `utf8` is valid UTF-8.
@@ -55,7 +63,7 @@ class StoreBuilder {
     std::uint32_t element;    // kNoNode for the document level
     std::uint32_t lastChild;  // kNoNode before the first; never a kept blank
     std::uint32_t blank;      // a kept blank after lastChild, or kNoNode
-    bool preserve;            // xml:space="preserve" in force
+    WhiteSpace whiteSpace;    // in force for the element's content
   };
 
   std::uint32_t nodeCount() const { return static_cast<std::uint32_t>(store_.nodes.size()); }

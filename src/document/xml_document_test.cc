@@ -156,14 +156,17 @@ TEST(XmlDocumentTest, LoadsTheTreeAsTheWalkerSeesIt) {
 
 TEST(XmlDocumentTest, KeepsBlanksAsideWhereTheyWereRead) {
   const std::pair<std::string, const char16_t*> cases[] = {
-      {"<r>\n  <a>x</a>\n\t<b> \r\n</b>\n</r>",
+      {"<r wrap=''>\n  <a>x</a>\n\t<b> \r\n</b>\n</r>",
        u"r(~\"\n  \",a(\"x\"),~\"\n\t\",b(~\" \n\"),~\"\n\")"},
-      {"<r> <!--c--> <![CDATA[ ]]> <?p?> </r>",
+      {"<r wrap=''> <!--c--> <![CDATA[ ]]> <?p?> </r>",
        uR"(r(~" ",<!--c-->,~" ",<![CDATA[ ]]>,~" ",<?p ?>,~" "))"},
       // A blank after an empty element or after the end of a subtree is the
       // parent's, not the element's nor its last child's.
-      {"<r><a/> <b><c/></b> <d><e/> </d></r>", uR"(r(a,~" ",b(c),~" ",d(e,~" ")))"},
+      {"<r wrap=''><a/> <b><c/></b> <d><e/> </d></r>", uR"(r(a,~" ",b(c),~" ",d(e,~" ")))"},
       {R"(<r xml:space="preserve"> <a> </a></r>)", uR"(r(" ",a(" ")))"},
+      // Only word mode reads blanks, and only an element with `wrap` (or one
+      // inside it) may ask for it: elsewhere they are dropped at load.
+      {"<r> <a> </a> <b wrap='char'> <c/> </b></r>", uR"(r(a,b(~" ",c,~" ")))"},
   };
   for (const auto& [bytes, tree] : cases) {
     XmlDocument document;
@@ -172,7 +175,7 @@ TEST(XmlDocumentTest, KeepsBlanksAsideWhereTheyWereRead) {
   }
   // Everything else sees the tree without them.
   XmlDocument document;
-  document.loadMemory("<r> <a>x</a> </r>", "doc.xml");
+  document.loadMemory("<r wrap='word'> <a>x</a> </r>", "doc.xml");
   const XmlNode root = document.documentElement();
   std::u16string storage;
   EXPECT_EQ(root.text(), u"x");
