@@ -165,21 +165,7 @@ void GlyphList::markWordStart() {
   // asks this of it, so the walk (over the spaces and run before the word,
   // not the word) costs a run nothing.
   Trailing before;
-  ListNode* node = trailing_.wordFirst->prev;
-  for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++before.spaces;
-  Trailing run;
-  for (; node != &head && isNoLineEnd(static_cast<Glyph*>(node)->ch); node = node->prev) {
-    run.runFirst = static_cast<Glyph*>(node);
-    ++run.runCount;
-    run.runWidth += unitWidth(run.runFirst->ch);
-  }
-  if (before.spaces > 0) {
-    marks_->beforeSpaces = run;
-  } else {
-    before.runFirst = run.runFirst;
-    before.runCount = run.runCount;
-    before.runWidth = run.runWidth;
-  }
+  walkBackSpacesAndRun(trailing_.wordFirst->prev, &before.spaces, before);
   marks_->beforeWord = before;
   marks_->beforeWordKnown = true;
 }
@@ -205,9 +191,13 @@ void GlyphList::findTrailingSpaces() {
   Trailing& t = trailing_;
   assert(t.wordCount == 0);
   t.spaces = 0;
-  ListNode* node = tail.prev;
-  if (marks_ != nullptr) {
-    for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++t.spaces;
+  // Lists of char mode keep no spaces: their run ends the list.
+  walkBackSpacesAndRun(tail.prev, marks_ != nullptr ? &t.spaces : nullptr, t);
+}
+
+void GlyphList::walkBackSpacesAndRun(ListNode* node, int32_t* spaces, Trailing& into) {
+  if (spaces != nullptr) {
+    for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++*spaces;
   }
   Trailing run;
   for (; node != &head && isNoLineEnd(static_cast<Glyph*>(node)->ch); node = node->prev) {
@@ -215,12 +205,12 @@ void GlyphList::findTrailingSpaces() {
     ++run.runCount;
     run.runWidth += unitWidth(run.runFirst->ch);
   }
-  if (t.spaces > 0) {
+  if (spaces != nullptr && *spaces > 0) {
     marks_->beforeSpaces = run;
   } else {
-    t.runFirst = run.runFirst;
-    t.runCount = run.runCount;
-    t.runWidth = run.runWidth;
+    into.runFirst = run.runFirst;
+    into.runCount = run.runCount;
+    into.runWidth = run.runWidth;
   }
 }
 

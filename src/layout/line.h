@@ -242,6 +242,11 @@ class GlyphList final : public NodeList {
   }
   // Makes the mark of the trailing word, which must not be empty, known.
   void markWordStart();
+  // Walks back from `node` (inclusive) over U+0020 glyphs when `spaces` is
+  // given (counting them there), then over the kNoLineEnd run before them,
+  // and files that run where it belongs: in the spaces' mark when there were
+  // spaces, otherwise in `into`.
+  void walkBackSpacesAndRun(ListNode* node, int32_t* spaces, Trailing& into);
   // Sums everything again from the first glyph; no word is kept.
   void recount();
   // After glyphs left the end other than through a mark, the trailing word
