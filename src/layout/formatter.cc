@@ -188,6 +188,50 @@ void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
   current->glyphs.append(glyph.release());
 }
 
+template <Wrap kMode>
+void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64_t certain,
+                          const LineStyle& style) {
+  // In word mode each run of white space is one space; a space that
+  // certainly fits is placed when it begins no line and follows no space.
+  [[maybe_unused]] auto afterSpaces = [end](const char16_t* p) {
+    while (p != end && isTextSpace(*p)) ++p;
+    return p;
+  };
+  while (next != end) {
+    if (current != nullptr && current->lineWidth() <= certain) {
+      GlyphList::Appender appender(current->glyphs);
+      RecordPool::Run glyphs(Glyph::pool);
+      do {
+        const char16_t ch = *next++;
+        if constexpr (kMode == Wrap::kWord) {
+          if (isTextSpace(ch)) {
+            next = afterSpaces(next);
+            if (appender.count() != 0 && appender.trailingSpaces() == 0)
+              appender.add(newGlyph(glyphs, u' ', style.underline));
+            continue;
+          }
+        }
+        if (ch < 0x20) {
+          if (ch == 0) return;
+          continue;
+        }
+        appender.add(newGlyph(glyphs, ch, style.underline));
+      } while (next != end && appender.width() <= certain);
+      continue;
+    }
+    const char16_t ch = *next++;
+    if (ch == 0) return;
+    if constexpr (kMode == Wrap::kWord) {
+      if (isTextSpace(ch)) {
+        next = afterSpaces(next);
+        putTextSpace(*this, style);
+        continue;
+      }
+    }
+    if (ch >= 0x20) putChar(ch, style);
+  }
+}
+
 void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   const char16_t* next = text.data();
   const char16_t* const end = next + text.size();
@@ -216,66 +260,9 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   const int64_t certain =
       std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
   if (style.wrap == Wrap::kWord) {
-    putWords(next, end, certain, style);
-    return;
-  }
-  while (next != end) {
-    if (current != nullptr && current->lineWidth() <= certain) {
-      GlyphList::Appender appender(current->glyphs);
-      RecordPool::Run glyphs(Glyph::pool);
-      do {
-        const char16_t ch = *next++;
-        if (ch < 0x20) {
-          if (ch == 0) return;
-          continue;
-        }
-        appender.add(newGlyph(glyphs, ch, style.underline));
-      } while (next != end && appender.width() <= certain);
-      continue;
-    }
-    const char16_t ch = *next++;
-    if (ch == 0) return;
-    if (ch >= 0x20) putChar(ch, style);
-  }
-}
-
-void Formatter::putWords(const char16_t* next, const char16_t* const end, int64_t certain,
-                         const LineStyle& style) {
-  // As the char-mode loop, with each run of white space one space; a space
-  // that certainly fits is placed when it begins no line and follows no
-  // space.
-  auto afterSpaces = [end](const char16_t* p) {
-    while (p != end && isTextSpace(*p)) ++p;
-    return p;
-  };
-  while (next != end) {
-    if (current != nullptr && current->lineWidth() <= certain) {
-      GlyphList::Appender appender(current->glyphs);
-      RecordPool::Run glyphs(Glyph::pool);
-      do {
-        const char16_t ch = *next++;
-        if (isTextSpace(ch)) {
-          next = afterSpaces(next);
-          if (appender.count() != 0 && appender.trailingSpaces() == 0)
-            appender.add(newGlyph(glyphs, u' ', style.underline));
-          continue;
-        }
-        if (ch < 0x20) {
-          if (ch == 0) return;
-          continue;
-        }
-        appender.add(newGlyph(glyphs, ch, style.underline));
-      } while (next != end && appender.width() <= certain);
-      continue;
-    }
-    const char16_t ch = *next++;
-    if (ch == 0) return;
-    if (isTextSpace(ch)) {
-      next = afterSpaces(next);
-      putTextSpace(*this, style);
-    } else if (ch >= 0x20) {
-      putChar(ch, style);
-    }
+    putFilled<Wrap::kWord>(next, end, certain, style);
+  } else {
+    putFilled<Wrap::kChar>(next, end, certain, style);
   }
 }
 

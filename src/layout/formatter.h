@@ -73,8 +73,11 @@ struct Formatter {
   int32_t maxWidth = 0;
 
  private:
-  // putText's text outside `pre` in word mode; `certain` as putText has it.
-  void putWords(const char16_t* next, const char16_t* end, int64_t certain, const LineStyle& style);
+  // putText's text outside `pre`, filled in mode `kMode` (word mode makes
+  // each run of white space one space); `certain` as putText has it.
+  template <Wrap kMode>
+  void putFilled(const char16_t* next, const char16_t* end, int64_t certain,
+                 const LineStyle& style);
 };
 
 // Stops the run for want of memory for a layout record: reportOutOfMemory.
