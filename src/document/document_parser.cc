@@ -57,15 +57,6 @@ constexpr int kLargestChunkBytes = 256 << 20;  // decoded, still within an int
 constexpr char kSeparator = '\xFF';
 constexpr std::string_view kXmlSpace = "http://www.w3.org/XML/1998/namespace\xFFspace\xFFxml";
 
-std::uint64_t pairKey(std::uint32_t element, std::uint32_t attribute) {
-  return (std::uint64_t{element} << 32) | attribute;
-}
-
-std::string withLineEnd(std::string text) {
-  if (text.empty() || text.back() != '\n') text.push_back('\n');
-  return text;
-}
-
 // A string from expat, read no further than the kept prefix of a value.
 std::string_view keptValue(const XML_Char* value) {
   return keptPrefix(std::string_view(value, strnlen(value, kAttributeValueKeptBytes + 1)));
@@ -303,7 +294,7 @@ class Parse {
       const std::uint32_t attribute = intern(qualifiedName);
       const std::string_view value = keptValue(uri);
       if (store_.declaredDefault(element, attribute) == value) {
-        const auto found = namespaceDefaultBytes_.find(pairKey(element, attribute));
+        const auto found = namespaceDefaultBytes_.find(defaultKey(element, attribute));
         if (found != namespaceDefaultBytes_.end()) work += 1 + found->second;
         continue;
       }
@@ -365,7 +356,7 @@ class Parse {
       if (!parse.store_.declareDefault(elementName, attributeName, keptValue(value))) return;
       const std::string_view name(attribute);
       if (name == "xmlns" || name.starts_with("xmlns:")) {
-        parse.namespaceDefaultBytes_.emplace(pairKey(elementName, attributeName),
+        parse.namespaceDefaultBytes_.emplace(defaultKey(elementName, attributeName),
                                              std::strlen(value));
       }
     });
@@ -429,7 +420,7 @@ ParseResult parseDocument(LocationReader& reader, Positions positions) {
     result.error.errorCode = code;
     result.error.line = line;
     result.error.linepos = column;
-    result.error.reason = toUtf16(withLineEnd(std::move(reason)));
+    result.error.reason = reasonWithLineEnd(reason);
     return std::move(result);
   };
   auto readFailure = [&]() -> std::optional<ReadFailure> { return reader.failure(); };

@@ -100,19 +100,12 @@ std::optional<std::string_view> DocumentStore::specifiedValue(std::uint32_t firs
   return std::nullopt;
 }
 
-namespace {
-
-std::uint64_t pairKey(std::uint32_t element, std::uint32_t attribute) {
-  return (std::uint64_t{element} << 32) | attribute;
-}
-
-}  // namespace
-
 bool DocumentStore::declareDefault(std::uint32_t element, std::uint32_t attribute,
                                    std::string_view value) {
   const std::string_view kept = keptPrefix(value);
-  const auto [where, added] = defaults_.try_emplace(
-      pairKey(element, attribute), Default{values.size(), static_cast<std::uint32_t>(kept.size())});
+  const auto [where, added] =
+      defaults_.try_emplace(defaultKey(element, attribute),
+                            Default{values.size(), static_cast<std::uint32_t>(kept.size())});
   if (added) {
     try {
       values.append(kept);
@@ -126,7 +119,7 @@ bool DocumentStore::declareDefault(std::uint32_t element, std::uint32_t attribut
 
 std::optional<std::string_view> DocumentStore::declaredDefault(std::uint32_t element,
                                                                std::uint32_t attribute) const {
-  const auto found = defaults_.find(pairKey(element, attribute));
+  const auto found = defaults_.find(defaultKey(element, attribute));
   if (found == defaults_.end()) return std::nullopt;
   return std::string_view(values).substr(found->second.value, found->second.length);
 }

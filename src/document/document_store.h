@@ -42,6 +42,12 @@ inline constexpr std::uint8_t kDomTypeBits = 0x7F;
 // getAttribute reads, and a value of megabytes costs no more than that.
 inline constexpr std::size_t kAttributeValueKeptBytes = 3 * kAttributeValueReadLimit + 4;
 
+// The key of an (element name, attribute name) pair, both interned, under
+// which declared defaults are filed.
+inline std::uint64_t defaultKey(std::uint32_t element, std::uint32_t attribute) {
+  return (std::uint64_t{element} << 32) | attribute;
+}
+
 class DocumentStore {
  public:
   struct ElementFields {

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "document/utf.h"
 
 namespace quarvel {
 
@@ -38,6 +41,14 @@ struct ParseError {
   std::u16string url;
   std::u16string reason;
 };
+
+// `reason` (UTF-8) as ParseError::reason has it: UTF-16 ending with a line
+// end.
+inline std::u16string reasonWithLineEnd(std::string_view reason) {
+  std::u16string text = toUtf16(reason);
+  if (text.empty() || text.back() != u'\n') text.push_back(u'\n');
+  return text;
+}
 
 }  // namespace quarvel
 

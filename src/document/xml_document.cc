@@ -9,11 +9,6 @@
 namespace quarvel {
 namespace {
 
-std::string withLineEnd(std::string text) {
-  if (text.empty() || text.back() != '\n') text.push_back('\n');
-  return text;
-}
-
 // Takes over the outcome of a parse of the document from `url`.
 void adopt(ParseResult result, std::string_view url, std::unique_ptr<DocumentStore>& store,
            ParseError& error) {
@@ -39,7 +34,7 @@ void XmlDocument::load(std::string_view location, const LoadSettings& settings) 
   if (const std::optional<ReadFailure> failure = reader.open(location, settings)) {
     error_.errorCode = failure->code;
     error_.url = toUtf16(location);
-    error_.reason = toUtf16(withLineEnd(failure->reason));
+    error_.reason = reasonWithLineEnd(failure->reason);
     return;
   }
   adopt(parseDocument(reader, positionsOf(settings)), location, store_, error_);
