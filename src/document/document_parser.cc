@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "document/entity_nesting.h"
 #include "document/input_encoding.h"
 #include "document/store_builder.h"
 #include "document/utf.h"
@@ -26,20 +27,41 @@ namespace {
 constexpr float kMaximumAmplification = 10.0f;
 constexpr unsigned long long kAmplificationThreshold = 1ull << 20;
 
-// expat hands every start tag the attribute defaults that the internal
-// subset declares for its element, and binds a defaulted namespace
-// declaration afresh on every tag by copying its value: work that no byte of
-// the tag pays for (1,000 defaults on each of 50,000 tags of four bytes, or
-// a 1 MB namespace default on each). Each defaulted attribute and each byte
-// of a defaulted namespace value is charged, and the charges together may be
-// at most this many per byte read, plus the allowance.
-constexpr std::uint64_t kDefaultsWorkFactor = 8;
-constexpr std::uint64_t kDefaultsWorkAllowance = std::uint64_t{1} << 20;
+// Work that no byte of the document pays for as it is done, each piece
+// charged as it happens; the charges together may be at most this many per
+// byte read, plus the allowance:
+// - expat walks every attribute that the internal subset declares for an
+//   element type on each start tag of that type, and applies each default by
+//   its name and value (a prefixed name hashed, a namespace value copied):
+//   each tag is charged 1 per declaration of its type plus the bytes of the
+//   name and value of each default;
+// - expat compares a new declaration with the ones before it of its element
+//   type when it has a default or is an ID: 1 per 16 declarations before it;
+// - following the references between entity declarations (EntityNesting);
+// - a namespace URI beyond kFreeNamespaceBytes, in front of an expanded name.
+constexpr std::uint64_t kUnpaidWorkFactor = 8;
+constexpr std::uint64_t kUnpaidWorkAllowance = std::uint64_t{1} << 20;
+
+// The store may hold at most this many bytes per byte read, plus the
+// allowance. An ordinary document takes under 2 (its text twice, as UTF-16,
+// and a node of 32 bytes every few dozen bytes); entities that build
+// elements take up to 64 (expat's amplification limit lets a 3-byte
+// reference become 30 bytes of "<b/>", a node each), and so would megabytes
+// of elements of a few bytes each.
+constexpr std::uint64_t kStoreBytesPerByte = 3;
+constexpr std::uint64_t kStoreAllowance = std::uint64_t{8} << 20;
+
+// A namespace URI lies in front of every name that expat expands with it,
+// and finding the name after it costs its length each time. Names are
+// charged for their URI beyond this many bytes, which no real URI reaches.
+constexpr std::size_t kFreeNamespaceBytes = 512;
 
 // Every distinct name costs expat an entry in its tables for the whole parse
 // (about 120 bytes and a microsecond or two; a million names in 9 MB took
-// seconds), and the store one more: distinct element, attribute and target
-// names may be at most this many plus one per so many bytes read. A
+// seconds), and the store one more; so does every attribute declaration,
+// which expat keeps in a list of its element type: distinct element,
+// attribute, target and entity names and attribute declarations may be at
+// most this many plus one per so many bytes read. A
 // document of quarvel's own vocabulary uses a few dozen.
 constexpr std::uint64_t kNameAllowance = 10'000;
 constexpr std::uint64_t kBytesPerName = 128;
@@ -52,6 +74,9 @@ constexpr std::uint64_t kBytesPerName = 128;
 constexpr int kChunkBytes = 64 << 10;
 constexpr int kLargestChunkBytes = 256 << 20;  // decoded, still within an int
 
+constexpr const char kInvalidBytes[] =
+    "the document holds bytes that are not valid in its encoding";
+
 // Separates the namespace URI, local name and prefix in the names expat
 // hands out: a byte that UTF-8 never holds, so no name or URI contains it.
 constexpr char kSeparator = '\xFF';
@@ -63,21 +88,25 @@ std::string_view keptValue(const XML_Char* value) {
 }
 
 // Counts lines and columns over the UTF-8 that a decoder hands the parser,
-// to place a decoding error as the parser would place an error there.
+// or over the UTF-16 that it reads itself, to place an encoding error as the
+// parser would place an error there.
 class PositionCounter {
  public:
   void advance(std::string_view utf8) {
     for (const char c : utf8) {
-      if (c == '\n') {
-        if (!afterCarriageReturn_) newLine();
-        afterCarriageReturn_ = false;
-      } else if (c == '\r') {
-        newLine();
-        afterCarriageReturn_ = true;
-      } else {
-        afterCarriageReturn_ = false;
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++column_;
-      }
+      if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) character(static_cast<unsigned char>(c));
+    }
+  }
+  void character(char32_t c) {
+    if (c == '\n') {
+      if (!afterCarriageReturn_) newLine();
+      afterCarriageReturn_ = false;
+    } else if (c == '\r') {
+      newLine();
+      afterCarriageReturn_ = true;
+    } else {
+      afterCarriageReturn_ = false;
+      ++column_;
     }
   }
   int line() const { return static_cast<int>(std::min<std::uint64_t>(line_, INT32_MAX)); }
@@ -91,6 +120,66 @@ class PositionCounter {
   std::uint64_t line_ = 1;
   std::uint64_t column_ = 0;
   bool afterCarriageReturn_ = false;
+};
+
+// Checks UTF-16 that expat reads itself before expat sees it: some expat
+// releases take a high surrogate and whatever unit follows it for a pair,
+// turning "<" after a lone surrogate into part of a character.
+class Utf16Check {
+ public:
+  explicit Utf16Check(bool bigEndian) : bigEndian_(bigEndian) {}
+
+  // How many leading bytes of `bytes`, the next of the document, hold no
+  // unit that breaks UTF-16: all of them, or those before the first lone or
+  // reversed surrogate (0 when a high one passed in an earlier piece). With
+  // `final` no bytes follow, and a high surrogate at the end is lone. Once
+  // failed(), where() places the error.
+  std::size_t valid(std::string_view bytes, bool final) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(bytes[i]);
+      if (!haveByte_) {
+        firstByte_ = byte;
+        haveByte_ = true;
+        continue;
+      }
+      haveByte_ = false;
+      const auto unit =
+          static_cast<char16_t>(bigEndian_ ? firstByte_ << 8 | byte : byte << 8 | firstByte_);
+      const std::size_t unitStart = i >= 1 ? i - 1 : 0;
+      const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+      if (highPending_) {
+        if (!low) return fail(highStart_);
+        highPending_ = false;
+        position_.character(0x10000);  // the pair is one character
+      } else if (low) {
+        return fail(unitStart);
+      } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+        highPending_ = true;
+        highStart_ = unitStart;
+      } else {
+        position_.character(unit);
+      }
+    }
+    if (highPending_ && final) return fail(highStart_);
+    highStart_ = 0;  // a high surrogate still waiting lies before the next piece
+    return bytes.size();
+  }
+  bool failed() const { return failed_; }
+  const PositionCounter& where() const { return position_; }
+
+ private:
+  std::size_t fail(std::size_t at) {
+    failed_ = true;
+    return at;
+  }
+
+  bool bigEndian_;
+  bool haveByte_ = false;
+  unsigned firstByte_ = 0;
+  bool highPending_ = false;
+  std::size_t highStart_ = 0;  // in the piece being checked
+  bool failed_ = false;
+  PositionCounter position_;
 };
 
 // One parse: expat's parser, its callbacks, the bounds they keep and the
@@ -216,13 +305,24 @@ class Parse {
     }
   }
 
+  // Where the namespace URI of a name that expat hands out ends: at the
+  // first separator, or at its end when it has none. A scan past
+  // kFreeNamespaceBytes is charged.
+  std::size_t uriEnd(const XML_Char* name) {
+    std::size_t i = 0;
+    while (name[i] != '\0' && name[i] != kSeparator) ++i;
+    if (i > kFreeNamespaceBytes) {
+      charge(i - kFreeNamespaceBytes, "Long names or namespace URIs");
+    }
+    return i;
+  }
+
   // The qualified name, as written, of a name that expat hands out as
   // "URI SEP local SEP prefix", "URI SEP local" or "local".
   std::string_view qualified(const XML_Char* expanded) {
-    const std::string_view name(expanded);
-    const std::size_t uriEnd = name.find(kSeparator);
-    if (uriEnd == std::string_view::npos) return name;
-    const std::string_view rest = name.substr(uriEnd + 1);
+    const std::size_t end = uriEnd(expanded);
+    if (expanded[end] == '\0') return std::string_view(expanded, end);
+    const std::string_view rest(expanded + end + 1);
     const std::size_t localEnd = rest.find(kSeparator);
     if (localEnd == std::string_view::npos) return rest;
     name_.assign(rest.substr(localEnd + 1));
@@ -232,37 +332,64 @@ class Parse {
   }
 
   // Bytes of the document up to the end of the event being reported (a whole
-  // start tag, with all its attributes).
+  // start tag, with all its attributes; within an entity's replacement text,
+  // the reference).
   std::uint64_t bytesRead() const {
     return static_cast<std::uint64_t>(std::max<XML_Index>(XML_GetCurrentByteIndex(parser_), 0)) +
            static_cast<std::uint64_t>(std::max(XML_GetCurrentByteCount(parser_), 0));
   }
 
-  // The name's index in the store; a name beyond kNameAllowance stops the
-  // parse (and is still interned, for the caller to finish its step).
+  // The name's index in the store; a name beyond the bound on names stops
+  // the parse (and is still interned, for the caller to finish its step).
   std::uint32_t intern(std::string_view qualifiedName) {
     const std::uint32_t name = store_.intern(qualifiedName);
-    if (name >= kNameAllowance && name >= kNameAllowance + bytesRead() / kBytesPerName &&
-        !failed_) {
-      stop(kParserLimit,
-           "More distinct names than the document's size allows: more than 10,000 "
-           "plus 1 per 128 bytes read");
-    }
+    checkNames(std::uint64_t{name} + 1);
     return name;
   }
-
-  void chargeDefaults(std::uint64_t work, std::uint32_t element) {
-    work_ += work;
-    if (work_ <= kDefaultsWorkFactor * bytesRead() + kDefaultsWorkAllowance) return;
+  void checkNames(std::uint64_t names) {
+    const std::uint64_t counted = names + declarations_;
+    if (counted <= kNameAllowance || counted <= kNameAllowance + bytesRead() / kBytesPerName ||
+        failed_) {
+      return;
+    }
     stop(kParserLimit,
-         "Declared attribute defaults cost too much for the document's size at element '" +
-             std::string(store_.nameUtf8(element)) +
-             "': each default applied, and each byte of a defaulted namespace, counts; more "
-             "than 8 per byte read plus 1 MiB");
+         "More distinct names and attribute declarations than the document's size allows: more "
+         "than 10,000 plus 1 per 128 bytes read");
+  }
+
+  void charge(std::uint64_t work, std::string_view what) {
+    work_ += work;
+    if (work_ <= kUnpaidWorkFactor * bytesRead() + kUnpaidWorkAllowance || failed_) return;
+    stop(kParserLimit, std::string(what) +
+                           " cost too much for the document's size: more than 8 per byte read "
+                           "plus 1 MiB");
+  }
+
+  // Bytes that the store holds, as the bound on its size counts them.
+  std::uint64_t storeBytes() const {
+    return std::uint64_t{store_.nodes.size()} * sizeof(DocumentStore::Node) +
+           store_.attributes.size() * sizeof(DocumentStore::Attribute) + store_.values.size() +
+           store_.positions.size() * sizeof(DocumentStore::Position) +
+           store_.textUnitsWritten() * sizeof(char16_t);
+  }
+  // After a step that may have grown the store: within its bound, or the
+  // parse stops. The bound only grows as bytes are read, so it is looked up
+  // again only when the store passes the one last looked up.
+  void checkStore() {
+    const std::uint64_t held = storeBytes();
+    if (held <= storeBound_) return;
+    storeBound_ = kStoreBytesPerByte * bytesRead() + kStoreAllowance;
+    if (held <= storeBound_ || failed_) return;
+    stop(kParserLimit,
+         "The document takes more memory than its size allows: more than 3 bytes per byte read "
+         "plus 8 MiB (elements of a few bytes each, or entities that build them)");
   }
 
   static void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** atts) {
-    guarded(data, [&](Parse& parse) { parse.startElement(name, atts); });
+    guarded(data, [&](Parse& parse) {
+      parse.startElement(name, atts);
+      parse.checkStore();
+    });
   }
   void startElement(const XML_Char* name, const XML_Char** atts) {
     if (builder_.depth() >= static_cast<std::size_t>(kMaxElementDepth)) {
@@ -273,19 +400,22 @@ class Parse {
     const auto firstAttribute = static_cast<std::uint32_t>(store_.attributes.size());
     WhiteSpace whiteSpace = builder_.whiteSpace();
     // Specified attributes come first, then the defaults, which the store
-    // reads from their declaration.
+    // reads from their declaration. A default's name is only compared, so
+    // that a long one is not read whole on every tag.
     const int specified = XML_GetSpecifiedAttributeCount(parser_);
-    int count = 0;
-    for (; atts[count] != nullptr; count += 2) {
-      const std::string_view attribute(atts[count]);
-      if (count < specified) {
-        store_.addAttribute(intern(qualified(atts[count])), keptValue(atts[count + 1]));
+    for (int i = 0; atts[i] != nullptr; i += 2) {
+      const XML_Char* attribute = atts[i];
+      if (i < specified) {
+        store_.addAttribute(intern(qualified(attribute)), keptValue(atts[i + 1]));
+      } else {
+        uriEnd(attribute);
       }
-      if (attribute == kXmlSpace) whiteSpace.preserve = keptValue(atts[count + 1]) == "preserve";
+      if (std::strcmp(attribute, kXmlSpace.data()) == 0) {
+        whiteSpace.preserve = keptValue(atts[i + 1]) == "preserve";
+      }
       // Word mode, the one reader of blanks, is asked for by `wrap`.
-      if (attribute == "wrap") whiteSpace.keepBlanks = true;
+      if (std::strcmp(attribute, "wrap") == 0) whiteSpace.keepBlanks = true;
     }
-    std::uint64_t work = static_cast<std::uint64_t>(count - std::min(count, specified)) / 2;
     // Namespace declarations are attributes to the DOM, not to expat. One
     // whose value is that of a declared default needs no copy: the store
     // reads the default.
@@ -293,11 +423,7 @@ class Parse {
       std::string qualifiedName = prefix == nullptr ? "xmlns" : "xmlns:" + std::string(prefix);
       const std::uint32_t attribute = intern(qualifiedName);
       const std::string_view value = keptValue(uri);
-      if (store_.declaredDefault(element, attribute) == value) {
-        const auto found = namespaceDefaultBytes_.find(defaultKey(element, attribute));
-        if (found != namespaceDefaultBytes_.end()) work += 1 + found->second;
-        continue;
-      }
+      if (store_.declaredDefault(element, attribute) == value) continue;
       store_.addAttribute(attribute, value);
     }
     namespaces_.clear();
@@ -307,7 +433,15 @@ class Parse {
       store_.positions[index] = {static_cast<std::uint32_t>(currentLine()),
                                  static_cast<std::uint32_t>(currentColumn())};
     }
-    if (work != 0) chargeDefaults(work, element);
+    if (!declaredTypes_.empty()) {
+      const auto type = declaredTypes_.find(element);
+      if (type != declaredTypes_.end()) {
+        charge(type->second.everyTag,
+               "Declared attributes at element '" + std::string(store_.nameUtf8(element)) +
+                   "' (1 per declaration on every tag, and the bytes of each prefixed default's "
+                   "name and each namespace default)");
+      }
+    }
   }
 
   static void XMLCALL onEnd(void* data, const XML_Char*) {
@@ -318,6 +452,7 @@ class Parse {
     guarded(data, [&](Parse& parse) {
       parse.builder_.characters(
           std::string_view(text, static_cast<std::size_t>(std::max(length, 0))));
+      parse.checkStore();
     });
   }
   static void XMLCALL onCdataStart(void* data) {
@@ -337,6 +472,7 @@ class Parse {
   void otherNode(std::uint8_t type, const XML_Char* target, const XML_Char* text) {
     if (!builder_.hasRoot()) return;
     builder_.otherNode(type, target != nullptr ? intern(target) : 0, text);
+    checkStore();
   }
 
   // Called for each namespace declaration of a start tag, those defaulted
@@ -347,28 +483,63 @@ class Parse {
     });
   }
 
+  // Every attribute declaration, with a default or without.
   static void XMLCALL onAttlist(void* data, const XML_Char* element, const XML_Char* attribute,
-                                const XML_Char*, const XML_Char* value, int) {
-    if (value == nullptr) return;  // required or implied: no default
+                                const XML_Char* type, const XML_Char* value, int) {
+    guarded(data, [&](Parse& parse) { parse.declareAttribute(element, attribute, type, value); });
+  }
+  void declareAttribute(const XML_Char* element, const XML_Char* attribute, const XML_Char* type,
+                        const XML_Char* value) {
+    const std::uint32_t elementName = intern(element);
+    const std::uint32_t attributeName = intern(attribute);
+    ++declarations_;
+    checkNames(store_.nameCount());
+    DeclaredType& declared = declaredTypes_[elementName];
+    // expat looks for an earlier declaration of the same attribute among
+    // those of the element type when this one has a default or is an ID: a
+    // pointer compared with each, a sixteenth of what a tag pays for one.
+    if (value != nullptr || std::strcmp(type, "ID") == 0) {
+      charge(declared.declarations / 16, "Attribute declarations");
+    }
+    ++declared.declarations;
+    ++declared.everyTag;
+    if (value == nullptr) return;
+    if (!store_.declareDefault(elementName, attributeName, keptValue(value))) return;
+    // What expat does with a default on every tag beyond taking it: a
+    // prefixed name is hashed, a namespace declaration's value copied.
+    const std::string_view name(attribute);
+    if (name == "xmlns" || name.starts_with("xmlns:")) {
+      declared.everyTag += name.size() + std::strlen(value);
+    } else if (name.find(':') != std::string_view::npos) {
+      declared.everyTag += name.size();
+    }
+  }
+
+  // Internal entities are followed through the references of their text, to
+  // bound how deep they nest where they are expanded.
+  static void XMLCALL onEntity(void* data, const XML_Char* name, int isParameter,
+                               const XML_Char* value, int valueLength, const XML_Char*,
+                               const XML_Char* systemId, const XML_Char*, const XML_Char*) {
     guarded(data, [&](Parse& parse) {
-      const std::uint32_t elementName = parse.intern(element);
-      const std::uint32_t attributeName = parse.intern(attribute);
-      if (!parse.store_.declareDefault(elementName, attributeName, keptValue(value))) return;
-      const std::string_view name(attribute);
-      if (name == "xmlns" || name.starts_with("xmlns:")) {
-        parse.namespaceDefaultBytes_.emplace(defaultKey(elementName, attributeName),
-                                             std::strlen(value));
+      if (value != nullptr) {
+        parse.declareEntity(
+            isParameter != 0 ? EntityNesting::Kind::kParameter : EntityNesting::Kind::kGeneral,
+            name, std::string_view(value, static_cast<std::size_t>(valueLength)));
+      } else if (!isParameter && systemId != nullptr) {
+        parse.externalNames_.try_emplace(systemId, name);
       }
     });
   }
-
-  // External general entities are remembered by their system identifier, to
-  // name them when a reference stops the parse.
-  static void XMLCALL onEntity(void* data, const XML_Char* name, int isParameter, const XML_Char*,
-                               int, const XML_Char*, const XML_Char* systemId, const XML_Char*,
-                               const XML_Char*) {
-    if (isParameter || systemId == nullptr) return;
-    guarded(data, [&](Parse& parse) { parse.externalNames_.try_emplace(systemId, name); });
+  void declareEntity(EntityNesting::Kind kind, const XML_Char* name, std::string_view text) {
+    std::uint64_t work = 0;
+    const std::uint32_t depth = nesting_.declare(
+        {kind, intern(name), text}, [this](std::string_view named) { return intern(named); }, work);
+    if (depth > kMaxEntityDepth) {
+      stop(kParserLimit,
+           "Entity references nest more than " + std::to_string(kMaxEntityDepth) + " deep");
+      return;
+    }
+    charge(work, "References between entity declarations");
   }
 
   // Nothing outside the document is read. The external subset and external
@@ -399,11 +570,21 @@ class Parse {
   DocumentStore& store_;
   StoreBuilder builder_;
   std::vector<std::pair<const XML_Char*, const XML_Char*>> namespaces_;
-  // The whole length of each namespace default, by element and attribute.
-  std::unordered_map<std::uint64_t, std::uint64_t> namespaceDefaultBytes_;
+  // What the attribute declarations of an element type cost on every start
+  // tag of that type, by its name.
+  struct DeclaredType {
+    std::uint64_t declarations = 0;
+    std::uint64_t everyTag = 0;
+  };
+  std::unordered_map<std::uint32_t, DeclaredType> declaredTypes_;
+  std::uint64_t declarations_ = 0;
+  // External general entities by system identifier, to name them when a
+  // reference stops the parse.
   std::unordered_map<const XML_Char*, std::string> externalNames_;
+  EntityNesting nesting_;
   std::string name_;
   std::uint64_t work_ = 0;
+  std::uint64_t storeBound_ = kStoreAllowance;
   std::uint64_t fed_ = 0;  // bytes handed to expat
   bool recordPositions_;
   bool failed_ = false;
@@ -449,13 +630,34 @@ ParseResult parseDocument(LocationReader& reader, Positions positions) {
   const std::string_view start = std::string_view(head).substr(choice.byteOrderMark);
   const bool shortDocument = headLength < kEncodingHeadBytes;
   if (!choice.decoder) {
-    // expat reads the bytes itself, straight from its own buffer.
-    bool going = parse.feed(start, shortDocument);
+    // expat reads the bytes itself, straight from its own buffer; UTF-16 is
+    // checked first, and only what precedes an error reaches expat.
+    std::optional<Utf16Check> utf16;
+    const std::string_view encoding = choice.parserEncoding;
+    if (encoding == "UTF-16LE" || encoding == "UTF-16BE") utf16.emplace(encoding == "UTF-16BE");
+    const auto checked = [&](std::string_view bytes, bool final) {
+      return utf16 ? utf16->valid(bytes, final) : bytes.size();
+    };
+    const auto invalid = [&] { return utf16 && utf16->failed(); };
+    // After the bytes before an error were parsed: the error, unless the
+    // parser found one of its own in them.
+    const auto failIfInvalid = [&] {
+      if (!invalid()) return false;
+      parse.fail(-XML_ERROR_INCORRECT_ENCODING, utf16->where().line(), utf16->where().column(),
+                 kInvalidBytes);
+      return true;
+    };
+    const std::size_t headValid = checked(start, shortDocument);
+    bool going =
+        parse.feed(start.substr(0, headValid), shortDocument && !invalid()) && !failIfInvalid();
     while (going && !shortDocument) {
       const int chunk = parse.nextChunk();
-      const int n = reader.read(static_cast<char*>(parse.buffer(chunk)), chunk);
+      char* buffer = static_cast<char*>(parse.buffer(chunk));
+      const int n = reader.read(buffer, chunk);
       if (n < 0) break;
-      going = parse.feedBuffer(n, n == 0) && n != 0;
+      const auto valid =
+          static_cast<int>(checked(std::string_view(buffer, static_cast<std::size_t>(n)), n == 0));
+      going = parse.feedBuffer(valid, n == 0 && !invalid()) && !failIfInvalid() && n != 0;
     }
   } else {
     // Decoded in front of the parser, which counts lines and columns in the
@@ -474,7 +676,7 @@ ParseResult parseDocument(LocationReader& reader, Positions positions) {
       if (!fed) break;
       if (step.invalid) {
         parse.fail(-XML_ERROR_INCORRECT_ENCODING, position.line(), position.column(),
-                   "the document holds bytes that are not valid in its encoding");
+                   kInvalidBytes);
         break;
       }
       if (final) break;

@@ -100,6 +100,7 @@ class DocumentStore {
   // The name's index, added when new. Throws std::bad_alloc when memory or
   // indices run out.
   std::uint32_t intern(std::string_view qualifiedName);
+  std::uint32_t nameCount() const { return static_cast<std::uint32_t>(nameSpans_.size()); }
   // The name's index, or kNoNode when no node, attribute or declaration has it.
   std::uint32_t find(std::string_view qualifiedName) const;
   std::string_view nameUtf8(std::uint32_t name) const;
@@ -136,9 +137,12 @@ class DocumentStore {
   char16_t* textRoom(std::size_t units);
   void wrote(std::size_t units) {
     open_ += units;
+    written_ += units;
     assert(inLarge_ ? open_ <= largeUnits_ : open_ <= room_);
   }
   std::size_t openLength() const { return open_; }
+  // Code units written into the store so far, dropped texts included.
+  std::uint64_t textUnitsWritten() const { return written_; }
   // Keeps the open text; its first unit, or nullptr when it is empty.
   const char16_t* closeText();
   // Drops the open text.
@@ -171,6 +175,7 @@ class DocumentStore {
   std::size_t room_ = 0;           // units from free_ to the open block's end
   std::size_t open_ = 0;           // units of the open text
   bool inLarge_ = false;           // the open text is large_.back()
+  std::uint64_t written_ = 0;
 };
 
 // Where a kept value of `utf8` ends: its first `limit` bytes or fewer, never

@@ -182,6 +182,19 @@ EncodingChoice chooseEncoding(std::string_view head) {
       kOpenings, [&](const Opening& entry) { return head.starts_with(entry.prefix); });
   EncodingChoice choice;
   choice.byteOrderMark = opening.mark;
+  // expat reads the units after a UTF-8 or UTF-16 mark by what "<" looks
+  // like there, whatever the mark said.
+  if (opening.mark > 0 && opening.unitBytes <= 2) {
+    const std::string_view rest = head.substr(opening.mark);
+    const char* shown = rest.starts_with("<\x00"sv)   ? "UTF-16LE"
+                        : rest.starts_with("\x00<"sv) ? "UTF-16BE"
+                                                      : nullptr;
+    if (shown != nullptr && std::string_view(shown) != opening.name) {
+      choice.error = std::string("the byte-order mark says ") + opening.name +
+                     " but the first characters are in " + shown;
+      return choice;
+    }
+  }
   const std::string text = asAscii(head.substr(opening.mark), opening);
   const Declaration declaration = readDeclaration(text, cut);
   if (declaration.kind == Declaration::Kind::kPastHead) {

@@ -118,6 +118,11 @@ TEST(InputEncodingTest, ChoosesByMarkFirstCharactersAndDeclaration) {
        "error: the byte-order mark says UTF-16LE but the declaration says UTF-16BE"},
       {"UTF-32LE mark, UTF-16 declared", "\xFF\xFE\0\0"s + utf32le(declaring(U"UTF-16")),
        "error: the byte-order mark says UTF-32LE but the declaration says UTF-16"},
+      // expat would read the characters by their look, whatever the mark.
+      {"UTF-8 mark, UTF-16LE characters", "\xEF\xBB\xBF" + utf16le(U"<r/>"),
+       "error: the byte-order mark says UTF-8 but the first characters are in UTF-16LE"},
+      {"UTF-16LE mark, UTF-16BE characters", "\xFF\xFE" + utf16be(U"<r/>"),
+       "error: the byte-order mark says UTF-16LE but the first characters are in UTF-16BE"},
       {"UTF-16BE first characters, ISO-8859-1 declared", utf16be(declaring(U"ISO-8859-1")),
        "error: the first characters are in UTF-16BE but the declaration says ISO-8859-1"},
       {"one-byte units, UTF-16 declared", "<?xml encoding='utf-16'?>",

@@ -8,12 +8,15 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "test_support/utf16.h"
 
 #ifndef _WIN32
 #include "test_support/http_server.h"
@@ -258,10 +261,36 @@ TEST(XmlDocumentTest, SubtreeTextIsThePlainConcatenation) {
   EXPECT_EQ(XmlNode().text(), u"");
 }
 
+// A chain of `levels` entities, each naming the one before it: `first` is
+// declared first, or last. Used in the root's content.
+std::string entityChain(int levels, bool lastFirst = false, const char* kind = "") {
+  std::vector<std::string> declarations{std::string("<!ENTITY ") + kind + "e0 'x'>"};
+  const char* reference = *kind == '%' ? "&#37;" : "&";
+  for (int i = 1; i < levels; ++i) {
+    declarations.push_back(std::string("<!ENTITY ") + kind + "e" + std::to_string(i) + " '" +
+                           reference + "e" + std::to_string(i - 1) + ";'>");
+  }
+  if (lastFirst) std::reverse(declarations.begin(), declarations.end());
+  std::string all;
+  for (const std::string& declaration : declarations) all += declaration;
+  const std::string use = "e" + std::to_string(levels - 1) + ";";
+  if (*kind == '%') return "<!DOCTYPE r [" + all + "]><r/>";
+  return "<!DOCTYPE r [" + all + "]><r>&" + use + "</r>";
+}
+
+std::string utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes = testing::utf16le(text);
+  if (bigEndian) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
+  }
+  return bytes;
+}
+
 TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
   const std::string bigEntity = "<!DOCTYPE r [<!ENTITY e '" + std::string(10'000, 'x') + "'>";
   std::string distinctElements;
   for (int i = 0; i < 20'000; ++i) distinctElements += "<n" + std::to_string(i) + "/>";
+  const std::string longUri = "<r xmlns:p='" + std::string(100'000, 'u') + "'>";
   const std::pair<std::string, const char16_t*> cases[] = {
       {"<r>\n<a>\n  <b></c>\n</r>", u"doc.xml -7 3:8 mismatched tag\n"},
       {"", u"doc.xml -3 1:1 no element found\n"},
@@ -293,17 +322,62 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       // applied, and per byte of a namespace default that expat copies.
       {"<!DOCTYPE r [<!ATTLIST b" + attributes(1000, " CDATA 'v'") + ">]><r>" +
            repeated("<b/>", 2000) + "</r>",
-       u"doc.xml -10005 1:19745 Declared attribute defaults cost too much for the document's size "
-       u"at element 'b': each default applied, and each byte of a defaulted namespace, counts; "
-       u"more than 8 per byte read plus 1 MiB\n"},
+       u"doc.xml -10005 1:19617 Declared attributes at element 'b' (1 per declaration on every "
+       u"tag, and the bytes of each prefixed default's name and each namespace default) cost too "
+       u"much for the document's size: more than 8 per byte read plus 1 MiB\n"},
       {"<!DOCTYPE r [<!ATTLIST b xmlns:p CDATA '" + std::string(100'000, 'u') + "'>]><r>" +
            repeated("<b/>", 200) + "</r>",
-       u"doc.xml -10005 1:100120 Declared attribute defaults cost too much for the document's "
-       u"size at element 'b': each default applied, and each byte of a defaulted namespace, "
-       u"counts; more than 8 per byte read plus 1 MiB\n"},
+       u"doc.xml -10005 1:100120 Declared attributes at element 'b' (1 per declaration on every "
+       u"tag, and the bytes of each prefixed default's name and each namespace default) cost too "
+       u"much for the document's size: more than 8 per byte read plus 1 MiB\n"},
+      // Entities that name each other nest as deep as the declarations say,
+      // in whatever order they are declared; expat recurses that deep.
+      {entityChain(257), u"doc.xml -10005 1:5691 Entity references nest more than 256 deep\n"},
+      {entityChain(300, true),
+       u"doc.xml -10005 1:5802 Entity references nest more than 256 deep\n"},
+      {entityChain(300, false, "% "),
+       u"doc.xml -10005 1:7225 Entity references nest more than 256 deep\n"},
+      // expat walks every declared attribute on each tag of its type, and
+      // compares each ID or default declaration with those before it.
+      {"<!DOCTYPE r [<!ATTLIST b" + attributes(500, " CDATA #IMPLIED") + ">]><r>" +
+           repeated("<b/>", 5000) + "</r>",
+       u"doc.xml -10005 1:19561 Declared attributes at element 'b' (1 per declaration on every "
+       u"tag, and the bytes of each prefixed default's name and each namespace default) cost too "
+       u"much for the document's size: more than 8 per byte read plus 1 MiB\n"},
+      {"<!DOCTYPE r [<!ATTLIST b" + attributes(20'000, " ID #IMPLIED") + ">]><r/>",
+       u"doc.xml -10005 1:95639 More distinct names and attribute declarations than the "
+       u"document's size allows: more than 10,000 plus 1 per 128 bytes read\n"},
+      // Long names that a default gives every tag, and a long URI in front
+      // of every name expanded with it.
+      {"<!DOCTYPE r [<!ATTLIST b p:" + std::string(100'000, 'a') + " CDATA 'v'>]>" + longUri +
+           repeated("<b/>", 200) + "</r>",
+       u"doc.xml -10005 1:200107 Long names or namespace URIs cost too much for the document's "
+       u"size: more than 8 per byte read plus 1 MiB\n"},
+      {"<!DOCTYPE r [<!ATTLIST b " + std::string(1'000'000, 'a') + " CDATA 'v'>]><r>" +
+           repeated("<b/>", 200) + "</r>",
+       u"doc.xml -10005 1:1000078 Long names or namespace URIs cost too much for the document's "
+       u"size: more than 8 per byte read plus 1 MiB\n"},
+      {longUri + repeated("<p:b/>", 200) + "</r>",
+       u"doc.xml -10005 1:100123 Long names or namespace URIs cost too much for the document's "
+       u"size: more than 8 per byte read plus 1 MiB\n"},
+      // Elements that entities build pay for their nodes no more than
+      // elements of a few bytes each.
+      {"<!DOCTYPE r [<!ENTITY e '<b/><b/><b/><b/><b/><b/>'>]><r>" + repeated("&e;", 60'000) +
+           "</r>",
+       u"doc.xml -10005 1:137577 The document takes more memory than its size allows: more than "
+       u"3 bytes per byte read plus 8 MiB (elements of a few bytes each, or entities that build "
+       u"them)\n"},
+      // UTF-16 with a lone or reversed surrogate, whatever chose the order.
+      {"\xFF\xFE" + utf16(u"<r>\nx\xD800<br/></r>", false),
+       u"doc.xml -19 2:2 the document holds bytes that are not valid in its encoding\n"},
+      {utf16(u"<?xml version='1.0' encoding='UTF-16'?>\n<r>\xDC00\xD800</r>", true),
+       u"doc.xml -19 2:4 the document holds bytes that are not valid in its encoding\n"},
+      {"\xFE\xFF" + utf16(u"<r>\U0001F600</r>\xD83D", true),
+       u"doc.xml -19 1:9 the document holds bytes that are not valid in its encoding\n"},
       // Each distinct name stays in expat's tables for the whole parse.
       {"<r>" + distinctElements + "</r>",
-       u"doc.xml -10005 1:84843 More distinct names than the document's size allows: more than "
+       u"doc.xml -10005 1:84843 More distinct names and attribute declarations than the "
+       u"document's size allows: more than "
        u"10,000 plus 1 per 128 bytes read\n"},
   };
   for (const auto& [document, expected] : cases) {
@@ -320,6 +394,8 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
                        repeated("<b/>", 1000) + "</r>")
                 .substr(0, 6),
             u"r(b,b,");
+  EXPECT_EQ(loadedTree(entityChain(256)), u"r(\"x\")");
+  EXPECT_EQ(loadedTree("\xFF\xFE" + utf16(u"<r>\U0001F600</r>", false)), u"r(\"\U0001F600\")");
   const std::u16string text = loadedTree("<r>" + std::string(6'000'000, 'a') + "&amp;" +
                                          std::string(6'000'000, 'b') + "</r>");
   EXPECT_EQ(text.size(), 12'000'006u);  // r("...")
