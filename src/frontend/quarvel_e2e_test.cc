@@ -18,6 +18,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support/http_server.h"
@@ -524,6 +525,21 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
 // there is one; a parse error as in a normal run.
 TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
   const std::string where = (directory_ / "doc.xml").string() + ":";
+  // `count` unknown elements on line 1: the first 1000 are shown, the rest counted.
+  auto unknownElements = [&](int count) {
+    std::pair<std::string, std::string> documentAndErr{"<quarvel>", ""};
+    for (int i = 0; i < count; ++i) {
+      documentAndErr.first += "<x/>";
+      if (i < 1000) {
+        documentAndErr.second +=
+            where + "1:" + std::to_string(10 + 4 * i) + ": warning: unknown element 'x'\n";
+      }
+    }
+    documentAndErr.first += "</quarvel>";
+    return documentAndErr;
+  };
+  const auto [thousandAndOne, oneMore] = unknownElements(1001);
+  const auto [thousandAndFive, fiveMore] = unknownElements(1005);
   const struct {
     std::string document;
     std::string err;
@@ -552,6 +568,9 @@ TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
        where + "1:10: warning: text holds line ends, which vanish here (words they alone separate "
                "run together); use pre, or wrap=\"word\" on a div\n"},
       {"<quarvel><left></quarvel>", ""},
+      {unknownElements(1000).first, unknownElements(1000).second},
+      {thousandAndOne, oneMore + where + " warning: 1 more warning not shown\n"},
+      {thousandAndFive, fiveMore + where + " warning: 5 more warnings not shown\n"},
   };
   for (const auto& c : cases) {
     const ProcessResult result = run({"--check", write("doc.xml", c.document)});
