@@ -129,7 +129,8 @@ def word_div(body, attributes=""):
     return doc('<div wrap="word" %s>%s</div>' % (attributes, body))
 
 
-# name -> (document maker, extra environment, prlimit options)
+# name -> (document maker, extra environment, prlimit options, extra arguments
+# before the location)
 def documents():
     five_mb = 5_000_000
     return {
@@ -187,6 +188,10 @@ def documents():
         "comment-40mb": (lambda: doc("<left><!--%s-->hi</left>" % ("c" * 40_000_000)),),
         "text-40mb": (lambda: doc("<left>%s</left>" % ("t" * 40_000_000)),),
         "name-4mb": (lambda: doc("<%s/>" % ("n" * 4_000_000)),),
+        # --check: findings by the million, each run bounded by a normal run
+        # of the same document.
+        "check-warnings-3mb": (lambda: doc("<z/>" * 750_000), {}, (), ["--check"]),
+        "check-empty-elements-16mb": (lambda: doc("<x/>" * 4_000_000), {}, (), ["--check"]),
     }
 
 
@@ -247,6 +252,9 @@ class HostileServer:
                 block = b"a" * 65536
                 while not self.stopping:
                     connection.sendall(block)
+            elif self.mode == "long-header-line":
+                connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\n"
+                                   b"X-Long: " + b"h" * 300_000 + b"\r\n\r\n<quarvel/>")
             elif self.mode == "gzip-body":
                 body = gzip_bomb()
                 connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\n"
@@ -262,7 +270,8 @@ class HostileServer:
         self.listener.close()
 
 
-SERVERS = ("endless-trailers", "endless-body", "gzip-body")
+SERVERS = ("endless-trailers", "endless-body", "gzip-body",
+           "long-header-line")
 
 
 def valid_utf16(data):
@@ -275,7 +284,7 @@ def valid_utf16(data):
         return "INVALID"
 
 
-def run(binary, argument, environment=None, limits=()):
+def run(binary, argument, environment=None, limits=(), arguments=()):
     env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}
     env.update(environment or {})
     # GNU time measures the peak of quarvel alone, prlimit sets its limits.
@@ -285,7 +294,7 @@ def run(binary, argument, environment=None, limits=()):
     # that a runaway run fails by itself instead of taking the machine.
     limits = list(limits) or ["--as=%d" % (8 << 30)]
     argv += ["prlimit"] + limits + ["--"]
-    argv += [binary, argument]
+    argv += [binary] + list(arguments) + [argument]
     start = time.perf_counter()
     child = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              stdin=subprocess.DEVNULL, env=env, start_new_session=True)
@@ -399,7 +408,16 @@ def main():
             result = run(binary, path, *settings)
         seconds, peak, ending, utf16, message = result
         bound = ""
-        if name not in SERVERS and not settings and name != "hook-fail-allocation":
+        if name not in SERVERS and settings[2:]:
+            # Extra arguments (--check): held to a normal run of the same document.
+            normal = run(binary, path)
+            within = seconds <= 2 * max(normal[0], ORDINARY_FLOOR_SECONDS) and \
+                peak <= 2 * max(normal[1], ORDINARY_FLOOR_MB)
+            bound = "%s (%.2fx, %.2fx normal)" % ("ok" if within else "OVER",
+                                                 seconds / max(normal[0], 1e-3),
+                                                 peak / max(normal[1], 1))
+            over = over or not within
+        elif name not in SERVERS and not settings and name != "hook-fail-allocation":
             bound = verdict(binary, path, seconds, peak, ending)
             over = over or bound.startswith("OVER")
         print("%-30s %9.2f %9d %-10s %-7s %-30s %s" % (name, seconds, peak, ending, utf16, bound,

@@ -200,6 +200,15 @@ class HttpTransfer {
       case Stop::kMulti:
         return ReadFailure{kCannotFetchLocation, "the transfer cannot go on"};
     }
+    // libcurl holds one header line in a buffer of CURL_MAX_HTTP_HEADER
+    // bytes and ends the transfer with CURLE_OUT_OF_MEMORY ("Out of
+    // memory") when a line outgrows it; onHeader never sees that line. Before
+    // the body, nothing else of libcurl's fails that way but for want of a
+    // few bytes.
+    if (ended_ && result_ == CURLE_OUT_OF_MEMORY && !statusChecked_) {
+      return ReadFailure{kCannotFetchLocation, "the server sent a header line longer than " +
+                                                   std::to_string(CURL_MAX_HTTP_HEADER) + " bytes"};
+    }
     if (ended_ && result_ != CURLE_OK) {
       return ReadFailure{kCannotFetchLocation,
                          message_[0] != '\0' ? message_ : curl_easy_strerror(result_)};

@@ -38,12 +38,17 @@ std::string checkFindings(std::string_view bytes) {
   XmlDocument document;
   document.loadMemory(bytes, kUrl, LoadSettings{.recordPositions = true});
   if (document.parseError().errorCode != 0) return "positions change whether a document loads";
-  for (const Finding& finding : checkDocument(document.documentElement())) {
-    if (finding.at.line == 0 || finding.at.column == 0) return "a finding without its position";
-    if (finding.message.find_first_of(u"\r\n") != std::u16string::npos)
-      return "a finding of more than one line";
-  }
-  return {};
+  std::string problem;
+  checkDocument(document.documentElement(), [&](const Finding& finding) {
+    if (!problem.empty()) return false;
+    if (finding.at.line == 0 || finding.at.column == 0) {
+      problem = "a finding without its position";
+    } else if (finding.message.find_first_of(u"\r\n") != std::u16string::npos) {
+      problem = "a finding of more than one line";
+    }
+    return problem.empty();
+  });
+  return problem;
 }
 
 }  // namespace

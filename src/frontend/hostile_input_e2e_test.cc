@@ -581,6 +581,11 @@ TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
   server.setResponse("/endless.xml", {200, "<quarvel/>", "application/xml", Reply::kEndlessBody});
   server.setResponse("/gzip.xml",
                      {200, "<quarvel/>", "application/xml", Reply::kGzipTransferEncoded});
+  server.setResponse("/long-header.xml",
+                     {200,
+                      "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\nX-Long: " +
+                          std::string(300'000, 'h') + "\r\nConnection: close\r\n\r\n" + document,
+                      "", Reply::kRaw});
   struct {
     const char* name;
     std::string path;
@@ -597,6 +602,8 @@ TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
       {"endless trailers", "/trailers.xml", "more than 262144 bytes of header and trailer lines"},
       {"endless body", "/endless.xml", "the document is larger than 67108864 bytes"},
       {"gzip transfer encoding", "/gzip.xml", "unsupported transfer encoding: gzip"},
+      {"one long header line", "/long-header.xml",
+       "the server sent a header line longer than 102400 bytes"},
   };
   // Past the 64 MiB of the endless body that the parser holds.
   const long boundKb = kSanitized ? 400 * 1024 : 160 * 1024;

@@ -84,8 +84,8 @@ std::u16string formatCut(std::u16string_view format,
 
 }  // namespace
 
-int printMessage(std::FILE* stream, std::u16string_view format,
-                 std::initializer_list<MessageArgument> arguments) {
+std::u16string formatMessage(std::u16string_view format,
+                             std::initializer_list<MessageArgument> arguments) {
   std::u16string text = formatCut(format, arguments, SIZE_MAX);
   if (text.size() > kMaxMessageUnits) {
     // Too long: the longest string arguments give way, down to a length
@@ -101,6 +101,12 @@ int printMessage(std::FILE* stream, std::u16string_view format,
     text.resize(cutPoint(text, kMaxMessageUnits - (lineEnd ? 1 : 0)));
     if (lineEnd) text += u'\n';
   }
+  return text;
+}
+
+int printMessage(std::FILE* stream, std::u16string_view format,
+                 std::initializer_list<MessageArgument> arguments) {
+  const std::u16string text = formatMessage(format, arguments);
   writeMessageText(stream, text);
   return static_cast<int>(text.size());
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 #include <variant>
 
@@ -24,6 +25,11 @@ using MessageArgument = std::variant<std::u16string_view, int32_t>;
 // number of UTF-16 code units written.
 int printMessage(std::FILE* stream, std::u16string_view format,
                  std::initializer_list<MessageArgument> arguments);
+
+// The text that printMessage would write, cut the same way, for a caller
+// that gathers many messages and writes them together.
+std::u16string formatMessage(std::u16string_view format,
+                             std::initializer_list<MessageArgument> arguments);
 
 }  // namespace quarvel
 

@@ -53,6 +53,9 @@ inline constexpr const char kNotARegularFile[] = "not a regular file";
 // permission bits of `path` when that exists, and 0666 less the umask
 // otherwise (on Windows the folder's defaults). Returns the reason, in UTF-8
 // without a line end, when it cannot be created; nothing is left behind then.
+// On Linux, until endReplacement, SIGINT, SIGTERM, SIGHUP and SIGPIPE (those
+// not ignored) remove the temporary file and then end the program by the
+// same signal; one replacement at a time.
 std::optional<std::string> beginReplacement(const std::string& path, ReplacementFile& file);
 
 enum class Replacement { kCommit, kDiscard };
@@ -60,7 +63,8 @@ enum class Replacement { kCommit, kDiscard };
 // Ends what beginReplacement began. kCommit flushes the temporary file to
 // the disk, closes it and renames it over `path` (on Windows, replacing it);
 // kDiscard closes and removes it. When committing fails, the temporary file
-// is removed, `path` is as it was, and the reason is returned.
+// is removed, `path` is as it was, and the reason is returned. Either way the
+// signals' dispositions are back as they were before beginReplacement.
 std::optional<std::string> endReplacement(ReplacementFile& file, Replacement how);
 
 }  // namespace quarvel

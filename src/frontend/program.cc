@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "document/file_input.h"
 #include "document/utf.h"
@@ -49,7 +48,8 @@ constexpr const char kHelp[] =
     "  --utf-8      write UTF-8 with LF row ends and no byte-order mark\n"
     "  --check      write no text: report what the formatter would ignore or\n"
     "               misread, one line each on standard error in the form\n"
-    "               XML_SOURCE_URL:LINE:COLUMN: warning: ...\n"
+    "               XML_SOURCE_URL:LINE:COLUMN: warning: ... (the first\n"
+    "               1000; then one line counts the rest)\n"
     "  --           end the options: the next argument is the location even if\n"
     "               it starts with - (./-x works as well)\n"
     "  -h, --help   print this help and exit\n"
@@ -280,23 +280,77 @@ int formatToFile(const CommandLine& line, const ProgramSettings& settings) {
   return exitCode;
 }
 
-// --check: loads the document with positions and reports each finding as
-// LOCATION:LINE:COLUMN: warning: MESSAGE. Writes no text, touches no -o file.
+// --check writes this many findings; the rest are only counted.
+constexpr uint64_t kShownFindings = 1000;
+// Findings wait in a buffer until it holds this many code units.
+constexpr std::size_t kFindingBufferUnits = 32 * 1024;
+
+// The findings of --check on standard error, as LOCATION:LINE:COLUMN:
+// warning: MESSAGE lines: the first kShownFindings as they come, a buffer at
+// a time, and then one line with the count of the rest. Memory does not
+// grow with their number.
+class FindingReport {
+ public:
+  explicit FindingReport(const char* location) : location_(toUtf16(location)) {}
+
+  // Returns whether it still reads the messages.
+  bool add(const Finding& finding) {
+    if (++count_ > kShownFindings) return false;
+    buffer_ += formatMessage(
+        u"%s:%d:%d: warning: %s\n",
+        {std::u16string_view(location_), static_cast<int32_t>(finding.at.line),
+         static_cast<int32_t>(finding.at.column), std::u16string_view(finding.message)});
+    if (buffer_.size() >= kFindingBufferUnits) flush();
+    return count_ < kShownFindings;
+  }
+
+  // Writes what waits, and the count of the findings not shown.
+  void finish() {
+    if (count_ > kShownFindings) {
+      const uint64_t rest = count_ - kShownFindings;
+      const std::string number = std::to_string(rest);
+      buffer_ +=
+          formatMessage(rest == 1 ? u"%s: warning: %s more warning not shown\n"
+                                  : u"%s: warning: %s more warnings not shown\n",
+                        {std::u16string_view(location_), std::u16string_view(toUtf16(number))});
+    }
+    flush();
+  }
+
+  void flush() {
+    if (buffer_.empty()) return;
+    writeMessageText(stderr, buffer_);
+    buffer_.clear();
+  }
+
+  uint64_t count() const { return count_; }
+
+ private:
+  std::u16string location_;
+  std::u16string buffer_;
+  uint64_t count_ = 0;
+};
+
+// --check: loads the document with positions and reports its findings
+// (FindingReport). Writes no text, touches no -o file.
 int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
+  std::unique_ptr<FindingReport> report;
   try {
     XmlDocument document;
     LoadSettings load = settings.load;
     load.recordPositions = true;
     if (loadDocument(document, line.location, load) != 0) return kExitFailure;
-    const std::vector<Finding> findings = checkDocument(document.documentElement());
-    const std::u16string location = toUtf16(line.location);
-    for (const Finding& finding : findings) {
-      printMessage(stderr, u"%s:%d:%d: warning: %s\n",
-                   {std::u16string_view(location), static_cast<int32_t>(finding.at.line),
-                    static_cast<int32_t>(finding.at.column), std::u16string_view(finding.message)});
-    }
-    return findings.empty() ? kExitSuccess : kExitFailure;
+    report = std::make_unique<FindingReport>(line.location);
+    checkDocument(document.documentElement(),
+                  [&report](const Finding& finding) { return report->add(finding); });
+    report->finish();
+    return report->count() == 0 ? kExitSuccess : kExitFailure;
   } catch (const std::bad_alloc&) {
+    // What was found so far comes first, when there is memory to write it.
+    try {
+      if (report) report->flush();
+    } catch (const std::bad_alloc&) {
+    }
     writeOutOfMemoryMessage();
     return kExitFailure;
   }

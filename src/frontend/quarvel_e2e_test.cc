@@ -6,18 +6,22 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "test_support/http_server.h"
@@ -524,6 +528,21 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
 // there is one; a parse error as in a normal run.
 TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
   const std::string where = (directory_ / "doc.xml").string() + ":";
+  // `count` unknown elements on line 1: the first 1000 are shown, the rest counted.
+  auto unknownElements = [&](int count) {
+    std::pair<std::string, std::string> documentAndErr{"<quarvel>", ""};
+    for (int i = 0; i < count; ++i) {
+      documentAndErr.first += "<x/>";
+      if (i < 1000) {
+        documentAndErr.second +=
+            where + "1:" + std::to_string(10 + 4 * i) + ": warning: unknown element 'x'\n";
+      }
+    }
+    documentAndErr.first += "</quarvel>";
+    return documentAndErr;
+  };
+  const auto [thousandAndOne, oneMore] = unknownElements(1001);
+  const auto [thousandAndFive, fiveMore] = unknownElements(1005);
   const struct {
     std::string document;
     std::string err;
@@ -552,6 +571,9 @@ TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
        where + "1:10: warning: text holds line ends, which vanish here (words they alone separate "
                "run together); use pre, or wrap=\"word\" on a div\n"},
       {"<quarvel><left></quarvel>", ""},
+      {unknownElements(1000).first, unknownElements(1000).second},
+      {thousandAndOne, oneMore + where + " warning: 1 more warning not shown\n"},
+      {thousandAndFive, fiveMore + where + " warning: 5 more warnings not shown\n"},
   };
   for (const auto& c : cases) {
     const ProcessResult result = run({"--check", write("doc.xml", c.document)});
@@ -712,6 +734,56 @@ TEST_F(QuarvelBinary, OutputFileIsReplacedOnlyBySuccess) {
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     if (!kOnWindows) {
       EXPECT_EQ(info.st_mode & 0777, c.mode) << shown;
+    }
+  }
+}
+
+// A signal that ends a run with -o removes the temporary file first: FILE
+// stays as it was, and the program ends by that signal. Standard input stays
+// open, so the run is still reading when the signal comes.
+TEST_F(QuarvelBinary, SignalsLeaveNoTemporaryFile) {
+  if (kOnWindows) GTEST_SKIP() << "POSIX signals";
+  const std::string file = (directory_ / "out.txt").string();
+  const auto temporaryFiles = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+      if (entry.path().filename().string().starts_with(".out.txt.quarvel-"))
+        names.push_back(entry.path().filename().string());
+    }
+    return names;
+  };
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
+    for (const bool oldFile : {false, true}) {
+      const std::string shown = std::string(strsignal(signal)) + (oldFile ? ", old file" : "");
+      std::filesystem::remove(file);
+      if (oldFile) write("out.txt", "old bytes");
+      ProcessOptions options;
+      options.input = StandardInput::kBytesThenOpen;
+      options.inputBytes = "<quarvel><left>more to come";
+      options.timeout = std::chrono::seconds(20);
+      bool sent = false;
+      options.whileRunning = [&](int pid) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+          if (temporaryFiles().size() == 1) {
+            sent = ::kill(pid, signal) == 0;
+            return;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      };
+      const ProcessResult result = run({"-o", file, "-"}, options);
+      EXPECT_TRUE(sent) << shown;
+      EXPECT_FALSE(result.timedOut) << shown;
+      EXPECT_EQ(result.exitCode, std::nullopt) << shown;
+      EXPECT_EQ(result.signal, signal) << shown;
+      EXPECT_EQ(result.err, "") << shown;
+      EXPECT_EQ(temporaryFiles(), std::vector<std::string>{}) << shown;
+      EXPECT_EQ(std::filesystem::exists(file), oldFile) << shown;
+      if (oldFile) {
+        std::ifstream in(file, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old bytes") << shown;
+      }
     }
   }
 }

@@ -112,19 +112,21 @@ struct Context {
 
 class Checker {
  public:
-  std::vector<Finding> findings;
+  explicit Checker(const FindingSink& sink) : sink_(sink) {}
 
   void element(XmlNode node, Context context) {
     const NodePosition at = node.position().value_or(NodePosition{0, 0});
     const std::u16string_view name = node.nodeName().value_or(u"");
     const ElementEntry* entry = findElement(name);
     if (entry == nullptr) {
-      add(at, withSuggestion(u"unknown element " + quoted(name), nearestElement(name)));
+      add(at,
+          [&] { return withSuggestion(u"unknown element " + quoted(name), nearestElement(name)); });
     } else {
       attributes(node, *entry, at, context);
       if (entry->kind == Element::kPre) context.pre = true;
       if (entry->kind == Element::kPar) {
-        if (context.inPar) add(at, u"par inside a par: its rows print before the outer par's");
+        if (context.inPar)
+          add(at, [] { return u"par inside a par: its rows print before the outer par's"; });
         par(node, at, context);
         return;
       }
@@ -133,8 +135,11 @@ class Checker {
   }
 
  private:
-  void add(NodePosition at, std::u16string message) {
-    findings.push_back({at, std::move(message)});
+  // Hands the finding at `at` to the sink; `message()` makes its message
+  // only while the sink reads them.
+  template <typename Message>
+  void add(NodePosition at, const Message& message) {
+    messages_ = sink_(Finding{at, messages_ ? std::u16string(message()) : std::u16string()});
   }
 
   std::optional<std::u16string_view> nearestElement(std::u16string_view name) {
@@ -150,9 +155,11 @@ class Checker {
       const std::u16string_view name = node.attributeName(i);
       if (name == u"xml:space" || name == u"xmlns" || name.starts_with(u"xmlns:")) continue;
       if (!readsAttribute(entry, name)) {
-        add(at, withSuggestion(
-                    u"element " + quoted(element) + u" does not read attribute " + quoted(name),
-                    nearest(name, entry.attributes)));
+        add(at, [&] {
+          return withSuggestion(
+              u"element " + quoted(element) + u" does not read attribute " + quoted(name),
+              nearest(name, entry.attributes));
+        });
       }
     }
     for (std::u16string_view name : entry.attributes) {
@@ -165,23 +172,28 @@ class Checker {
         else if (*value == u"char")
           context.wordWrap = false;
         else
-          add(at, u"attribute 'wrap' value " + quoted(*value) +
-                      u" is neither 'word' nor 'char' (ignored)");
+          add(at, [&] {
+            return u"attribute 'wrap' value " + quoted(*value) +
+                   u" is neither 'word' nor 'char' (ignored)";
+          });
       } else if (name == u"char") {
         const bool pair = value->size() == 2 && (*value)[0] >= 0xD800 && (*value)[0] < 0xDC00 &&
                           (*value)[1] >= 0xDC00 && (*value)[1] < 0xE000;
         if (value->size() > 1 && !pair)
-          add(at, u"attribute 'char' value " + quoted(*value) +
-                      u" is more than one character (only the first is drawn)");
+          add(at, [&] {
+            return u"attribute 'char' value " + quoted(*value) +
+                   u" is more than one character (only the first is drawn)";
+          });
       } else {
         const IntegerReading reading = readIntegerValue(*value);
-        const std::u16string read = decimal(readInteger(*value));
-        if (!reading.wellFormed)
-          add(at, u"attribute " + quoted(name) + u" value " + quoted(*value) +
-                      u" is not an integer (read as " + read + u")");
-        else if (reading.saturates)
-          add(at, u"attribute " + quoted(name) + u" value " + quoted(*value) +
-                      u" is out of range (read as " + read + u")");
+        if (!reading.wellFormed || reading.saturates) {
+          add(at, [&] {
+            return u"attribute " + quoted(name) + u" value " + quoted(*value) +
+                   (reading.wellFormed ? u" is out of range (read as "
+                                       : u" is not an integer (read as ") +
+                   decimal(readInteger(*value)) + u")";
+          });
+        }
       }
     }
   }
@@ -196,11 +208,12 @@ class Checker {
         if (entry != nullptr && entry->kind == Element::kDiv) {
           element(child, context);
         } else {
-          add(child.position().value_or(at),
-              u"par holds element " + quoted(name) + u", which is not a div (ignored)");
+          add(child.position().value_or(at), [&] {
+            return u"par holds element " + quoted(name) + u", which is not a div (ignored)";
+          });
         }
       } else if (type == kTextNode || type == kCDataSectionNode) {
-        add(at, u"par holds text outside its divs (ignored)");
+        add(at, [] { return u"par holds text outside its divs (ignored)"; });
       }
     }
   }
@@ -215,22 +228,25 @@ class Checker {
                  !context.wordWrap && !lineEndReported) {
         const std::u16string_view text = child.nodeValue().value_or(u"");
         if (text.find_first_of(u"\r\n") != std::u16string_view::npos) {
-          add(at,
-              u"text holds line ends, which vanish here (words they alone separate run together); "
-              u"use pre, or wrap=\"word\" on a div");
+          add(at, [] {
+            return u"text holds line ends, which vanish here (words they alone separate run "
+                   u"together); use pre, or wrap=\"word\" on a div";
+          });
           lineEndReported = true;
         }
       }
     }
   }
+
+  const FindingSink& sink_;
+  bool messages_ = true;  // whether the sink still reads the messages
 };
 
 }  // namespace
 
-std::vector<Finding> checkDocument(XmlNode root) {
-  Checker checker;
+void checkDocument(XmlNode root, const FindingSink& sink) {
+  Checker checker(sink);
   if (root) checker.element(root, Context{});
-  return std::move(checker.findings);
 }
 
 }  // namespace quarvel

@@ -3,8 +3,8 @@
 #ifndef QUARVEL_MARKUP_DOCUMENT_CHECK_H_
 #define QUARVEL_MARKUP_DOCUMENT_CHECK_H_
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "document/xml_document.h"
 
@@ -24,9 +24,16 @@ struct Finding {
 // ignores, an underline char of more than one character, par children that
 // are not div, a par inside a par, and text holding line ends where they
 // vanish (not in pre, not word wrapped). Time and memory are linear in the
-// document; names and values are quoted cut to a bounded length. Throws
-// std::bad_alloc when memory runs out.
-std::vector<Finding> checkDocument(XmlNode root);
+// document; names and values are quoted cut to a bounded length. Each
+// finding goes to `sink` as soon as it is found and is held nowhere else, so
+// memory does not grow with their number. The sink returns whether it still
+// reads the messages: once it returns false, the findings that follow come
+// with an empty message, which is then never made (a hostile document holds
+// millions of findings, and the "did you mean" search is the costly part).
+// Throws std::bad_alloc when memory runs out, and passes on whatever `sink`
+// throws.
+using FindingSink = std::function<bool(const Finding&)>;
+void checkDocument(XmlNode root, const FindingSink& sink);
 
 }  // namespace quarvel
 

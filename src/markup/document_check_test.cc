@@ -13,11 +13,12 @@ std::string findingsOf(const std::string& xml) {
   document.loadMemory(xml, "doc.xml", LoadSettings{.recordPositions = true});
   EXPECT_EQ(document.parseError().errorCode, 0) << xml;
   std::string text;
-  for (const Finding& finding : checkDocument(document.documentElement())) {
+  checkDocument(document.documentElement(), [&](const Finding& finding) {
     text += std::to_string(finding.at.line) + ":" + std::to_string(finding.at.column) + ": ";
     for (char16_t c : finding.message) text.push_back(c < 0x80 ? static_cast<char>(c) : '#');
     text += "\n";
-  }
+    return true;
+  });
   return text;
 }
 
@@ -56,6 +57,20 @@ TEST(DocumentCheckTest, FindsWhatTheWalkerIgnores) {
        "1:10: unknown element '" + std::string(40, 'c') + "...'\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(findingsOf(c.document), c.findings) << c.document;
+}
+
+// A sink that stops reading the messages still gets every finding, in place.
+TEST(DocumentCheckTest, FindingsGoOnWithoutTheirMessages) {
+  XmlDocument document;
+  document.loadMemory("<quarvel><x/><div q='1'/>\n<y/></quarvel>", "doc.xml",
+                      LoadSettings{.recordPositions = true});
+  std::string text;
+  checkDocument(document.documentElement(), [&](const Finding& finding) {
+    text += std::to_string(finding.at.line) + ":" + std::to_string(finding.at.column) + ":" +
+            std::to_string(finding.message.size()) + " ";
+    return false;
+  });
+  EXPECT_EQ(text, "1:10:19 1:14:0 2:1:0 ");
 }
 
 }  // namespace

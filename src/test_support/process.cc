@@ -167,10 +167,11 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
   return true;
 }
 
-// Writes `bytes` to the pipe `fd` and closes it, until done or the child stops reading. SIGPIPE
+// Writes `bytes` to the pipe `fd` and closes it (unless `keepOpen`), until done or the child
+// stops reading. SIGPIPE
 // is blocked on this thread and a pending one taken back, so a child that
 // leaves early does not end the test.
-void feed(int fd, const std::string& bytes, std::size_t pieceBytes) {
+void feed(int fd, const std::string& bytes, std::size_t pieceBytes, bool keepOpen) {
   sigset_t pipeSignal;
   sigemptyset(&pipeSignal);
   sigaddset(&pipeSignal, SIGPIPE);
@@ -190,7 +191,7 @@ void feed(int fd, const std::string& bytes, std::size_t pieceBytes) {
     }
     written += static_cast<std::size_t>(n);
   }
-  close(fd);
+  if (!keepOpen) close(fd);
 }
 
 }  // namespace
@@ -205,6 +206,9 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   std::optional<Terminal> terminal;
   if (options.output == StandardOutput::kTerminal) terminal.emplace();
   Pipe inPipe;
+  const bool bytesIn =
+      options.input == StandardInput::kBytes || options.input == StandardInput::kBytesThenOpen;
+  const bool keepOpen = options.input == StandardInput::kBytesThenOpen;
 
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -215,7 +219,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       program.c_str(),
       argvPointers.data(),
       envpPointers.data(),
-      options.input == StandardInput::kBytes ? inPipe.readEnd() : -1,
+      bytesIn ? inPipe.readEnd() : -1,
       options.inputPath.empty() ? "/dev/null" : options.inputPath.c_str(),
       options.output,
       options.outputPath.c_str(),
@@ -249,12 +253,15 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   inPipe.closeRead();
   // Joined on every way out of this function.
   std::jthread feeder;
-  if (options.input == StandardInput::kBytes) {
-    feeder = std::jthread(feed, inPipe.releaseWrite(), std::cref(options.inputBytes),
-                          options.inputPieceBytes);
+  if (bytesIn) {
+    // Kept open: inPipe closes it once the child has ended.
+    feeder = std::jthread(feed, keepOpen ? inPipe.writeEnd() : inPipe.releaseWrite(),
+                          std::cref(options.inputBytes), options.inputPieceBytes, keepOpen);
   } else {
     inPipe.closeWrite();
   }
+  std::jthread watcher;
+  if (options.whileRunning) watcher = std::jthread(options.whileRunning, static_cast<int>(pid));
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -268,6 +275,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (feeder.joinable()) feeder.join();
+  if (watcher.joinable()) watcher.join();
   result.peakResidentKb = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ enum class StandardInput {
   kNull,   // /dev/null
   kBytes,  // a pipe that delivers ProcessOptions::inputBytes, then its end
   kFile,   // the file ProcessOptions::inputPath, opened for reading
+  // As kBytes, but the pipe stays open after the bytes, until the child
+  // has ended: a reader waits for more that never comes.
+  kBytesThenOpen,
 };
 
 struct ProcessOptions {
@@ -44,6 +48,10 @@ struct ProcessOptions {
   std::vector<std::string> environment;
   // A child still running after this long is killed and reported as such.
   std::chrono::milliseconds timeout{30000};
+  // When set, runs on a thread of its own with the child's process id once
+  // the child has started (for example, to send it a signal); joined before
+  // runProcess returns.
+  std::function<void(int pid)> whileRunning;
 };
 
 struct ProcessResult {
