@@ -260,6 +260,7 @@ class Parse {
   };
   bool failed() const { return failed_; }
   const Failure& error() const { return error_; }
+  std::uint64_t fed() const { return fed_; }
 
  private:
   static Parse& of(void* data) { return *static_cast<Parse*>(data); }
@@ -699,6 +700,7 @@ ParseResult parseDocument(LocationReader& reader, Positions positions) {
   if (result.store->root == kNoNode) {
     return fail(kNoDocumentElement, 1, 1, "the document has no root element");
   }
+  result.store->bytesRead = parse.fed();
   return result;
 }
 

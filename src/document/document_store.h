@@ -94,6 +94,9 @@ class DocumentStore {
   std::vector<Attribute> attributes;
   std::string values;  // attribute values as kept, UTF-8
   std::uint32_t root = kNoNode;
+  // Bytes of the document that the parser read (after decoding, for an
+  // encoding that is decoded in front of it).
+  std::uint64_t bytesRead = 0;
 
   // --- Names: qualified names as the document spells them, each held once.
 

@@ -49,6 +49,8 @@ void XmlDocument::loadMemory(std::string_view bytes, std::string_view url,
   adopt(parseDocument(reader, positionsOf(settings)), url, store_, error_);
 }
 
+std::uint64_t XmlDocument::bytesRead() const { return store_ != nullptr ? store_->bytesRead : 0; }
+
 XmlNode XmlDocument::documentElement() const {
   return store_ != nullptr ? XmlNode(store_.get(), store_->root) : XmlNode();
 }

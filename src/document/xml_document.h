@@ -154,6 +154,8 @@ class XmlDocument {
   void loadMemory(std::string_view bytes, std::string_view url, const LoadSettings& settings = {});
 
   const ParseError& parseError() const { return error_; }
+  // Bytes of the loaded document that the parser read; 0 when none is loaded.
+  std::uint64_t bytesRead() const;
   // The root element; "no node" when no document is loaded.
   XmlNode documentElement() const;
 

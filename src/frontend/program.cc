@@ -238,6 +238,7 @@ int formatLocation(const CommandLine& line, ByteSink& out, const ProgramSettings
     XmlNode root = document.documentElement();
     if (!root) return kExitFailure;
 
+    AllocationGate::setBudget(layoutBudgetFor(document.bytesRead()));
     if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
     const RunOutcome outcome = formatDocument(root, out);
     if (!out.flush()) {

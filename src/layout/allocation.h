@@ -49,6 +49,19 @@ namespace quarvel {
 // AddressSanitizer).
 inline constexpr std::size_t kDefaultAllocationBudget = std::size_t{1} << 30;
 
+// The budget for laying out a document of `documentBytes` bytes: linear in
+// them, so that a few bytes of markup (a space repeated two billion times)
+// cannot claim the whole default budget. Columns keep every glyph of theirs
+// until the paragraph is printed, 32 bytes or more for a byte of text.
+inline constexpr std::size_t kLayoutBytesPerByte = 48;
+inline constexpr std::size_t kLayoutAllowance = std::size_t{64} << 20;
+constexpr std::size_t layoutBudgetFor(std::uint64_t documentBytes) {
+  constexpr std::uint64_t kLargest =
+      (kDefaultAllocationBudget - kLayoutAllowance) / kLayoutBytesPerByte;
+  return documentBytes >= kLargest ? kDefaultAllocationBudget
+                                   : kLayoutAllowance + documentBytes * kLayoutBytesPerByte;
+}
+
 namespace allocation_detail {
 // The failure hook: allocations counted since the last reset, and the count
 // at which one fails (0: none armed).
