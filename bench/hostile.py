@@ -125,6 +125,61 @@ def zero_width_columns(lines, empty_columns):
     return doc("<par>%s<div>%s</div></par>" % (empty, "a<br/>" * lines))
 
 
+def entity_chain(levels, where):
+    """Entities that each name the one before: used in content, in an
+    attribute value, or (parameter entities, written with &#37;) in the DTD."""
+    if where == "parameter":
+        decls = ["<!ENTITY % p0 '<!ENTITY x \"y\">'>"]
+        decls += ["<!ENTITY %% p%d '&#37;p%d;'>" % (i, i - 1) for i in range(1, levels)]
+        return doc("<left>&x;</left>", "<!DOCTYPE quarvel [%s %%p%d;]>" % ("".join(decls), levels - 1))
+    decls = ["<!ENTITY e0 'x'>"] + ["<!ENTITY e%d '&e%d;'>" % (i, i - 1) for i in range(1, levels)]
+    use = "&e%d;" % (levels - 1)
+    body = "<left>%s</left>" % use if where == "content" else '<left a="%s">x</left>' % use
+    return doc(body, "<!DOCTYPE quarvel [%s]>" % "".join(decls))
+
+
+def long_default_name(name_bytes, kind, tags=100_000):
+    """A default whose name is long, on every <b/>: prefixed, plain, or a
+    namespace declaration with a long prefix."""
+    if kind == "prefixed":
+        return doc("<b/>" * tags + "hi", '<!DOCTYPE quarvel [<!ATTLIST b p:%s CDATA "v">]>'
+                   % ("a" * name_bytes)).replace(b"<quarvel>", b'<quarvel xmlns:p="urn:p">', 1)
+    if kind == "plain":
+        return doc("<b/>" * tags + "hi", '<!DOCTYPE quarvel [<!ATTLIST b %s CDATA "v">]>'
+                   % ("a" * name_bytes))
+    return doc("<b/>" * tags + "hi", '<!DOCTYPE quarvel [<!ATTLIST b xmlns:%s CDATA "urn:x">]>'
+               % ("p" * name_bytes))
+
+
+def implied_declarations(size, attribute_type="CDATA"):
+    """Half the document declares #IMPLIED attributes of <b>, half is <b/>;
+    with ID, the declarations alone."""
+    per_declaration = len(" a100000 %s #IMPLIED" % attribute_type)
+    if attribute_type == "ID":
+        declarations, tags = size // per_declaration, 0
+    else:
+        declarations, tags = size // 2 // per_declaration, size // 2 // 4
+    attlist = "".join(" a%d %s #IMPLIED" % (i, attribute_type) for i in range(declarations))
+    return doc("<b/>" * tags + "hi", "<!DOCTYPE quarvel [<!ATTLIST b%s>]>" % attlist)
+
+
+def entity_elements(size):
+    """References to an entity that builds six elements, within expat's
+    amplification limit."""
+    return doc("&e;" * (size // 3), "<!DOCTYPE quarvel [<!ENTITY e '%s'>]>" % ("<b/>" * 6))
+
+
+def long_namespace_uri(uri_bytes, tags):
+    return doc("<p:b/>" * tags).replace(b"<quarvel>", b'<quarvel xmlns:p="%s">'
+                                        % (b"u" * uri_bytes), 1)
+
+
+def utf16_document(body, mark, big_endian=False):
+    """UTF-16 bytes of a document that may hold lone surrogates, after `mark`."""
+    return mark + doc(body).decode("utf-8").encode(
+        "utf-16-be" if big_endian else "utf-16-le", "surrogatepass")
+
+
 def word_div(body, attributes=""):
     return doc('<div wrap="word" %s>%s</div>' % (attributes, body))
 
@@ -192,6 +247,38 @@ def documents():
         # of the same document.
         "check-warnings-3mb": (lambda: doc("<z/>" * 750_000), {}, (), ["--check"]),
         "check-empty-elements-16mb": (lambda: doc("<x/>" * 4_000_000), {}, (), ["--check"]),
+        # Entities that name each other, deeper than expat (before 2.7)
+        # recurses safely: each stops at its declarations.
+        "entity-chain-content-25000": (lambda: entity_chain(25_000, "content"),),
+        "entity-chain-content-100000": (lambda: entity_chain(100_000, "content"),),
+        "entity-chain-attribute-200000": (lambda: entity_chain(200_000, "attribute"),),
+        "entity-chain-attribute-800000": (lambda: entity_chain(800_000, "attribute"),),
+        "entity-chain-parameter-50000": (lambda: entity_chain(50_000, "parameter"),),
+        "entity-chain-parameter-200000": (lambda: entity_chain(200_000, "parameter"),),
+        # Declared attributes that cost expat work on every tag, or in the
+        # DTD alone.
+        **{"default-name-prefixed-%dkb" % (n // 1000): (lambda n=n: long_default_name(n, "prefixed"),)
+           for n in (125_000, 250_000, 500_000, 2_000_000)},
+        **{"default-name-plain-%dkb" % (n // 1000): (lambda n=n: long_default_name(n, "plain"),)
+           for n in (1_250_000, 2_500_000, 5_000_000, 20_000_000)},
+        **{"default-xmlns-prefix-%dkb" % (n // 1000): (lambda n=n: long_default_name(n, "xmlns"),)
+           for n in (500_000, 1_000_000, 2_000_000, 8_000_000)},
+        **{"implied-declarations-%dkb" % (n // 1000): (lambda n=n: implied_declarations(n),)
+           for n in (600_000, 1_200_000, 2_400_000, 4_900_000, 19_600_000)},
+        **{"id-declarations-%dkb" % (n // 1000): (lambda n=n: implied_declarations(n, "ID"),)
+           for n in (1_900_000, 3_900_000, 7_900_000, 31_600_000)},
+        "long-namespace-uri": (lambda: long_namespace_uri(1_000_000, 80_000),),
+        "long-namespace-uri-4x": (lambda: long_namespace_uri(4_000_000, 320_000),),
+        # Entities that build elements: memory by the document's size.
+        **{"entity-elements-%dmb" % n: (lambda n=n: entity_elements(n * 1_000_000),)
+           for n in (3, 6, 12, 24, 96)},
+        # UTF-16 that breaks its own rules, and marks the characters contradict.
+        "utf16-lone-surrogate-5mb": (lambda: utf16_document(
+            "<left>%s\ud800<br/>x</left>" % ("a" * 2_500_000), b"\xff\xfe"),),
+        "utf16-reversed-pair-be": (lambda: utf16_document(
+            "<left>x\udc00\ud800a</left>", b"\xfe\xff", True),),
+        "utf8-mark-utf16-content": (lambda: b"\xef\xbb\xbf" + utf16_document("<left>x</left>", b""),),
+        "utf16le-mark-be-content": (lambda: utf16_document("<left>x</left>", b"\xff\xfe", True),),
     }
 
 

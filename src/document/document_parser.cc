@@ -42,14 +42,14 @@ constexpr unsigned long long kAmplificationThreshold = 1ull << 20;
 constexpr std::uint64_t kUnpaidWorkFactor = 8;
 constexpr std::uint64_t kUnpaidWorkAllowance = std::uint64_t{1} << 20;
 
-// The store may hold at most this many bytes per byte read, plus the
-// allowance. An ordinary document takes under 2 (its text twice, as UTF-16,
-// and a node of 32 bytes every few dozen bytes); entities that build
-// elements take up to 64 (expat's amplification limit lets a 3-byte
-// reference become 30 bytes of "<b/>", a node each), and so would megabytes
-// of elements of a few bytes each.
-constexpr std::uint64_t kStoreBytesPerByte = 3;
-constexpr std::uint64_t kStoreAllowance = std::uint64_t{8} << 20;
+// What internal entities build (elements, text, attributes) has no bytes of
+// its own to pay for the store it fills: expat's amplification limit lets a
+// 3-byte reference become 30 bytes of "<b/>", 32 bytes of store each (63
+// bytes of memory per byte read, where an ordinary document takes under 2).
+// The store that entities build may hold at most this many bytes per byte
+// read, plus the allowance.
+constexpr std::uint64_t kEntityStoreBytesPerByte = 1;
+constexpr std::uint64_t kEntityStoreAllowance = std::uint64_t{8} << 20;
 
 // A namespace URI lies in front of every name that expat expands with it,
 // and finding the name after it costs its length each time. Names are
@@ -366,30 +366,54 @@ class Parse {
                            "plus 1 MiB");
   }
 
-  // Bytes that the store holds, as the bound on its size counts them.
+  // Bytes that the store holds, as the bound on what entities build counts
+  // them.
   std::uint64_t storeBytes() const {
     return std::uint64_t{store_.nodes.size()} * sizeof(DocumentStore::Node) +
            store_.attributes.size() * sizeof(DocumentStore::Attribute) + store_.values.size() +
            store_.positions.size() * sizeof(DocumentStore::Position) +
            store_.textUnitsWritten() * sizeof(char16_t);
   }
-  // After a step that may have grown the store: within its bound, or the
-  // parse stops. The bound only grows as bytes are read, so it is looked up
-  // again only when the store passes the one last looked up.
-  void checkStore() {
-    const std::uint64_t held = storeBytes();
-    if (held <= storeBound_) return;
-    storeBound_ = kStoreBytesPerByte * bytesRead() + kStoreAllowance;
-    if (held <= storeBound_ || failed_) return;
+
+  // Runs a step that fills the store for the event being reported, and
+  // charges what it adds beyond what the event's own bytes pay for: all of
+  // it within an entity's replacement text, where expat reports every event
+  // at the reference that began the expansion (so the event repeats the
+  // span of the one before it, which events of the document's own bytes
+  // never do); for text, what passes a node and two bytes per byte.
+  enum class Event { kElement, kText };
+  template <typename Step>
+  void building(Event event, Step step) {
+    const XML_Index start = XML_GetCurrentByteIndex(parser_);
+    const int count = XML_GetCurrentByteCount(parser_);
+    const bool repeated = start == lastStart_ && count == lastCount_;
+    lastStart_ = start;
+    lastCount_ = count;
+    if (!repeated && event == Event::kElement) {
+      step();
+      return;
+    }
+    const std::uint64_t before = storeBytes();
+    step();
+    std::uint64_t built = storeBytes() - std::min(storeBytes(), before);
+    if (!repeated) {
+      const std::uint64_t paid =
+          sizeof(DocumentStore::Node) + 2 * static_cast<std::uint64_t>(std::max(count, 0));
+      built = built > paid ? built - paid : 0;
+    }
+    if (built == 0) return;
+    entityBytes_ += built;
+    if (entityBytes_ <= kEntityStoreBytesPerByte * bytesRead() + kEntityStoreAllowance || failed_) {
+      return;
+    }
     stop(kParserLimit,
-         "The document takes more memory than its size allows: more than 3 bytes per byte read "
-         "plus 8 MiB (elements of a few bytes each, or entities that build them)");
+         "Entities build more than the document's size allows: more than 1 byte of memory per "
+         "byte read plus 8 MiB");
   }
 
   static void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** atts) {
     guarded(data, [&](Parse& parse) {
-      parse.startElement(name, atts);
-      parse.checkStore();
+      parse.building(Event::kElement, [&] { parse.startElement(name, atts); });
     });
   }
   void startElement(const XML_Char* name, const XML_Char** atts) {
@@ -451,9 +475,10 @@ class Parse {
 
   static void XMLCALL onCharacters(void* data, const XML_Char* text, int length) {
     guarded(data, [&](Parse& parse) {
-      parse.builder_.characters(
-          std::string_view(text, static_cast<std::size_t>(std::max(length, 0))));
-      parse.checkStore();
+      parse.building(Event::kText, [&] {
+        parse.builder_.characters(
+            std::string_view(text, static_cast<std::size_t>(std::max(length, 0))));
+      });
     });
   }
   static void XMLCALL onCdataStart(void* data) {
@@ -472,8 +497,8 @@ class Parse {
   }
   void otherNode(std::uint8_t type, const XML_Char* target, const XML_Char* text) {
     if (!builder_.hasRoot()) return;
-    builder_.otherNode(type, target != nullptr ? intern(target) : 0, text);
-    checkStore();
+    building(Event::kText,
+             [&] { builder_.otherNode(type, target != nullptr ? intern(target) : 0, text); });
   }
 
   // Called for each namespace declaration of a start tag, those defaulted
@@ -585,7 +610,9 @@ class Parse {
   EntityNesting nesting_;
   std::string name_;
   std::uint64_t work_ = 0;
-  std::uint64_t storeBound_ = kStoreAllowance;
+  std::uint64_t entityBytes_ = 0;  // the store that entities built
+  XML_Index lastStart_ = -1;       // the span of the last event that filled the store
+  int lastCount_ = -1;
   std::uint64_t fed_ = 0;  // bytes handed to expat
   bool recordPositions_;
   bool failed_ = false;

@@ -120,16 +120,22 @@ class XmlNode {
 // ends the parse (error code and reason in ParseError); besides those of
 // expat and of decoding, the parse stops:
 // - when elements nest more than kMaxElementDepth (257) deep, also where
-//   entities stack them (kParserLimit);
+//   entities stack them, or entity references more than kMaxEntityDepth
+//   (256) deep (kParserLimit);
+// - when what entities build takes more store than 1 byte per byte read
+//   plus 8 MiB (kParserLimit);
 // - when entities expand the document more than expat's amplification
 //   limit allows: once the bytes they produce pass 1 MiB, 10 times the
 //   document's bytes;
-// - when the attribute defaults declared in the internal subset, which
-//   apply to every start tag of their element, cost more than 8 per byte
-//   read plus 1 MiB: each default applied counts 1, and each defaulted
-//   namespace declaration 1 plus the bytes of its value (kParserLimit);
-// - when the document uses more distinct element, attribute and target
-//   names than 10,000 plus 1 per 128 bytes read (kParserLimit).
+// - when work that no byte pays for as it is done costs more than 8 per
+//   byte read plus 1 MiB: the attributes declared for an element type on
+//   each of its start tags, their defaults' names and namespace values, the
+//   declarations compared with earlier ones, references between entity
+//   declarations, long namespace URIs (kParserLimit);
+// - when the document uses more distinct element, attribute, target and
+//   entity names and attribute declarations than 10,000 plus 1 per 128
+//   bytes read (kParserLimit);
+// - at a lone or reversed surrogate in UTF-16.
 // Memory and time therefore grow linearly with the document's size.
 class XmlDocument {
  public:

@@ -360,13 +360,12 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       {longUri + repeated("<p:b/>", 200) + "</r>",
        u"doc.xml -10005 1:100123 Long names or namespace URIs cost too much for the document's "
        u"size: more than 8 per byte read plus 1 MiB\n"},
-      // Elements that entities build pay for their nodes no more than
-      // elements of a few bytes each.
+      // Elements that entities build have no bytes of their own to pay for
+      // their nodes.
       {"<!DOCTYPE r [<!ENTITY e '<b/><b/><b/><b/><b/><b/>'>]><r>" + repeated("&e;", 60'000) +
            "</r>",
-       u"doc.xml -10005 1:137577 The document takes more memory than its size allows: more than "
-       u"3 bytes per byte read plus 8 MiB (elements of a few bytes each, or entities that build "
-       u"them)\n"},
+       u"doc.xml -10005 1:160347 Entities build more than the document's size allows: more than "
+       u"1 byte of memory per byte read plus 8 MiB\n"},
       // UTF-16 with a lone or reversed surrogate, whatever chose the order.
       {"\xFF\xFE" + utf16(u"<r>\nx\xD800<br/></r>", false),
        u"doc.xml -19 2:2 the document holds bytes that are not valid in its encoding\n"},
@@ -395,6 +394,7 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
                 .substr(0, 6),
             u"r(b,b,");
   EXPECT_EQ(loadedTree(entityChain(256)), u"r(\"x\")");
+  EXPECT_EQ(loadedTree("<r>" + repeated("<b/>", 600'000) + "</r>").substr(0, 6), u"r(b,b,");
   EXPECT_EQ(loadedTree("\xFF\xFE" + utf16(u"<r>\U0001F600</r>", false)), u"r(\"\U0001F600\")");
   const std::u16string text = loadedTree("<r>" + std::string(6'000'000, 'a') + "&amp;" +
                                          std::string(6'000'000, 'b') + "</r>");
