@@ -72,7 +72,7 @@ done
 # expat's Debian revision without the stack overflow on deep chains of
 # entities, which dpkg-shlibdeps cannot know, is declared by hand.
 expat_minimum=$(grep -v '^#' "$source/packaging/expat-minimum-version")
-sed 's/, /\n/g' <<<"$depends" | grep -Fqx "libexpat1 (>= $expat_minimum)" ||
+grep -Fqx "libexpat1 (>= $expat_minimum)" <<<"${depends//, /$'\n'}" ||
   fail "the package does not depend on libexpat1 (>= $expat_minimum): Depends: $depends"
 # The XML parser is expat: a dependency on libxml2 would mean a stray link.
 ! depends_on libxml2 || fail "the package depends on libxml2: Depends: $depends"
