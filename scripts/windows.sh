@@ -136,7 +136,8 @@ build_dependency curl "$(source_version curl)" "$(source_dir curl)" -DCURL_USE_S
   -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON -DCURL_DISABLE_SMB=ON \
   -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_STATICLIB=ON
 # GoogleTest from Debian's sources, for the unit tests.
-build_dependency googletest "$(dpkg-query -W -f='${Version}' googletest)" /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
+build_dependency googletest "$(dpkg-query -W -f='${Version}' googletest)" /usr/src/googletest \
+  -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
 
 # wine without a display or its debug chatter, with one server kept running
 # for the build's test discovery and the test run (started and warmed up
