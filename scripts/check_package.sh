@@ -3,9 +3,9 @@
 # both `cmake --install --strip` and the Debian package built by CPack hold
 # exactly bin/quarvel (stripped), its manual page (gzipped), the copyright
 # file, README.md and the examples gallery (the package also its changelog),
-# the package declares its runtime dependencies (expat and libcurl, never
-# libxml2) and lintian finds no error and no warning in it, and the quarvel
-# they hold runs.
+# the package declares its runtime dependencies (expat, at least the revision
+# in packaging/expat-minimum-version, and libcurl, never libxml2) and lintian
+# finds no error and no warning in it, and the quarvel they hold runs.
 #   scripts/check_package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -69,6 +69,11 @@ depends_on() { grep -Eq "(^|, )$1( |,|$)" <<<"$depends"; }
 for dependency in libexpat1 libcurl4; do
   depends_on "$dependency" || fail "the package does not depend on $dependency: Depends: $depends"
 done
+# expat's Debian revision without the stack overflow on deep chains of
+# entities, which dpkg-shlibdeps cannot know, is declared by hand.
+expat_minimum=$(grep -v '^#' "$source/packaging/expat-minimum-version")
+grep -Fqx "libexpat1 (>= $expat_minimum)" <<<"${depends//, /$'\n'}" ||
+  fail "the package does not depend on libexpat1 (>= $expat_minimum): Depends: $depends"
 # The XML parser is expat: a dependency on libxml2 would mean a stray link.
 ! depends_on libxml2 || fail "the package depends on libxml2: Depends: $depends"
 

@@ -3,10 +3,11 @@
 # under wine: installs the cross compiler and wine (Debian packages, as root),
 # builds expat and libcurl from Debian's source packages as static
 # x86_64-w64-mingw32 libraries into build-windows/deps/ (once: a later run
-# reuses them), builds quarvel.exe statically against them (the Japanese
-# encodings and the other code pages are the program's own decoders, over
-# Windows' converters, in front of expat), checks that it imports system
-# DLLs only, packs the zip, and runs under wine the unit tests,
+# reuses them, but refetches and rebuilds an expat older than the revision in
+# packaging/expat-minimum-version), builds quarvel.exe statically against
+# them (the Japanese encodings and the other code pages are the program's own
+# decoders, over Windows' converters, in front of expat), checks that it
+# imports system DLLs only, packs the zip, and runs under wine the unit tests,
 # the examples gallery and the README's examples (each compared with the text
 # beside it) and the end-to-end cases that apply to Windows (the Linux
 # build's suite, built here by scripts/setup.sh, with quarvel.exe in place of
@@ -28,11 +29,28 @@ scripts/install_packages.sh windows "${packages[@]}"
 # expat and curl come from Debian's source packages, for the archive that
 # the machine already installs from: a deb-src entry of our own beside its
 # entries (whatever revision the archive holds; old ones disappear). expat's
-# package holds the library one directory down, in expat/. A deps tree from
-# before (libxml2 and curl) has no expat source: it is fetched anew, and the
-# libraries already built stay.
+# package holds the library one directory down, in expat/. A source missing
+# from the deps tree is fetched (a tree from before held libxml2 and curl, no
+# expat), and so is an expat older than the first revision without the stack
+# overflow on deep chains of entities (packaging/expat-minimum-version); what
+# was fetched anew is built anew (the stamps record the version built).
 src_list=/etc/apt/sources.list.d/quarvel-deb-src.sources
-have_sources() { ls "$deps"/src/expat-*/expat/CMakeLists.txt "$deps"/src/curl-*/CMakeLists.txt >/dev/null; }
+expat_minimum=$(grep -v '^#' packaging/expat-minimum-version)
+# The directory of a package's unpacked source in the deps tree; fails unless
+# there is exactly one.
+source_dir() {
+  local dirs=("$deps/src/$1"-*/)
+  [ ${#dirs[@]} -eq 1 ] && [ -f "${dirs[0]}debian/changelog" ] && echo "${dirs[0]%/}"
+}
+# The Debian revision of a package's unpacked source.
+source_version() { dpkg-parsechangelog -l "$(source_dir "$1")/debian/changelog" -S Version; }
+# Whether a package's source has to be fetched: it is missing, unpacked more
+# than once, or (expat) older than the minimum.
+source_wanted() {
+  local name=$1 version
+  version=$(source_version "$name" 2>/dev/null) || return 0
+  [ "$name" = expat ] && dpkg --compare-versions "$version" lt "$expat_minimum"
+}
 # Fetches one source package into the current directory: the newest revision
 # that the index lists and the archive still holds (an index can name a
 # security update whose source files the archive does not have yet, or no
@@ -48,8 +66,11 @@ fetch_source() {
   exit 1
 }
 fetch_sources() {
-  local dir=$deps/src
-  if have_sources 2>/dev/null; then return; fi
+  local dir=$deps/src name wanted=()
+  for name in expat curl; do
+    if source_wanted "$name"; then wanted+=("$name"); fi
+  done
+  ((${#wanted[@]})) || return 0
   if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     if [ "$(id -u)" -ne 0 ]; then
       echo "windows: no deb-src entry and not root; run as root" >&2
@@ -62,26 +83,36 @@ fetch_sources() {
     fi
     apt-get update -qq
   fi
-  rm -rf "$dir" && mkdir -p "$dir"
-  (cd "$dir" && fetch_source expat && fetch_source curl)
-  have_sources
+  mkdir -p "$dir"
+  for name in "${wanted[@]}"; do
+    echo "windows: fetching the source of $name"
+    rm -rf "$dir/$name"[-_]*
+    (cd "$dir" && fetch_source "$name")
+    source_version "$name" >/dev/null
+  done
+  if dpkg --compare-versions "$(source_version expat)" lt "$expat_minimum"; then
+    echo "windows: the archive serves expat $(source_version expat) at most;" \
+         "$expat_minimum or later is needed (deep chains of entities overflow older ones)" >&2
+    exit 1
+  fi
 }
 fetch_sources
 
 # Builds one source package as static libraries into $deps/prefix; a stamp
-# file marks it done, so later runs skip it.
+# file records the version built, so later runs skip it until the version
+# changes.
 build_dependency() {
-  local name=$1 source=$2; shift 2
+  local name=$1 version=$2 source=$3; shift 3
   local stamp=$deps/prefix/.$name-built
-  [ -f "$stamp" ] && return
-  echo "windows: building $name (static, x86_64-w64-mingw32)"
+  [ "$(cat "$stamp" 2>/dev/null)" = "$version" ] && return
+  echo "windows: building $name $version (static, x86_64-w64-mingw32)"
   rm -rf "$deps/build-$name"
   cmake -S "$source" -B "$deps/build-$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps/prefix" -DBUILD_SHARED_LIBS=OFF \
     -DBUILD_TESTING=OFF --no-warn-unused-cli "$@" >"$deps/build-$name.log"
   cmake --build "$deps/build-$name" -j "$jobs" >>"$deps/build-$name.log"
   cmake --install "$deps/build-$name" >>"$deps/build-$name.log"
-  touch "$stamp"
+  echo "$version" >"$stamp"
 }
 # The library alone, with DTD and namespace support as expat builds it by
 # default (and as Debian's libexpat1 has it): no xmlwf, examples, tests,
@@ -90,14 +121,14 @@ build_dependency() {
 # patches tests `#if XML_DTD == 1`; expat's CMake template defines them
 # empty, which does not compile there. Defined as 1 here too (a later
 # revision whose template does so already is left as it is).
-expat_source=$(ls -d "$deps"/src/expat-*/expat/)
+expat_source=$(source_dir expat)/expat
 sed -i 's/^#cmakedefine \(XML_DTD\|XML_NS\)$/#cmakedefine \1 1/' "$expat_source/expat_config.h.cmake"
-build_dependency expat "$expat_source" -DEXPAT_SHARED_LIBS=OFF -DEXPAT_DTD=ON \
+build_dependency expat "$(source_version expat)" "$expat_source" -DEXPAT_SHARED_LIBS=OFF -DEXPAT_DTD=ON \
   -DEXPAT_NS=ON -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
   -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF
 # file, http and https only, over Windows' own TLS (Schannel), with nothing
 # else that links: no zlib, IDN, SSH, HTTP/2 or LDAP.
-build_dependency curl "$(ls -d "$deps"/src/curl-*/)" -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+build_dependency curl "$(source_version curl)" "$(source_dir curl)" -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
   -DCURL_USE_LIBSSH=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DUSE_NGHTTP2=OFF -DCURL_ZLIB=OFF \
   -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON \
   -DCURL_DISABLE_FTP=ON -DCURL_DISABLE_TELNET=ON -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TFTP=ON \
@@ -105,7 +136,8 @@ build_dependency curl "$(ls -d "$deps"/src/curl-*/)" -DCURL_USE_SCHANNEL=ON -DCU
   -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON -DCURL_DISABLE_SMB=ON \
   -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_STATICLIB=ON
 # GoogleTest from Debian's sources, for the unit tests.
-build_dependency googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
+build_dependency googletest "$(dpkg-query -W -f='${Version}' googletest)" /usr/src/googletest \
+  -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
 
 # wine without a display or its debug chatter, with one server kept running
 # for the build's test discovery and the test run (started and warmed up
