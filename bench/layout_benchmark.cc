@@ -8,14 +8,14 @@
 #include <cstdint>
 #include <string>
 
-#include "document/utf.h"
+#include "base/utf.h"
 #include "document/xml_document.h"
 #include "frontend/formatting_run.h"
-#include "layout/byte_sink.h"
 #include "layout/formatter.h"
 #include "layout/line.h"
 #include "layout/line_style.h"
 #include "layout/line_writer.h"
+#include "platform/byte_sink.h"
 
 namespace quarvel {
 namespace {

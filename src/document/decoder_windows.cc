@@ -20,9 +20,9 @@
 #include <array>
 #include <optional>
 
+#include "base/utf.h"
 #include "document/input_encoding.h"
 #include "document/japanese_encodings.h"
-#include "document/utf.h"
 
 namespace quarvel {
 namespace {

@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf.h"
 #include "document/entity_nesting.h"
 #include "document/input_encoding.h"
 #include "document/store_builder.h"
-#include "document/utf.h"
 
 namespace quarvel {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <new>
 
-#include "document/utf.h"
+#include "base/utf.h"
 
 namespace quarvel {
 

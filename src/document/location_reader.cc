@@ -9,7 +9,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "document/file_input.h"
+#include "platform/file_input.h"
 
 namespace quarvel {
 namespace {

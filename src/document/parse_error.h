@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "document/utf.h"
+#include "base/utf.h"
 
 namespace quarvel {
 

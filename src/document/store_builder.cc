@@ -4,7 +4,7 @@
 #include <cassert>
 #include <new>
 
-#include "document/utf.h"
+#include "base/utf.h"
 
 namespace quarvel {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "base/utf.h"
 #include "document/document_parser.h"
 #include "document/document_store.h"
-#include "document/utf.h"
 
 namespace quarvel {
 namespace {

@@ -3,8 +3,8 @@
 #include "document/xml_document.h"
 #include "frontend/formatting_run.h"
 #include "layout/allocation.h"
-#include "layout/byte_sink.h"
 #include "markup/document_check.h"
+#include "platform/byte_sink.h"
 
 namespace quarvel {
 namespace {

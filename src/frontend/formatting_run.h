@@ -4,7 +4,7 @@
 #define QUARVEL_FRONTEND_FORMATTING_RUN_H_
 
 #include "document/xml_document.h"
-#include "layout/byte_sink.h"
+#include "platform/byte_sink.h"
 
 namespace quarvel {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frontend/platform.h"
+#include "platform/platform.h"
 
 namespace quarvel {
 namespace {

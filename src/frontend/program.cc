@@ -8,15 +8,15 @@
 #include <new>
 #include <string>
 
-#include "document/file_input.h"
-#include "document/utf.h"
+#include "base/utf.h"
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
-#include "frontend/platform.h"
 #include "layout/allocation.h"
-#include "layout/byte_sink.h"
 #include "layout/out_of_memory.h"
 #include "markup/document_check.h"
+#include "platform/byte_sink.h"
+#include "platform/file_input.h"
+#include "platform/platform.h"
 
 #ifndef QUARVEL_VERSION
 #error "QUARVEL_VERSION must come from the build (the CMake project version)"

@@ -4,10 +4,10 @@
 #include <cassert>
 #include <memory>
 
+#include "base/utf16.h"
 #include "layout/line_breaking.h"
 #include "layout/line_writer.h"
 #include "layout/out_of_memory.h"
-#include "layout/utf_units.h"
 
 namespace quarvel {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "layout/byte_sink.h"
 #include "layout/glyph.h"
+#include "platform/byte_sink.h"
 
 namespace quarvel {
 

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "layout/byte_sink.h"
 #include "layout/glyph.h"
 #include "layout/line.h"
+#include "platform/byte_sink.h"
 
 namespace quarvel {
 

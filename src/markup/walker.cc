@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "layout/utf_units.h"
+#include "base/utf16.h"
 #include "markup/column_paragraph.h"
 #include "markup/integer_rule.h"
 #include "markup/vocabulary.h"

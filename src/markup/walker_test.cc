@@ -6,10 +6,10 @@
 
 #include "document/xml_document.h"
 #include "layout/allocation.h"
-#include "layout/byte_sink.h"
 #include "layout/formatter.h"
 #include "layout/line_style.h"
 #include "markup/integer_rule.h"
+#include "platform/byte_sink.h"
 #include "test_support/utf16.h"
 
 namespace quarvel {

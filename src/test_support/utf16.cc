@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "document/utf.h"
+#include "base/utf.h"
 
 namespace quarvel::testing {
 

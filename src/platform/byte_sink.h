@@ -1,8 +1,8 @@
 // Where the line writer's bytes go. A ByteSink buffers bytes and hands them
 // on in blocks; the first failure to hand them on is remembered (sticky), and
 // every later write is dropped, so the caller checks once, at the end.
-#ifndef QUARVEL_LAYOUT_BYTE_SINK_H_
-#define QUARVEL_LAYOUT_BYTE_SINK_H_
+#ifndef QUARVEL_PLATFORM_BYTE_SINK_H_
+#define QUARVEL_PLATFORM_BYTE_SINK_H_
 
 #include <cassert>
 #include <cstddef>
@@ -122,4 +122,4 @@ ByteSink& standardOutput();
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_LAYOUT_BYTE_SINK_H_
+#endif  // QUARVEL_PLATFORM_BYTE_SINK_H_

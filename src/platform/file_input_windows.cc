@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "document/file_input.h"
-#include "document/utf.h"
+#include "base/utf.h"
+#include "platform/file_input.h"
 
 namespace quarvel {
 namespace {

@@ -1,7 +1,7 @@
 // Files and standard input, opened and read by the operating system's own
 // means: file_input_posix.cc on Linux, file_input_windows.cc on Windows.
-#ifndef QUARVEL_DOCUMENT_FILE_INPUT_H_
-#define QUARVEL_DOCUMENT_FILE_INPUT_H_
+#ifndef QUARVEL_PLATFORM_FILE_INPUT_H_
+#define QUARVEL_PLATFORM_FILE_INPUT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -56,4 +56,4 @@ std::wstring windowsPath(const std::string& path);
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_DOCUMENT_FILE_INPUT_H_
+#endif  // QUARVEL_PLATFORM_FILE_INPUT_H_

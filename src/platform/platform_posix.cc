@@ -9,9 +9,9 @@
 #include <cwchar>
 #include <string>
 
-#include "document/file_input.h"
-#include "document/utf.h"
-#include "frontend/platform.h"
+#include "base/utf.h"
+#include "platform/file_input.h"
+#include "platform/platform.h"
 
 namespace quarvel {
 

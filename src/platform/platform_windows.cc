@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <string>
 
-#include "document/file_input.h"
-#include "document/utf.h"
-#include "frontend/platform.h"
-#include "layout/utf_units.h"
+#include "base/utf.h"
+#include "base/utf16.h"
+#include "platform/file_input.h"
+#include "platform/platform.h"
 
 namespace quarvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "document/utf.h"
+#include "base/utf.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "layout/utf_units.h"
+#include "base/utf16.h"
 
 namespace quarvel {
 

@@ -1,10 +1,10 @@
-#include "layout/byte_sink.h"
+#include "platform/byte_sink.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "layout/utf_units.h"
+#include "base/utf16.h"
 
 namespace quarvel {
 

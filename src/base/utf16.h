@@ -1,8 +1,8 @@
 // Facts about UTF-16 code units and the UTF-8 form of a code point, for the
 // line builder (which never splits a surrogate pair), the output sink that
 // writes UTF-8 and the document layer's conversions.
-#ifndef QUARVEL_LAYOUT_UTF_UNITS_H_
-#define QUARVEL_LAYOUT_UTF_UNITS_H_
+#ifndef QUARVEL_BASE_UTF16_H_
+#define QUARVEL_BASE_UTF16_H_
 
 #include <cstdint>
 
@@ -41,4 +41,4 @@ inline int encodeUtf8(char32_t cp, uint8_t* out) {
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_LAYOUT_UTF_UNITS_H_
+#endif  // QUARVEL_BASE_UTF16_H_

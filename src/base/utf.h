@@ -1,7 +1,7 @@
 // Conversions between UTF-8 and UTF-16, shared by the document layer, the
 // messages and the tests.
-#ifndef QUARVEL_DOCUMENT_UTF_H_
-#define QUARVEL_DOCUMENT_UTF_H_
+#ifndef QUARVEL_BASE_UTF_H_
+#define QUARVEL_BASE_UTF_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -35,4 +35,4 @@ std::optional<std::string> toUtf8(std::u16string_view utf16);
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_DOCUMENT_UTF_H_
+#endif  // QUARVEL_BASE_UTF_H_

@@ -1,15 +1,15 @@
 // What the program needs from the operating system around standard output,
 // standard error and the output file of -o: platform_posix.cc on Linux,
 // platform_windows.cc on Windows.
-#ifndef QUARVEL_FRONTEND_PLATFORM_H_
-#define QUARVEL_FRONTEND_PLATFORM_H_
+#ifndef QUARVEL_PLATFORM_PLATFORM_H_
+#define QUARVEL_PLATFORM_PLATFORM_H_
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "layout/byte_sink.h"
+#include "platform/byte_sink.h"
 
 namespace quarvel {
 
@@ -69,4 +69,4 @@ std::optional<std::string> endReplacement(ReplacementFile& file, Replacement how
 
 }  // namespace quarvel
 
-#endif  // QUARVEL_FRONTEND_PLATFORM_H_
+#endif  // QUARVEL_PLATFORM_PLATFORM_H_

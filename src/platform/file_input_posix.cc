@@ -10,8 +10,8 @@
 #include <system_error>
 #include <utility>
 
-#include "document/file_input.h"
-#include "document/utf.h"
+#include "base/utf.h"
+#include "platform/file_input.h"
 
 namespace quarvel {
 namespace {
