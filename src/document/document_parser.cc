@@ -186,8 +186,11 @@ class Utf16Check {
 // first error; the store is filled through a StoreBuilder.
 class Parse {
  public:
-  Parse(DocumentStore& store, const char* encoding, Positions positions)
-      : store_(store), builder_(store), recordPositions_(positions == Positions::kRecord) {
+  Parse(DocumentStore& store, const char* encoding, const LoadSettings& settings)
+      : store_(store),
+        builder_(store),
+        keepsBlanksWithin_(settings.keepsBlanksWithin),
+        recordPositions_(settings.recordPositions) {
     parser_ = XML_ParserCreateNS(encoding, kSeparator);
     if (parser_ == nullptr) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
@@ -425,21 +428,16 @@ class Parse {
     const auto firstAttribute = static_cast<std::uint32_t>(store_.attributes.size());
     WhiteSpace whiteSpace = builder_.whiteSpace();
     // Specified attributes come first, then the defaults, which the store
-    // reads from their declaration. A default's name is only compared, so
-    // that a long one is not read whole on every tag.
+    // reads from their declaration.
     const int specified = XML_GetSpecifiedAttributeCount(parser_);
     for (int i = 0; atts[i] != nullptr; i += 2) {
       const XML_Char* attribute = atts[i];
-      if (i < specified) {
-        store_.addAttribute(intern(qualified(attribute)), keptValue(atts[i + 1]));
-      } else {
-        uriEnd(attribute);
-      }
+      const std::string_view name = qualified(attribute);
+      if (keepsBlanksWithin_ != nullptr && keepsBlanksWithin_(name)) whiteSpace.keepBlanks = true;
       if (std::strcmp(attribute, kXmlSpace.data()) == 0) {
         whiteSpace.preserve = keptValue(atts[i + 1]) == "preserve";
       }
-      // Word mode, the one reader of blanks, is asked for by `wrap`.
-      if (std::strcmp(attribute, "wrap") == 0) whiteSpace.keepBlanks = true;
+      if (i < specified) store_.addAttribute(intern(name), keptValue(atts[i + 1]));
     }
     // Namespace declarations are attributes to the DOM, not to expat. One
     // whose value is that of a declared default needs no copy: the store
@@ -614,6 +612,7 @@ class Parse {
   XML_Index lastStart_ = -1;       // the span of the last event that filled the store
   int lastCount_ = -1;
   std::uint64_t fed_ = 0;  // bytes handed to expat
+  LoadSettings::BlankPolicy keepsBlanksWithin_;
   bool recordPositions_;
   bool failed_ = false;
   bool outOfMemory_ = false;
@@ -622,7 +621,7 @@ class Parse {
 
 }  // namespace
 
-ParseResult parseDocument(LocationReader& reader, Positions positions) {
+ParseResult parseDocument(LocationReader& reader, const LoadSettings& settings) {
   ParseResult result;
   auto fail = [&result](std::int32_t code, int line, int column, std::string reason) {
     result.store.reset();
@@ -654,7 +653,7 @@ ParseResult parseDocument(LocationReader& reader, Positions positions) {
   }
 
   result.store = std::make_unique<DocumentStore>();
-  Parse parse(*result.store, choice.parserEncoding, positions);
+  Parse parse(*result.store, choice.parserEncoding, settings);
   const std::string_view start = std::string_view(head).substr(choice.byteOrderMark);
   const bool shortDocument = headLength < kEncodingHeadBytes;
   if (!choice.decoder) {

@@ -24,10 +24,9 @@ struct ParseResult {
 
 // Parses all that `reader` yields. The first error ends the parse. Throws
 // std::bad_alloc when memory runs out, in expat or here, with nothing
-// leaked. With kRecord each element's start tag position is kept in the
-// store (DocumentStore::positions).
-enum class Positions { kSkip, kRecord };
-ParseResult parseDocument(LocationReader& reader, Positions positions = Positions::kSkip);
+// leaked. Of `settings`, recordPositions (each element's start tag position
+// is kept in DocumentStore::positions) and keepsBlanksWithin count.
+ParseResult parseDocument(LocationReader& reader, const LoadSettings& settings = {});
 
 }  // namespace quarvel
 

@@ -30,6 +30,14 @@ struct LoadSettings {
   // Whether each element keeps the line and column where its start tag
   // begins (XmlNode::position). Off, a load pays nothing for them.
   bool recordPositions = false;
+  // Which attributes ask, by being on an element, that the white space
+  // between its tags be kept (as kept blanks, read through the
+  // ...KeepingBlanks() calls of XmlNode) for the element and those inside it,
+  // rather than dropped: the reader of the document knows where it reads
+  // them. Called with an attribute's qualified name. None: every blank that
+  // xml:space does not preserve is dropped.
+  using BlankPolicy = bool (*)(std::string_view qualifiedAttributeName);
+  BlankPolicy keepsBlanksWithin = nullptr;
 };
 
 // Why a location yields no bytes, or stopped before its end. `code` is a

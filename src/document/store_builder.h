@@ -5,9 +5,9 @@
 // Pieces of character data that follow each other form one node: text with
 // text (across entity references), CDATA with CDATA. A node is judged once
 // complete: a text node that is only whitespace, where xml:space does not
-// say "preserve", is dropped, or, within an element that has a `wrap`
-// attribute (the elements where word mode may read it), kept as a blank out
-// of the chains of siblings (XmlNode::nextSiblingKeepingBlanks).
+// say "preserve", is dropped, or, within an element that the load's
+// LoadSettings::keepsBlanksWithin picks (by an attribute it has), kept as a
+// blank out of the chains of siblings (XmlNode::nextSiblingKeepingBlanks).
 #ifndef QUARVEL_DOCUMENT_STORE_BUILDER_H_
 #define QUARVEL_DOCUMENT_STORE_BUILDER_H_
 

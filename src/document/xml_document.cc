@@ -17,10 +17,6 @@ void adopt(ParseResult result, std::string_view url, std::unique_ptr<DocumentSto
   if (error.errorCode != 0) error.url = toUtf16(url);
 }
 
-Positions positionsOf(const LoadSettings& settings) {
-  return settings.recordPositions ? Positions::kRecord : Positions::kSkip;
-}
-
 }  // namespace
 
 XmlDocument::XmlDocument() = default;
@@ -37,7 +33,7 @@ void XmlDocument::load(std::string_view location, const LoadSettings& settings) 
     error_.reason = reasonWithLineEnd(failure->reason);
     return;
   }
-  adopt(parseDocument(reader, positionsOf(settings)), location, store_, error_);
+  adopt(parseDocument(reader, settings), location, store_, error_);
 }
 
 void XmlDocument::loadMemory(std::string_view bytes, std::string_view url,
@@ -46,7 +42,7 @@ void XmlDocument::loadMemory(std::string_view bytes, std::string_view url,
   error_ = ParseError{};
   LocationReader reader;
   reader.openMemory(bytes);
-  adopt(parseDocument(reader, positionsOf(settings)), url, store_, error_);
+  adopt(parseDocument(reader, settings), url, store_, error_);
 }
 
 std::uint64_t XmlDocument::bytesRead() const { return store_ != nullptr ? store_->bytesRead : 0; }

@@ -4,6 +4,7 @@
 #include "frontend/formatting_run.h"
 #include "layout/allocation.h"
 #include "markup/document_check.h"
+#include "markup/vocabulary.h"
 #include "platform/byte_sink.h"
 
 namespace quarvel {
@@ -36,7 +37,8 @@ std::string checkParseError(const ParseError& error) {
 // --check on the same bytes: every finding has a place and one line.
 std::string checkFindings(std::string_view bytes) {
   XmlDocument document;
-  document.loadMemory(bytes, kUrl, LoadSettings{.recordPositions = true});
+  document.loadMemory(
+      bytes, kUrl, LoadSettings{.recordPositions = true, .keepsBlanksWithin = keepsBlanksWithin});
   if (document.parseError().errorCode != 0) return "positions change whether a document loads";
   std::string problem;
   checkDocument(document.documentElement(), [&](const Finding& finding) {
@@ -55,7 +57,7 @@ std::string checkFindings(std::string_view bytes) {
 
 std::string probeDocument(std::string_view bytes) {
   XmlDocument document;
-  document.loadMemory(bytes, kUrl);
+  document.loadMemory(bytes, kUrl, LoadSettings{.keepsBlanksWithin = keepsBlanksWithin});
   if (document.parseError().errorCode != 0) return checkParseError(document.parseError());
   const XmlNode root = document.documentElement();
   if (!root) return "a document that loaded without error has no root element";

@@ -14,6 +14,7 @@
 #include "layout/allocation.h"
 #include "layout/out_of_memory.h"
 #include "markup/document_check.h"
+#include "markup/vocabulary.h"
 #include "platform/byte_sink.h"
 #include "platform/file_input.h"
 #include "platform/platform.h"
@@ -361,7 +362,9 @@ int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
 
 int32_t loadDocument(XmlDocument& document, std::string_view location,
                      const LoadSettings& settings) {
-  document.load(location, settings);
+  LoadSettings load = settings;
+  load.keepsBlanksWithin = keepsBlanksWithin;
+  document.load(location, load);
   const ParseError& error = document.parseError();
   if (error.errorCode != 0) reportParseError(error);
   return error.errorCode;

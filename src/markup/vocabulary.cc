@@ -22,6 +22,10 @@ const ElementEntry* findElement(std::u16string_view name) {
   return nullptr;
 }
 
+bool keepsBlanksWithin(std::string_view qualifiedName) {
+  return std::ranges::equal(qualifiedName, kWrapAttribute);
+}
+
 bool readsAttribute(const ElementEntry& entry, std::u16string_view name) {
   return !name.empty() && std::find(entry.attributes.begin(), entry.attributes.end(), name) !=
                               entry.attributes.end();

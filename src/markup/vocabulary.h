@@ -51,6 +51,10 @@ inline constexpr ElementEntry kElements[] = {
     {u"par", Element::kPar, false, {}},
 };
 
+// The attribute that turns word mode on or off: the one reader of the white
+// space between tags.
+inline constexpr std::u16string_view kWrapAttribute = u"wrap";
+
 namespace vocabulary_detail {
 // The table lists each kind but kOther once, at the kind's own index, and
 // each element's attributes once, with no gap before the last.
@@ -74,6 +78,12 @@ constexpr bool tableIsWellFormed() {
 }  // namespace vocabulary_detail
 static_assert(vocabulary_detail::tableIsWellFormed(),
               "kElements must list every Element but kOther in order, attributes once each");
+static_assert(kElements[static_cast<std::size_t>(Element::kDiv)].attributes[3] == kWrapAttribute);
+
+// Whether an element with the attribute `qualifiedName` may have word mode
+// read the white space between its tags (`wrap`), so that loading keeps it
+// there and within (LoadSettings::keepsBlanksWithin).
+bool keepsBlanksWithin(std::string_view qualifiedName);
 
 // True when `name` equals `expected` ignoring ASCII letter case.
 bool sameNameIgnoringCase(std::u16string_view name, std::u16string_view expected);

@@ -59,7 +59,7 @@ void startDiv(FormatState& state, const XmlNode& element) {
   if (auto v = element.getAttribute(u"width")) style.width = readInteger(*v);
   if (auto v = element.getAttribute(u"leftmargin")) style.leftMargin = readInteger(*v);
   if (auto v = element.getAttribute(u"rightmargin")) style.rightMargin = readInteger(*v);
-  if (auto v = element.getAttribute(u"wrap")) {
+  if (auto v = element.getAttribute(kWrapAttribute)) {
     if (*v == u"word") style.wrap = Wrap::kWord;
     if (*v == u"char") style.wrap = Wrap::kChar;
   }

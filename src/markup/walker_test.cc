@@ -9,6 +9,7 @@
 #include "layout/formatter.h"
 #include "layout/line_style.h"
 #include "markup/integer_rule.h"
+#include "markup/vocabulary.h"
 #include "platform/byte_sink.h"
 #include "test_support/utf16.h"
 
@@ -29,7 +30,7 @@ void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
 
 std::string format(const std::string& xml) {
   XmlDocument document;
-  document.loadMemory(xml, "test.xml");
+  document.loadMemory(xml, "test.xml", LoadSettings{.keepsBlanksWithin = keepsBlanksWithin});
   EXPECT_EQ(document.parseError().errorCode, 0) << xml;
   // One flow with the default settings, finished as the formatting run
   // finishes it.
