@@ -56,8 +56,8 @@ def expanded_attributes():
 
 
 def nested_entities(levels=19):
-    # Each entity adds 256 levels of elements around the next one (libxml2
-    # allows entities 19 deep), and the document 250 more around them all.
+    # Each entity adds 256 levels of elements around the next one, 19
+    # entities deep, and the document 250 more around them all.
     decls = ['<!ENTITY e0 "x">']
     for i in range(1, levels + 1):
         decls.append('<!ENTITY e%d "%s&e%d;%s">' % (i, "<d>" * 256, i - 1, "</d>" * 256))

@@ -1,4 +1,4 @@
-// Micro-benchmarks of each step of a run: converting libxml2's UTF-8 text,
+// Micro-benchmarks of each step of a run: converting the parser's UTF-8 text,
 // loading a document into the store, putting characters into a flow
 // (letters, ideographs, mixed prose; ordinary, very wide and preformatted
 // lines), ending lines that carry, printing finished lines, and a whole small
@@ -179,7 +179,7 @@ std::string benchDocument() {
   return xml;
 }
 
-// Text as libxml2 hands it over, into the store's UTF-16. Items are bytes.
+// Text as the parser hands it over, into the store's UTF-16. Items are bytes.
 void BM_ConvertText(benchmark::State& state) {
   const std::string text =
       "Lines are filled one character at a time under two rules. "

@@ -30,8 +30,7 @@ scripts/install_packages.sh windows "${packages[@]}"
 # the machine already installs from: a deb-src entry of our own beside its
 # entries (whatever revision the archive holds; old ones disappear). expat's
 # package holds the library one directory down, in expat/. A source missing
-# from the deps tree is fetched (a tree from before held libxml2 and curl, no
-# expat), and so is an expat older than the first revision without the stack
+# from the deps tree is fetched, and so is an expat older than the first revision without the stack
 # overflow on deep chains of entities (packaging/expat-minimum-version); what
 # was fetched anew is built anew (the stamps record the version built).
 src_list=/etc/apt/sources.list.d/quarvel-deb-src.sources
