@@ -4,7 +4,7 @@
 #include "frontend/formatting_run.h"
 #include "layout/allocation.h"
 #include "markup/document_check.h"
-#include "platform/byte_sink.h"
+#include "platform/text_output.h"
 
 namespace quarvel {
 namespace {
@@ -60,7 +60,7 @@ std::string probeDocument(std::string_view bytes) {
   const XmlNode root = document.documentElement();
   if (!root) return "a document that loaded without error has no root element";
 
-  MemorySink out(kProbeOutputLimit);
+  MemoryText out(kProbeOutputLimit);
   RunOutcome outcome;
   std::size_t leftover;
   {
