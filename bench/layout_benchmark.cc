@@ -15,7 +15,7 @@
 #include "layout/line.h"
 #include "layout/line_style.h"
 #include "layout/line_writer.h"
-#include "platform/byte_sink.h"
+#include "platform/text_output.h"
 
 namespace quarvel {
 namespace {
@@ -53,7 +53,8 @@ std::u16string ideographs() { return repeated(u"日本語の文章も同じ規�
 
 void putTextInto(benchmark::State& state, const std::u16string& text, LineStyle style) {
   DiscardingSink sink;
-  style.out = &sink;
+  Utf16Encoder encoder(sink);
+  style.out = &encoder;
   for (auto _ : state) {
     Formatter f;
     f.putText(text, style);
@@ -66,7 +67,8 @@ void putTextInto(benchmark::State& state, const std::u16string& text, LineStyle 
 // The same through putChar, one call per code unit.
 void putCharsInto(benchmark::State& state, const std::u16string& text, LineStyle style) {
   DiscardingSink sink;
-  style.out = &sink;
+  Utf16Encoder encoder(sink);
+  style.out = &encoder;
   for (auto _ : state) {
     Formatter f;
     for (char16_t ch : text) f.putChar(ch, style);
@@ -123,8 +125,9 @@ BENCHMARK(BM_PutTextPre);
 // breakLine: every break carries both to the next line. Items are breaks.
 void BM_BreakLineCarrying(benchmark::State& state) {
   DiscardingSink sink;
+  Utf16Encoder encoder(sink);
   LineStyle style;
-  style.out = &sink;
+  style.out = &encoder;
   const std::u16string_view line = u"abcdefghijklmnop「（";
   for (auto _ : state) {
     Formatter f;
@@ -149,7 +152,8 @@ void printLine(benchmark::State& state, char16_t underline) {
   for (int64_t i = 0; i < state.range(0); ++i)
     line.glyphs.append(newGlyph(text[static_cast<std::size_t>(i) % text.size()], underline));
   DiscardingSink sink;
-  for (auto _ : state) print(line, sink, -1);
+  Utf16Encoder encoder(sink);
+  for (auto _ : state) print(line, encoder, -1);
   benchmark::DoNotOptimize(sink.written);
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -213,7 +217,8 @@ void BM_FormatDocument(benchmark::State& state) {
     return;
   }
   DiscardingSink sink;
-  for (auto _ : state) formatDocument(document.documentElement(), sink);
+  Utf16Encoder encoder(sink);
+  for (auto _ : state) formatDocument(document.documentElement(), encoder);
   benchmark::DoNotOptimize(sink.written);
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(xml.size()));
 }

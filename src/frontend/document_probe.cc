@@ -5,7 +5,7 @@
 #include "layout/allocation.h"
 #include "markup/document_check.h"
 #include "markup/vocabulary.h"
-#include "platform/byte_sink.h"
+#include "platform/text_output.h"
 
 namespace quarvel {
 namespace {
@@ -62,7 +62,7 @@ std::string probeDocument(std::string_view bytes) {
   const XmlNode root = document.documentElement();
   if (!root) return "a document that loaded without error has no root element";
 
-  MemorySink out(kProbeOutputLimit);
+  MemoryText out(kProbeOutputLimit);
   RunOutcome outcome;
   std::size_t leftover;
   {

@@ -21,7 +21,7 @@ TEST(FormattingRun, WritesByteOrderMarkAndFinishesTextAfterTheLastBlock) {
   XmlDocument document;
   document.loadMemory("<quarvel><left>a</left>bbbbbb<br/>cc<br/>dd</quarvel>", "t.xml");
   ASSERT_EQ(document.parseError().errorCode, 0);
-  MemorySink sink;
+  MemoryText sink;
   ASSERT_EQ(formatDocument(document.documentElement(), sink), RunOutcome::kCompleted);
   EXPECT_EQ(readable(sink.bytes()),
             readable("\xFF\xFE" + rows({u"    a", u"    bbbbbb", u"    cc", u"    dd"})));
@@ -32,14 +32,14 @@ TEST(FormattingRun, OutOfMemoryKeepsPrintedRowsAndReportsOnce) {
   document.loadMemory("<quarvel><left>ab</left><left>cd</left><left>ef</left></quarvel>", "t.xml");
   ASSERT_EQ(document.parseError().errorCode, 0);
   // Count the run's allocations, then make each one fail in turn.
-  MemorySink full;
+  MemoryText full;
   AllocationGate::reset();
   ASSERT_EQ(formatDocument(document.documentElement(), full), RunOutcome::kCompleted);
   const uint64_t total = AllocationGate::allocationCount();
   ASSERT_GT(total, 4u);
 
   for (uint64_t n = 1; n <= total; ++n) {
-    MemorySink sink;
+    MemoryText sink;
     AllocationGate::reset();
     AllocationGate::failAt(n);
     ::testing::internal::CaptureStderr();

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/text_output.h"
 
 namespace quarvel {
 namespace {

@@ -17,7 +17,8 @@
 #include "markup/vocabulary.h"
 #include "platform/byte_sink.h"
 #include "platform/file_input.h"
-#include "platform/platform.h"
+#include "platform/replacement_file.h"
+#include "platform/text_output.h"
 
 #ifndef QUARVEL_VERSION
 #error "QUARVEL_VERSION must come from the build (the CMake project version)"
@@ -219,40 +220,40 @@ int printAnswer(const char* text, const char* more) {
 
 // Nothing on a terminal is stored or parsed: it gets text that a person can
 // read. Files and pipes get the bytes the format promises.
-ByteSink& outputSink(OutputForm form) {
-  if (standardOutputIsTerminal()) {
-    static Utf8Sink terminal(terminalOutput());
-    return terminal;
+TextEncoder& outputEncoder(OutputForm form) {
+  if (standardOutputIsTerminal()) return terminalOutput();
+  if (form == OutputForm::kUtf16) {
+    static Utf16Encoder utf16(standardOutput());
+    return utf16;
   }
-  if (form == OutputForm::kUtf16) return standardOutput();
-  static Utf8Sink utf8(standardOutput());
+  static Utf8Encoder utf8(standardOutput());
   return utf8;
 }
 
 // Loads the document and formats it to `out`; returns the exit code. Memory
 // running out anywhere ends it with the one stop; what was printed before
-// stays in `out`.
-int formatLocation(const CommandLine& line, ByteSink& out, const ProgramSettings& settings) {
-  try {
+// stays in `out`, and is handed on.
+int formatLocation(const CommandLine& line, TextEncoder& out, const ProgramSettings& settings) {
+  int exitCode = kExitFailure;
+  bool printing = false;
+  // Loading, the messages and the conversions allocate as they please.
+  const bool completed = completesOrRunsOut([&] {
     XmlDocument document;
-    if (loadDocument(document, line.location, settings.load) != 0) return kExitFailure;
+    if (loadDocument(document, line.location, settings.load) != 0) return;
     XmlNode root = document.documentElement();
-    if (!root) return kExitFailure;
+    if (!root) return;
 
     AllocationGate::setBudget(layoutBudgetFor(document.bytesRead()));
     if (settings.failAllocationAt != 0) AllocationGate::failAt(settings.failAllocationAt);
+    printing = true;
     const RunOutcome outcome = formatDocument(root, out);
-    if (!out.flush()) {
-      reportWriteError(systemErrorText(out.error()), line.outputFile);
-      return kExitFailure;
-    }
-    return outcome == RunOutcome::kCompleted ? kExitSuccess : kExitFailure;
-  } catch (const std::bad_alloc&) {
-    // Loading, the messages and the conversions allocate as they please.
-    writeOutOfMemoryMessage();
-    if (!out.flush()) reportWriteError(systemErrorText(out.error()), line.outputFile);
+    exitCode = outcome == RunOutcome::kCompleted ? kExitSuccess : kExitFailure;
+  });
+  if ((printing || !completed) && !out.flush()) {
+    reportWriteError(systemErrorText(out.error()), line.outputFile);
     return kExitFailure;
   }
+  return completed ? exitCode : kExitFailure;
 }
 
 // -o FILE: the same bytes as standard output redirected to a file would get,
@@ -265,15 +266,17 @@ int formatToFile(const CommandLine& line, const ProgramSettings& settings) {
     return kExitFailure;
   }
   int exitCode = kExitFailure;
-  try {
-    // On the heap: each holds a 64 KiB buffer.
+  completesOrRunsOut([&] {
+    // On the heap: the sink holds a 64 KiB buffer.
     auto bytes = std::make_unique<FileDescriptorSink>(file.descriptor);
-    std::unique_ptr<Utf8Sink> utf8;
-    if (line.form == OutputForm::kUtf8) utf8 = std::make_unique<Utf8Sink>(*bytes);
-    exitCode = formatLocation(line, utf8 ? static_cast<ByteSink&>(*utf8) : *bytes, settings);
-  } catch (const std::bad_alloc&) {
-    writeOutOfMemoryMessage();
-  }
+    std::unique_ptr<TextEncoder> text;
+    if (line.form == OutputForm::kUtf8) {
+      text = std::make_unique<Utf8Encoder>(*bytes);
+    } else {
+      text = std::make_unique<Utf16Encoder>(*bytes);
+    }
+    exitCode = formatLocation(line, *text, settings);
+  });
   const Replacement how = exitCode == kExitSuccess ? Replacement::kCommit : Replacement::kDiscard;
   if (const auto reason = endReplacement(file, how)) {
     reportWriteError(*reason, line.outputFile);
@@ -337,25 +340,29 @@ class FindingReport {
 // (FindingReport). Writes no text, touches no -o file.
 int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
   std::unique_ptr<FindingReport> report;
-  try {
-    XmlDocument document;
-    LoadSettings load = settings.load;
-    load.recordPositions = true;
-    if (loadDocument(document, line.location, load) != 0) return kExitFailure;
-    report = std::make_unique<FindingReport>(line.location);
-    checkDocument(document.documentElement(),
-                  [&report](const Finding& finding) { return report->add(finding); });
-    report->finish();
-    return report->count() == 0 ? kExitSuccess : kExitFailure;
-  } catch (const std::bad_alloc&) {
-    // What was found so far comes first, when there is memory to write it.
+  int exitCode = kExitFailure;
+  completesOrRunsOut([&] {
     try {
-      if (report) report->flush();
+      XmlDocument document;
+      LoadSettings load = settings.load;
+      load.recordPositions = true;
+      if (loadDocument(document, line.location, load) != 0) return;
+      report = std::make_unique<FindingReport>(line.location);
+      checkDocument(document.documentElement(),
+                    [&report](const Finding& finding) { return report->add(finding); });
+      report->finish();
+      exitCode = report->count() == 0 ? kExitSuccess : kExitFailure;
     } catch (const std::bad_alloc&) {
+      // What was found so far comes before the stop, when there is memory
+      // to write it.
+      try {
+        if (report) report->flush();
+      } catch (const std::bad_alloc&) {
+      }
+      throw;
     }
-    writeOutOfMemoryMessage();
-    return kExitFailure;
-  }
+  });
+  return exitCode;
 }
 
 }  // namespace
@@ -404,7 +411,7 @@ int runProgram(int argc, char** argv, const ProgramSettings& settings) {
   if (line.action == Action::kCheck) return checkLocation(line, settings);
   if (line.outputFile != nullptr) return formatToFile(line, settings);
   prepareStandardOutput();
-  return formatLocation(line, outputSink(line.form), settings);
+  return formatLocation(line, outputEncoder(line.form), settings);
 }
 
 }  // namespace quarvel

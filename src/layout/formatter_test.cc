@@ -35,7 +35,7 @@ class LineBuilderTest : public ::testing::TestWithParam<BuildCase> {};
 
 TEST_P(LineBuilderTest, EmitsExpectedRows) {
   const BuildCase& c = GetParam();
-  MemorySink sink;
+  MemoryText sink;
   LineStyle style;
   style.leftMargin = 0;
   style.width = c.width;
@@ -149,7 +149,7 @@ TEST(LineBuilder, TablesHoldTheListedEntries) {
 }
 
 TEST(LineBuilder, WidthTestUsesTheStyleThatComesWithEachCharacter) {
-  MemorySink sink;
+  MemoryText sink;
   LineStyle narrow;
   narrow.width = 3;
   narrow.leftMargin = 0;
@@ -184,7 +184,7 @@ TEST(LineBuilder, CarriedGlyphKeepsUnderlineAndTakesStyleOfTheBreak) {
 }
 
 TEST(LineBuilder, CarriedRunKeepsItsUnderlinesInOrder) {
-  MemorySink sink;
+  MemoryText sink;
   LineStyle style;
   style.width = 5;
   style.rightMargin = 0;
@@ -205,7 +205,7 @@ TEST(LineBuilder, CarriedRunKeepsItsUnderlinesInOrder) {
 }
 
 TEST(LineBuilder, KeptLinesInOrderWithoutPrinting) {
-  MemorySink sink;
+  MemoryText sink;
   LineStyle style;
   style.width = 2;
   style.direct = 0;
@@ -256,7 +256,7 @@ TEST(OutOfMemory, EveryAllocationFailureStopsCleanlyWithTheMessage) {
        {std::pair<Wrap, std::u16string>(Wrap::kChar, u"ab(cdefg（h"),
         std::pair<Wrap, std::u16string>(Wrap::kWord, u"a (bc de f（g")})
     for (uint64_t n = 1;; ++n) {
-      MemorySink sink;
+      MemoryText sink;
       LineStyle style;
       style.width = 3;
       style.wrap = wrap;
@@ -266,12 +266,18 @@ TEST(OutOfMemory, EveryAllocationFailureStopsCleanlyWithTheMessage) {
         Formatter f;
         FailingAllocation fail(n);
         ::testing::internal::CaptureStderr();
-        try {
-          f.putText(script, style);
-          f.finishBlock(style);
-        } catch (const CaException&) {
-          stopped = true;
-        }
+        // The stop throws CaException and the one place that catches it
+        // writes the message.
+        const bool completed = completesOrRunsOut([&] {
+          try {
+            f.putText(script, style);
+            f.finishBlock(style);
+          } catch (const CaException&) {
+            stopped = true;
+            throw;
+          }
+        });
+        EXPECT_EQ(completed, !stopped);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
                   stopped ? "kestrown: Out of Memory, Process Terminated\n" : "");
       }

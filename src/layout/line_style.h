@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "layout/glyph.h"
-#include "platform/byte_sink.h"
+#include "platform/text_output.h"
 
 namespace quarvel {
 
@@ -34,8 +34,8 @@ struct LineStyle {
   Wrap wrap = Wrap::kChar;
   // Nonzero: a finished line is printed at once; 0: it is kept for columns.
   int32_t direct = 1;
-  // Where lines are printed. Not owned.
-  ByteSink* out = &standardOutput();
+  // Where lines are printed. Not owned; set before the first line is printed.
+  TextEncoder* out = nullptr;
 };
 
 }  // namespace quarvel

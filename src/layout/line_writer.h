@@ -1,6 +1,6 @@
-// Turns a finished Line into UTF-16LE bytes: a text row and, when some glyph
-// is underlined, an underline row beneath it, both shifted right by the
-// line's left margin plus its alignment offset.
+// Turns a finished Line into code units for an encoder: a text row and, when
+// some glyph is underlined, an underline row beneath it, both shifted right
+// by the line's left margin plus its alignment offset. Nothing here throws.
 #ifndef QUARVEL_LAYOUT_LINE_WRITER_H_
 #define QUARVEL_LAYOUT_LINE_WRITER_H_
 
@@ -8,23 +8,24 @@
 
 #include "layout/glyph.h"
 #include "layout/line.h"
-#include "platform/byte_sink.h"
+#include "platform/text_output.h"
 
 namespace quarvel {
 
-// Writes `line` to `out`. A negative `fieldWidth` ends each row with CR LF;
-// zero or more pads each row with spaces to `fieldWidth` columns and leaves it
-// open (how columns are set side by side). The line stays the caller's.
-void print(const Line& line, ByteSink& out, int32_t fieldWidth);
+// Writes `line` to `out`. A negative `fieldWidth` ends each row (CR LF in
+// the normal output); zero or more pads each row with spaces to `fieldWidth`
+// columns and leaves it open (how columns are set side by side). The line
+// stays the caller's.
+void print(const Line& line, TextEncoder& out, int32_t fieldWidth);
 
-// The glyph's character, low byte first.
-void writeChar(const Glyph& glyph, ByteSink& out);
+// The glyph's character.
+void writeChar(const Glyph& glyph, TextEncoder& out);
 // One underline cell: the glyph's underline unit, or a space for NoUnderline.
-void writeUnderline(const Glyph& glyph, ByteSink& out);
-// CR LF.
-void writeNewline(ByteSink& out);
+void writeUnderline(const Glyph& glyph, TextEncoder& out);
+// A row end.
+void writeNewline(TextEncoder& out);
 // `count` spaces; nothing when `count` is not positive.
-void writeSpaces(int64_t count, ByteSink& out);
+void writeSpaces(int64_t count, TextEncoder& out);
 
 }  // namespace quarvel
 

@@ -49,7 +49,7 @@ TEST_P(PrintTest, WritesWholeRows) {
   style.align = c.align;
   style.width = c.width;
   style.leftMargin = c.leftMargin;
-  MemorySink sink;
+  MemoryText sink;
   print(*makeLine(style, c.text, c.marks), sink, c.fieldWidth);
   EXPECT_EQ(readable(sink.bytes()), readable(c.expected));
   EXPECT_EQ(sink.bytes(), c.expected);
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineWriter, WritersEmitLowByteFirst) {
-  MemorySink sink;
+  MemoryText sink;
   writeChar(Glyph(0x65E5, NoUnderline), sink);
   writeUnderline(Glyph(u'a', NoUnderline), sink);
   writeUnderline(Glyph(u'a', 0xFF3F), sink);
@@ -109,39 +109,42 @@ TEST(ByteSink, FirstFailureSticksAndLaterWritesAreDropped) {
   EXPECT_NE(sink.error(), 0);
 }
 
-TEST(Utf8Sink, TranscodesWhateverTheBlockBoundaries) {
-  // BOM, a CR LF row end, two- and three-byte characters, a pair, a lone
-  // high and a lone low surrogate, and a U+FEFF that is not the first unit.
+TEST(Utf8Encoder, TranscodesWhateverTheBlockBoundaries) {
+  // A CR LF row end, two- and three-byte characters, a pair, a lone high and
+  // a lone low surrogate, a U+FEFF, and a high surrogate that waits in vain
+  // at the end.
   const std::u16string units =
-      u"\uFEFFa\r\n\u00E9\u65E5\U0001F600\xD800"
-      u"b\xDC00\uFEFF";
+      u"a\r\n\u00E9\u65E5\U0001F600\xD800"
+      u"b\xDC00\uFEFF\xD800";
   const std::string expected =
       "a\n\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80\xEF\xBF\xBD"
       "b\xEF\xBF\xBD\xEF\xBB\xBF";
   MemorySink whole;
-  Utf8Sink wholeUtf8(whole);
-  for (char16_t unit : units) wholeUtf8.putUnit(unit);
+  Utf8Encoder wholeUtf8(whole);
+  wholeUtf8.start();
+  for (char16_t unit : units) wholeUtf8.put(unit);
   EXPECT_TRUE(wholeUtf8.flush());
   EXPECT_EQ(whole.bytes(), expected);
-  // Every byte in a block of its own: units and pairs arrive in pieces.
+  // Every unit in a block of its own: pairs arrive in pieces.
   MemorySink split;
-  Utf8Sink splitUtf8(split);
-  for (char byte : utf16le(units)) {
-    splitUtf8.put(static_cast<uint8_t>(byte));
+  Utf8Encoder splitUtf8(split);
+  splitUtf8.start();
+  for (char16_t unit : units) {
+    splitUtf8.put(unit);
     EXPECT_TRUE(splitUtf8.flush());
   }
   EXPECT_EQ(split.bytes(), expected);
 }
 
-TEST(Utf8Sink, FailureOfTheTargetSticks) {
+TEST(Utf8Encoder, FailureOfTheTargetSticks) {
   MemorySink target(2);
-  Utf8Sink sink(target);
-  sink.putUnit(u'a');
+  Utf8Encoder sink(target);
+  sink.put(u'a');
   EXPECT_TRUE(sink.flush());
-  sink.putUnit(u'\u00E9');
+  sink.put(u'\u00E9');
   EXPECT_FALSE(sink.flush());
   EXPECT_EQ(sink.error(), ENOSPC);
-  sink.putUnit(u'c');
+  sink.put(u'c');
   EXPECT_FALSE(sink.flush());
   EXPECT_EQ(target.bytes(), "a\xC3");
 }

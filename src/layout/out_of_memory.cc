@@ -4,14 +4,13 @@
 
 namespace quarvel {
 
+const char* CaException::what() const noexcept { return "layout allocation failed"; }
+
 void writeOutOfMemoryMessage() {
   std::fputs("kestrown: Out of Memory, Process Terminated\n", stderr);
   std::fflush(stderr);
 }
 
-void reportOutOfMemory() {
-  writeOutOfMemoryMessage();
-  throw CaException();
-}
+void reportOutOfMemory() { throw CaException(); }
 
 }  // namespace quarvel

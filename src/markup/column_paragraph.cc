@@ -81,7 +81,7 @@ void formatColumnParagraph(Formatter& enclosing, LineStyle style, XmlNode par) {
   };
   findLast();
 
-  ByteSink& out = *style.out;
+  TextEncoder& out = *style.out;
   while (last > 0) {
     std::size_t* link = &firstVisited;
     for (std::size_t i = firstVisited; i < last; i = *link) {

@@ -10,7 +10,7 @@
 #include "layout/line_style.h"
 #include "markup/integer_rule.h"
 #include "markup/vocabulary.h"
-#include "platform/byte_sink.h"
+#include "platform/text_output.h"
 #include "test_support/utf16.h"
 
 namespace quarvel {
@@ -34,7 +34,7 @@ std::string format(const std::string& xml) {
   EXPECT_EQ(document.parseError().errorCode, 0) << xml;
   // One flow with the default settings, finished as the formatting run
   // finishes it.
-  MemorySink sink;
+  MemoryText sink;
   Formatter top;
   LineStyle style;
   style.out = &sink;

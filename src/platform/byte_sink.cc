@@ -4,8 +4,6 @@
 
 #include <cerrno>
 
-#include "base/utf16.h"
-
 namespace quarvel {
 
 void ByteSink::drain() {
@@ -43,50 +41,6 @@ int MemorySink::writeBytes(const uint8_t* data, std::size_t size) {
   }
   bytes_.append(reinterpret_cast<const char*>(data), size);
   return 0;
-}
-
-int Utf8Sink::writeBytes(const uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (pendingByte_ < 0) {
-      pendingByte_ = data[i];
-      continue;
-    }
-    putUnitAsUtf8(static_cast<char16_t>(pendingByte_ | (data[i] << 8)));
-    pendingByte_ = -1;
-  }
-  return target_.flush() ? 0 : target_.error();
-}
-
-void Utf8Sink::putUnitAsUtf8(char16_t unit) {
-  // iconv takes only a leading FEFF for the byte-order mark; a later one is
-  // a character (ZERO WIDTH NO-BREAK SPACE) and stays.
-  const bool first = !started_;
-  started_ = true;
-  if (first && unit == 0xFEFF) return;
-  const bool isHigh = isHighSurrogate(unit);
-  const bool isLow = isLowSurrogate(unit);
-  if (highSurrogate_ != 0) {
-    const char16_t high = highSurrogate_;
-    highSurrogate_ = 0;
-    if (isLow) {
-      putCodePoint(0x10000 + ((char32_t{high} - 0xD800) << 10) + (unit - 0xDC00));
-      return;
-    }
-    putCodePoint(0xFFFD);
-  }
-  if (isHigh) {
-    highSurrogate_ = unit;
-  } else if (isLow) {
-    putCodePoint(0xFFFD);
-  } else if (unit != u'\r') {
-    putCodePoint(unit);
-  }
-}
-
-void Utf8Sink::putCodePoint(char32_t cp) {
-  uint8_t bytes[4];
-  const int length = encodeUtf8(cp, bytes);
-  for (int k = 0; k < length; ++k) target_.put(bytes[k]);
 }
 
 ByteSink& standardOutput() {

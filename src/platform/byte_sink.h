@@ -1,6 +1,7 @@
-// Where the line writer's bytes go. A ByteSink buffers bytes and hands them
-// on in blocks; the first failure to hand them on is remembered (sticky), and
-// every later write is dropped, so the caller checks once, at the end.
+// Where the encoders' bytes go (text_output.h). A ByteSink buffers bytes and
+// hands them on in blocks; the first failure to hand them on is remembered
+// (sticky), and every later write is dropped, so the caller checks once, at
+// the end.
 #ifndef QUARVEL_PLATFORM_BYTE_SINK_H_
 #define QUARVEL_PLATFORM_BYTE_SINK_H_
 
@@ -89,32 +90,6 @@ class MemorySink final : public ByteSink {
  private:
   std::string bytes_;
   std::size_t limit_;
-};
-
-// Hands the UTF-16LE stream written to it on to `target` as UTF-8: the
-// byte-order mark that starts the stream is dropped, every U+000D is dropped
-// (so CR LF row ends become LF), a surrogate pair becomes one four-byte
-// sequence and an unpaired surrogate becomes U+FFFD. For a valid stream the
-// bytes are what `iconv -f UTF-16 -t UTF-8 | tr -d '\r'` makes of it. A code
-// unit or pair may be split across blocks; a high surrogate still waiting for
-// its low half when writing ends is never written. Each block is flushed
-// through `target`, whose first failure becomes this sink's (sticky as in
-// every sink). `target` must outlive this sink.
-class Utf8Sink final : public ByteSink {
- public:
-  explicit Utf8Sink(ByteSink& target) : target_(target) {}
-
- protected:
-  int writeBytes(const uint8_t* data, std::size_t size) override;
-
- private:
-  void putUnitAsUtf8(char16_t unit);
-  void putCodePoint(char32_t cp);
-
-  ByteSink& target_;
-  bool started_ = false;        // the first code unit has been seen
-  int pendingByte_ = -1;        // the low byte of a unit split across blocks
-  char16_t highSurrogate_ = 0;  // waiting for its low half; 0 when none
 };
 
 // The program's standard output. Lives for the whole process.

@@ -1,5 +1,5 @@
 // Files and standard input, opened and read by the operating system's own
-// means: file_input_posix.cc on Linux, file_input_windows.cc on Windows.
+// means: posix.cc on Linux, windows.cc on Windows.
 #ifndef QUARVEL_PLATFORM_FILE_INPUT_H_
 #define QUARVEL_PLATFORM_FILE_INPUT_H_
 
