@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "document/byte_source.h"
 #include "document/document_store.h"
-#include "document/location_reader.h"
 #include "document/parse_error.h"
 
 namespace quarvel {
@@ -22,12 +22,14 @@ struct ParseResult {
   ParseError error;
 };
 
-// Parses all that `reader` yields. The first error ends the parse. Throws
-// std::bad_alloc when memory runs out, in expat or here, with nothing
-// leaked. With kRecord each element's start tag position is kept in the
-// store (DocumentStore::positions).
+// Parses all that `source` yields, read in chunks of the sizes the parser
+// asks for; any sizes the source hands out give the same result. The first
+// error ends the parse: a read failure (ByteSource::failure()) is the error
+// whatever the bytes before it held. Throws std::bad_alloc when memory runs
+// out, in expat or here, with nothing leaked. With kRecord each element's
+// start tag position is kept in the store (DocumentStore::positions).
 enum class Positions { kSkip, kRecord };
-ParseResult parseDocument(LocationReader& reader, Positions positions = Positions::kSkip);
+ParseResult parseDocument(ByteSource& source, Positions positions = Positions::kSkip);
 
 }  // namespace quarvel
 

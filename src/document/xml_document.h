@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "document/location_reader.h"
+#include "document/location.h"
 #include "document/parse_error.h"
 #include "document/xml_node.h"
 
