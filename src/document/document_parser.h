@@ -24,9 +24,9 @@ struct ParseResult {
 
 // Parses all that `source` yields, read in chunks of the sizes the parser
 // asks for; any sizes the source hands out give the same result. The first
-// error ends the parse: a read failure (ByteSource::failure()) is the error
-// whatever the bytes before it held. Throws std::bad_alloc when memory runs
-// out, in expat or here, with nothing leaked. With kRecord each element's
+// error ends the parse; a read that fails ends it with the source's failure
+// (ByteSource::failure()) as the error. Throws std::bad_alloc when memory
+// runs out, in expat or here, with nothing leaked. With kRecord each element's
 // start tag position is kept in the store (DocumentStore::positions).
 enum class Positions { kSkip, kRecord };
 ParseResult parseDocument(ByteSource& source, Positions positions = Positions::kSkip);
