@@ -248,21 +248,17 @@ class Parse {
         std::clamp<std::uint64_t>(pending / 2, kChunkBytes, kLargestChunkBytes));
   }
 
-  // Ends the parse with an error of ours at `line` and `column`.
-  void fail(std::int32_t code, int line, int column, std::string reason) {
+  // Ends the parse with an error of ours at `line` and `column`. Throws
+  // std::bad_alloc when memory runs out.
+  void fail(std::int32_t code, int line, int column, std::string_view reason) {
     if (failed_) return;
+    error_ = errorAt(code, line, column, reason);
     failed_ = true;
-    error_ = {code, line, column, std::move(reason)};
   }
 
-  struct Failure {
-    std::int32_t code = 0;
-    int line = 0;
-    int column = 0;
-    std::string reason;
-  };
   bool failed() const { return failed_; }
-  const Failure& error() const { return error_; }
+  // The first error, once failed().
+  const ParseError& error() const { return error_; }
   std::uint64_t fed() const { return fed_; }
 
  private:
@@ -290,8 +286,8 @@ class Parse {
 
   // Stops expat from within a callback with an error of ours, placed where
   // the event being reported begins.
-  void stop(std::int32_t code, std::string reason) {
-    fail(code, currentLine(), currentColumn(), std::move(reason));
+  void stop(std::int32_t code, std::string_view reason) {
+    fail(code, currentLine(), currentColumn(), reason);
     XML_StopParser(parser_, XML_FALSE);
   }
 
@@ -616,40 +612,34 @@ class Parse {
   bool recordPositions_;
   bool failed_ = false;
   bool outOfMemory_ = false;
-  Failure error_;
+  ParseError error_;
 };
 
 }  // namespace
 
-ParseResult parseDocument(LocationReader& reader, const LoadSettings& settings) {
+ParseResult parseDocument(ByteSource& source, const LoadSettings& settings) {
   ParseResult result;
-  auto fail = [&result](std::int32_t code, int line, int column, std::string reason) {
+  auto fail = [&result](ParseError error) {
     result.store.reset();
-    result.error.errorCode = code;
-    result.error.line = line;
-    result.error.linepos = column;
-    result.error.reason = reasonWithLineEnd(reason);
+    result.error = std::move(error);
     return std::move(result);
   };
-  auto readFailure = [&]() -> std::optional<ReadFailure> { return reader.failure(); };
 
   // The start of the document tells its encoding.
   std::string head(kEncodingHeadBytes, '\0');
   std::size_t headLength = 0;
   while (headLength < head.size()) {
-    const int n = reader.read(head.data() + headLength, static_cast<int>(head.size() - headLength));
+    const int n = source.read(head.data() + headLength, static_cast<int>(head.size() - headLength));
     if (n <= 0) break;
     headLength += static_cast<std::size_t>(n);
   }
   head.resize(headLength);
-  if (std::optional<ReadFailure> failure = readFailure()) {
-    return fail(failure->code, 0, 0, std::move(failure->reason));
-  }
+  if (std::optional<ParseError> failure = source.failure()) return fail(*std::move(failure));
   EncodingChoice choice = chooseEncoding(head);
-  if (!choice.error.empty()) {
-    const bool unsupported = choice.error.starts_with("Unsupported encoding");
-    return fail(unsupported ? -XML_ERROR_UNKNOWN_ENCODING : -XML_ERROR_INCORRECT_ENCODING, 1, 1,
-                std::move(choice.error));
+  if (choice.errorKind != EncodingError::kNone) {
+    const bool unsupported = choice.errorKind == EncodingError::kUnsupported;
+    return fail(errorAt(unsupported ? -XML_ERROR_UNKNOWN_ENCODING : -XML_ERROR_INCORRECT_ENCODING,
+                        1, 1, choice.error));
   }
 
   result.store = std::make_unique<DocumentStore>();
@@ -680,7 +670,7 @@ ParseResult parseDocument(LocationReader& reader, const LoadSettings& settings) 
     while (going && !shortDocument) {
       const int chunk = parse.nextChunk();
       char* buffer = static_cast<char*>(parse.buffer(chunk));
-      const int n = reader.read(buffer, chunk);
+      const int n = source.read(buffer, chunk);
       if (n < 0) break;
       const auto valid =
           static_cast<int>(checked(std::string_view(buffer, static_cast<std::size_t>(n)), n == 0));
@@ -709,22 +699,22 @@ ParseResult parseDocument(LocationReader& reader, const LoadSettings& settings) 
       if (final) break;
       pending.erase(0, step.consumed);
       raw.resize(static_cast<std::size_t>(parse.nextChunk()));
-      const int n = reader.read(raw.data(), static_cast<int>(raw.size()));
+      const int n = source.read(raw.data(), static_cast<int>(raw.size()));
       if (n < 0) break;
       if (n == 0) final = true;
       pending.append(raw.data(), static_cast<std::size_t>(n));
     }
   }
 
-  if (std::optional<ReadFailure> failure = readFailure()) {
-    return fail(failure->code, 0, 0, std::move(failure->reason));
-  }
+  if (std::optional<ParseError> failure = source.failure()) return fail(*std::move(failure));
   if (parse.failed()) {
-    const auto& error = parse.error();
-    return fail(error.code, std::max(error.line, 1), std::max(error.column, 1), error.reason);
+    ParseError error = parse.error();
+    error.line = std::max(error.line, 1);
+    error.linepos = std::max(error.linepos, 1);
+    return fail(std::move(error));
   }
   if (result.store->root == kNoNode) {
-    return fail(kNoDocumentElement, 1, 1, "the document has no root element");
+    return fail(errorAt(kNoDocumentElement, 1, 1, "the document has no root element"));
   }
   result.store->bytesRead = parse.fed();
   return result;

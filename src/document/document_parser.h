@@ -6,8 +6,9 @@
 
 #include <memory>
 
+#include "document/byte_source.h"
 #include "document/document_store.h"
-#include "document/location_reader.h"
+#include "document/location.h"
 #include "document/parse_error.h"
 
 namespace quarvel {
@@ -22,11 +23,14 @@ struct ParseResult {
   ParseError error;
 };
 
-// Parses all that `reader` yields. The first error ends the parse. Throws
-// std::bad_alloc when memory runs out, in expat or here, with nothing
-// leaked. Of `settings`, recordPositions (each element's start tag position
-// is kept in DocumentStore::positions) and keepsBlanksWithin count.
-ParseResult parseDocument(LocationReader& reader, const LoadSettings& settings = {});
+// Parses all that `source` yields, read in chunks of the sizes the parser
+// asks for; any sizes the source hands out give the same result. The first
+// error ends the parse; a read that fails ends it with the source's failure
+// (ByteSource::failure()) as the error. Throws std::bad_alloc when memory
+// runs out, in expat or here, with nothing leaked. Of `settings`,
+// recordPositions (each element's start tag position is kept in
+// DocumentStore::positions) and keepsBlanksWithin count.
+ParseResult parseDocument(ByteSource& source, const LoadSettings& settings = {});
 
 }  // namespace quarvel
 

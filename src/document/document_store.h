@@ -6,7 +6,8 @@
 // flat array; attribute defaults declared in the internal subset are held
 // once, by element and attribute name, and read from there.
 //
-// The parser driver (document_parser.h) fills a store; XmlNode reads it.
+// The parser driver (document_parser.h) fills a store; XmlNode (xml_node.h)
+// reads it.
 // Nothing here parses or knows the parser.
 #ifndef QUARVEL_DOCUMENT_DOCUMENT_STORE_H_
 #define QUARVEL_DOCUMENT_DOCUMENT_STORE_H_
@@ -21,7 +22,7 @@
 #include <vector>
 
 #include "document/large_block.h"
-#include "document/xml_document.h"
+#include "document/node_kinds.h"
 
 namespace quarvel {
 

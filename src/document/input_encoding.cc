@@ -190,6 +190,7 @@ EncodingChoice chooseEncoding(std::string_view head) {
                         : rest.starts_with("\x00<"sv) ? "UTF-16BE"
                                                       : nullptr;
     if (shown != nullptr && std::string_view(shown) != opening.name) {
+      choice.errorKind = EncodingError::kIncorrect;
       choice.error = std::string("the byte-order mark says ") + opening.name +
                      " but the first characters are in " + shown;
       return choice;
@@ -198,6 +199,7 @@ EncodingChoice chooseEncoding(std::string_view head) {
   const std::string text = asAscii(head.substr(opening.mark), opening);
   const Declaration declaration = readDeclaration(text, cut);
   if (declaration.kind == Declaration::Kind::kPastHead) {
+    choice.errorKind = EncodingError::kIncorrect;
     choice.error = "the XML declaration does not end within the first " +
                    std::to_string(kEncodingHeadBytes) + " bytes";
     return choice;
@@ -205,7 +207,10 @@ EncodingChoice chooseEncoding(std::string_view head) {
   const std::string_view declared = declaration.name;
   if (!declared.empty()) {
     choice.error = contradiction(opening, declared);
-    if (!choice.error.empty()) return choice;
+    if (!choice.error.empty()) {
+      choice.errorKind = EncodingError::kIncorrect;
+      return choice;
+    }
   }
   if (opening.unitBytes == 2) {
     choice.parserEncoding = opening.name;
@@ -223,6 +228,7 @@ EncodingChoice chooseEncoding(std::string_view head) {
   }
   choice.decoder = openDecoder(decoded);
   if (choice.decoder == nullptr) {
+    choice.errorKind = EncodingError::kUnsupported;
     choice.error = "Unsupported encoding " + std::string(declared.empty() ? decoded : declared);
   }
   return choice;

@@ -35,6 +35,17 @@ class Decoder {
   virtual Result decode(std::string_view in, bool final, std::string& out) = 0;
 };
 
+// Why the start of a document rules out reading it at all.
+enum class EncodingError {
+  kNone,
+  // A byte-order mark or first characters that contradict the declared
+  // encoding, or an XML declaration too long to tell (see
+  // kEncodingHeadBytes).
+  kIncorrect,
+  // An encoding that this platform cannot decode.
+  kUnsupported,
+};
+
 // What the start of a document says about its encoding.
 struct EncodingChoice {
   // The encoding that expat is created with, which overrides what the
@@ -46,11 +57,10 @@ struct EncodingChoice {
   // Set when the document's bytes are decoded in front of the parser; never
   // with an error.
   std::unique_ptr<Decoder> decoder;
-  // Why the document cannot be read at all, or empty: a byte-order mark or
-  // first characters that contradict the declared encoding, an encoding that
-  // this platform cannot decode ("Unsupported encoding NAME"), an XML
-  // declaration too long to tell (see kEncodingHeadBytes). Printable ASCII,
-  // no line end.
+  // Why the document cannot be read at all (kNone when it can), and the
+  // message that says so, empty exactly with kNone: printable ASCII, no
+  // line end ("Unsupported encoding NAME" for kUnsupported).
+  EncodingError errorKind = EncodingError::kNone;
   std::string error;
 };
 

@@ -43,11 +43,23 @@ struct ParseError {
 };
 
 // `reason` (UTF-8) as ParseError::reason has it: UTF-16 ending with a line
-// end.
+// end. Throws std::bad_alloc when memory runs out.
 inline std::u16string reasonWithLineEnd(std::string_view reason) {
   std::u16string text = toUtf16(reason);
   if (text.empty() || text.back() != u'\n') text.push_back(u'\n');
   return text;
+}
+
+// An error at `line` and `column` (from 1) of the document, `url` left empty
+// for the caller. Throws std::bad_alloc when memory runs out.
+inline ParseError errorAt(int32_t code, int32_t line, int32_t column, std::string_view reason) {
+  return {code, line, column, {}, reasonWithLineEnd(reason)};
+}
+
+// An error of a location that yields no bytes, or stopped yielding them: the
+// short form, `line` 0. Throws std::bad_alloc when memory runs out.
+inline ParseError readError(int32_t code, std::string_view reason) {
+  return errorAt(code, 0, 0, reason);
 }
 
 }  // namespace quarvel

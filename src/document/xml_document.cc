@@ -5,6 +5,7 @@
 #include "base/utf.h"
 #include "document/document_parser.h"
 #include "document/document_store.h"
+#include "document/location.h"
 
 namespace quarvel {
 namespace {
@@ -26,23 +27,21 @@ XmlDocument::~XmlDocument() = default;
 void XmlDocument::load(std::string_view location, const LoadSettings& settings) {
   store_.reset();
   error_ = ParseError{};
-  LocationReader reader;
-  if (const std::optional<ReadFailure> failure = reader.open(location, settings)) {
-    error_.errorCode = failure->code;
+  OpenedLocation opened = openLocation(location, settings);
+  if (opened.source == nullptr) {
+    error_ = std::move(opened.error);
     error_.url = toUtf16(location);
-    error_.reason = reasonWithLineEnd(failure->reason);
     return;
   }
-  adopt(parseDocument(reader, settings), location, store_, error_);
+  adopt(parseDocument(*opened.source, settings), location, store_, error_);
 }
 
 void XmlDocument::loadMemory(std::string_view bytes, std::string_view url,
                              const LoadSettings& settings) {
   store_.reset();
   error_ = ParseError{};
-  LocationReader reader;
-  reader.openMemory(bytes);
-  adopt(parseDocument(reader, settings), url, store_, error_);
+  MemorySource source(bytes);
+  adopt(parseDocument(source, settings), url, store_, error_);
 }
 
 std::uint64_t XmlDocument::bytesRead() const { return store_ != nullptr ? store_->bytesRead : 0; }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "document/document_parser.h"
 #include "test_support/utf16.h"
 
 #ifndef _WIN32
@@ -301,6 +302,11 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       {"", u"doc.xml -3 1:1 no element found\n"},
       {"<r>\n<x:a/>\n</r>", u"doc.xml -27 2:1 unbound prefix\n"},
       {"<r>&nope;</r>", u"doc.xml -11 1:4 undefined entity\n"},
+      // An encoding this platform cannot decode, and one contradicted.
+      {"<?xml version='1.0' encoding='x-unknown'?><r/>",
+       u"doc.xml -18 1:1 Unsupported encoding x-unknown\n"},
+      {"\xEF\xBB\xBF<?xml version='1.0' encoding='Shift_JIS'?><r/>",
+       u"doc.xml -19 1:1 the byte-order mark says UTF-8 but the declaration says Shift_JIS\n"},
       // expat lets this pass, as the external subset might declare it.
       {"<!DOCTYPE r SYSTEM 'r.dtd'>\n<r>&nope;</r>", u"doc.xml -11 2:4 undefined entity 'nope'\n"},
       {"<!DOCTYPE r [\n<!ENTITY e SYSTEM 'e.txt'>\n]>\n<r>&e;</r>",
@@ -421,6 +427,77 @@ TEST(XmlDocumentTest, EntityExpansionIsBoundedAndFast) {
             u"doc.xml -43 12:4 limit on input amplification factor (from DTD and entities) "
             u"breached\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// A document handed out at most `piece` bytes a read, whatever the parser
+// asks for, that fails once `failAt` bytes have been read.
+class PiecewiseSource final : public ByteSource {
+ public:
+  PiecewiseSource(std::string_view bytes, int piece, std::size_t failAt)
+      : rest_(bytes), piece_(piece), failAt_(failAt) {}
+
+ private:
+  int readSome(char* buffer, int length) noexcept override {
+    if (given_ >= failAt_) return -1;
+    const std::size_t count = std::min({rest_.size(), static_cast<std::size_t>(piece_),
+                                        static_cast<std::size_t>(length), failAt_ - given_});
+    std::copy_n(rest_.data(), count, buffer);
+    rest_.remove_prefix(count);
+    given_ += count;
+    return static_cast<int>(count);
+  }
+  ParseError why() const override { return readError(kCannotFetchLocation, "cut off"); }
+
+  std::string_view rest_;
+  int piece_;
+  std::size_t failAt_;
+  std::size_t given_ = 0;
+};
+
+std::u16string parsedInPieces(std::string_view bytes, int piece, std::size_t failAt) {
+  PiecewiseSource source(bytes, piece, failAt);
+  const ParseResult result = parseDocument(source);
+  if (result.store == nullptr) return describe(result.error);
+  return describe(XmlNode(result.store.get(), result.store->root));
+}
+
+TEST(XmlDocumentTest, ReadsTheSameWhateverPiecesTheBytesComeIn) {
+  // Past the start that tells the encoding, where the bytes come as read.
+  const std::string padding = "<!--" + repeated("pad ", 300) + "-->";
+  const std::string text = "<r>" + padding + "<a x='\xE6\x97\xA5'>\xF0\x9F\x98\x80\xC3\xA9</a>";
+  constexpr std::size_t kNever = SIZE_MAX;
+  const struct {
+    const char* what;
+    std::string document;
+    std::size_t failAt;
+    const char16_t* error;  // null: the tree of the document read at once
+  } cases[] = {
+      {"UTF-8, characters cut between pieces", text + "&amp;<![CDATA[c]]></r>", kNever, nullptr},
+      {"UTF-16, units and pairs cut between pieces",
+       "\xFF\xFE" + utf16(u"<r><!--" + std::u16string(600, u'p') + u"-->\U0001F600x</r>", false),
+       kNever, nullptr},
+      {"a lone surrogate past the start",
+       "\xFF\xFE" + utf16(u"<r><!--" + std::u16string(600, u'p') + u"-->\xD800<b/></r>", false),
+       kNever, u" -19 1:611 the document holds bytes that are not valid in its encoding\n"},
+      {"decoded in front of the parser",
+       "<?xml version='1.0' encoding='Shift_JIS'?><r>" + padding + "\x93\xFA\x96\x7B</r>", kNever,
+       nullptr},
+      {"an error past the start", text + "</b></r>", kNever, u" -7 1:1228 mismatched tag\n"},
+      {"a failure before any byte", text + "</r>", 0, u" -10002 0:0 cut off\n"},
+      {"a failure part way", text + "</r>", 1100, u" -10002 0:0 cut off\n"},
+      {"a failure part way through decoding",
+       "<?xml version='1.0' encoding='Shift_JIS'?><r>" + padding + "</r>", 1100,
+       u" -10002 0:0 cut off\n"},
+  };
+  for (const auto& [what, document, failAt, error] : cases) {
+    const std::u16string whole = parsedInPieces(document, INT_MAX, failAt);
+    // The tree when no error is expected: not an error's description.
+    EXPECT_EQ(error != nullptr ? whole : whole.substr(0, 2), error != nullptr ? error : u"r(")
+        << what;
+    for (const int piece : {1, 7}) {
+      EXPECT_EQ(parsedInPieces(document, piece, failAt), whole) << what << ", pieces of " << piece;
+    }
+  }
 }
 
 TEST(XmlDocumentTest, PrintsNothingItself) {
