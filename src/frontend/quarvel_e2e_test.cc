@@ -548,8 +548,12 @@ TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
     std::string err;
   } cases[] = {
       {"<quarvel>\n <div width='30' wrap='word'>a\nb</div>\n <pre>a\nb</pre>\n <par><div>x</div> "
-       "</par>\n <underline char='&#x1F600;'/><space repeat='-2'/>\n</quarvel>",
+       "</par>\n <space repeat='-2'/>\n</quarvel>",
        ""},
+      // An underline cell holds one code unit.
+      {"<quarvel><underline char='&#x1F600;'/></quarvel>",
+       where + "1:10: warning: attribute 'char' value '\xF0\x9F\x98\x80' does not fit an "
+               "underline cell (drawn as U+FFFD)\n"},
       {"<quarvel>\n  <centre>x</centre></quarvel>",
        where + "2:3: warning: unknown element 'centre'; did you mean 'center'?\n"},
       {"<quarvel><div\n witdh='30'/></quarvel>",

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "base/utf16.h"
@@ -45,34 +47,6 @@ bool wordLeavesWith(GlyphList& glyphs, char16_t ch, const LineStyle& style) {
          static_cast<int64_t>(t.wordWidth) + unitWidth(ch) <= style.width;
 }
 
-// Ends the current line of `f` before `ch`, which does not fit, in word
-// mode: the trailing word starts the next line, after whatever carrying
-// moves, when it may; otherwise the line breaks as in char mode.
-void breakBefore(Formatter& f, char16_t ch, const LineStyle& style) {
-  if (!wordLeavesWith(f.current->glyphs, ch, style)) {
-    f.breakLine(style);
-    return;
-  }
-  GlyphList::TakenWord word;
-  f.current->glyphs.takeTrailingWord(word);
-  f.breakLine(style);
-  if (f.current == nullptr) f.current = newLine(style);
-  f.current->glyphs.appendWord(word);
-}
-
-// A run of white space of text in word mode: one space, which no line
-// begins with and no space is followed by; a space that does not fit ends
-// the line and is dropped.
-void putTextSpace(Formatter& f, const LineStyle& style) {
-  if (f.current == nullptr || f.current->glyphs.empty()) return;
-  if (f.current->glyphs.trailing().spaces > 0) return;
-  if (exceedsLimit(static_cast<int64_t>(f.current->lineWidth()) + 1, u' ', style)) {
-    f.breakLine(style);
-    return;
-  }
-  f.current->glyphs.append(newGlyph(u' ', style.underline));
-}
-
 }  // namespace
 
 Line* newLine(const LineStyle& style) {
@@ -92,38 +66,38 @@ Line* newLine(const LineStyle& style) {
 void stopForMemory() { reportOutOfMemory(); }
 
 Formatter::~Formatter() {
-  delete current;
-  delete pending;
+  delete current_;
+  delete pending_;
   // Kept lines unlink themselves from `kept` as they go; the list deletes
   // whatever remains, first to last.
 }
 
 void Formatter::flushPending(const LineStyle& style) {
-  if (pending == nullptr) return;
-  Line* line = pending;
-  pending = nullptr;
+  if (pending_ == nullptr) return;
+  Line* line = pending_;
+  pending_ = nullptr;
   if (style.direct != 0) {
     print(*line, *style.out, -1);
     delete line;
   } else {
-    kept.append(line);
+    kept_.append(line);
   }
 }
 
 void Formatter::breakLine(const LineStyle& style) {
   flushPending(style);
-  if (current == nullptr) {
-    pending = newLine(style);
+  if (current_ == nullptr) {
+    pending_ = newLine(style);
   } else {
-    pending = current;
-    current = nullptr;
+    pending_ = current_;
+    current_ = nullptr;
   }
   if (style.pre != 0) return;
 
   // Word mode drops the spaces that end the line, before carrying and again
   // after it, when carrying uncovered more.
   const bool trims = style.wrap == Wrap::kWord;
-  if (trims) pending->glyphs.dropTrailingSpaces();
+  if (trims) pending_->glyphs.dropTrailingSpaces();
 
   // Carrying moves the last glyph while the pending line is 3 columns or
   // wider and that glyph is a kNoLineEnd one. The glyphs before the trailing
@@ -131,7 +105,7 @@ void Formatter::breakLine(const LineStyle& style) {
   // leaves the line narrower than 3 columns stays too. Glyphs are 1 or 2
   // columns wide, so that start is at most two glyphs, and carrying never
   // empties the pending line. The rest of the run moves in one splice.
-  GlyphList& glyphs = pending->glyphs;
+  GlyphList& glyphs = pending_->glyphs;
   Glyph* from = glyphs.trailingRunFirst();
   int32_t staying = glyphs.width() - glyphs.trailingRunWidth();
   int32_t moving = glyphs.trailingRunWidth();
@@ -141,8 +115,8 @@ void Formatter::breakLine(const LineStyle& style) {
     from = from->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(from->next);
   }
   if (from != nullptr) {
-    if (current == nullptr) current = newLine(style);
-    glyphs.moveTailTo(from, moving, current->glyphs);
+    if (current_ == nullptr) current_ = newLine(style);
+    glyphs.moveTailTo(from, moving, current_->glyphs);
   }
   // What stays is narrower than 3 columns or ends in a glyph that may end a
   // line, and never nothing when something moved.
@@ -150,6 +124,32 @@ void Formatter::breakLine(const LineStyle& style) {
   assert(glyphs.width() == staying);
   assert(glyphs.width() < 3 || glyphs.trailingRunFirst() == nullptr);
   if (trims) glyphs.dropTrailingSpaces();
+}
+
+// In word mode the trailing word starts the next line, after whatever
+// carrying moves, when it may; otherwise the line breaks as in char mode.
+void Formatter::breakBefore(char16_t ch, const LineStyle& style) {
+  if (!wordLeavesWith(current_->glyphs, ch, style)) {
+    breakLine(style);
+    return;
+  }
+  GlyphList::TakenWord word;
+  current_->glyphs.takeTrailingWord(word);
+  breakLine(style);
+  if (current_ == nullptr) current_ = newLine(style);
+  current_->glyphs.appendWord(word);
+}
+
+// One space, which no line begins with and no space is followed by; a space
+// that does not fit ends the line and is dropped.
+void Formatter::putTextSpace(const LineStyle& style) {
+  if (current_ == nullptr || current_->glyphs.empty()) return;
+  if (current_->glyphs.trailing().spaces > 0) return;
+  if (exceedsLimit(static_cast<int64_t>(current_->lineWidth()) + 1, u' ', style)) {
+    breakLine(style);
+    return;
+  }
+  current_->glyphs.append(newGlyph(u' ', style.underline));
 }
 
 void Formatter::putChar(char16_t ch, const LineStyle& style) {
@@ -164,28 +164,28 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
   }
 
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
-  if (current == nullptr) {
+  if (current_ == nullptr) {
     // A character that finds no line is never compared with the limit.
-    current = newLine(style);
-  } else if (isLowSurrogate(ch) && current->lastGlyph() != nullptr &&
-             isHighSurrogate(current->lastGlyph()->ch)) {
+    current_ = newLine(style);
+  } else if (isLowSurrogate(ch) && current_->lastGlyph() != nullptr &&
+             isHighSurrogate(current_->lastGlyph()->ch)) {
     // The second half of a pair joins the first without a test: a pair is
     // placed as one unit, so a row never ends between its halves.
-  } else if (exceedsLimit(static_cast<int64_t>(current->lineWidth()) + placedWidth(ch), ch,
+  } else if (exceedsLimit(static_cast<int64_t>(current_->lineWidth()) + placedWidth(ch), ch,
                           style)) {
     if (style.wrap == Wrap::kWord)
-      breakBefore(*this, ch, style);
+      breakBefore(ch, style);
     else
       breakLine(style);
-    if (current == nullptr) current = newLine(style);
+    if (current_ == nullptr) current_ = newLine(style);
   }
-  current->glyphs.append(glyph.release());
+  current_->glyphs.append(glyph.release());
 }
 
 void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
-  if (current == nullptr) current = newLine(style);
-  current->glyphs.append(glyph.release());
+  if (current_ == nullptr) current_ = newLine(style);
+  current_->glyphs.append(glyph.release());
 }
 
 template <Wrap kMode>
@@ -198,8 +198,8 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
     return p;
   };
   while (next != end) {
-    if (current != nullptr && current->lineWidth() <= certain) {
-      GlyphList::Appender appender(current->glyphs);
+    if (current_ != nullptr && current_->lineWidth() <= certain) {
+      GlyphList::Appender appender(current_->glyphs);
       RecordPool::Run glyphs(Glyph::pool);
       do {
         const char16_t ch = *next++;
@@ -224,7 +224,7 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
     if constexpr (kMode == Wrap::kWord) {
       if (isTextSpace(ch)) {
         next = afterSpaces(next);
-        putTextSpace(*this, style);
+        putTextSpace(style);
         continue;
       }
     }
@@ -239,8 +239,8 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
     while (next != end) {
       // Runs of units from U+0020 up are appended without a word: under
       // `pre` only CR and LF (and the zero unit) are special.
-      if (current != nullptr && *next >= 0x20) {
-        GlyphList::Appender appender(current->glyphs);
+      if (current_ != nullptr && *next >= 0x20) {
+        GlyphList::Appender appender(current_->glyphs);
         RecordPool::Run glyphs(Glyph::pool);
         do {
           appender.add(newGlyph(glyphs, *next++, style.underline));
@@ -266,11 +266,42 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   }
 }
 
+void Formatter::putRun(std::u16string_view text, const LineStyle& style) {
+  if (style.pre != 0) {
+    putText(text, style);
+    return;
+  }
+  int64_t runWidth = 0;
+  for (char16_t ch : text) runWidth += displayWidth(ch);
+  const int64_t limit = static_cast<int64_t>(style.width) + style.rightMargin;
+  if (current_ == nullptr) {
+    current_ = newLine(style);
+  } else if (current_->lineWidth() + runWidth > limit) {
+    breakLine(style);
+    if (current_ == nullptr) current_ = newLine(style);
+  }
+  {
+    GlyphList::Appender appender(current_->glyphs);
+    RecordPool::Run glyphs(Glyph::pool);
+    for (char16_t ch : text) appender.add(newGlyph(glyphs, ch, style.underline));
+  }
+  current_->glyphs.closeWordAfterRun(
+      static_cast<int32_t>(std::min<std::size_t>(text.size(), INT32_MAX)));
+}
+
+void Formatter::noteBlockExtent(const LineStyle& style) {
+  const int64_t extent = static_cast<int64_t>(style.leftMargin) + style.width + style.rightMargin;
+  maxWidth_ =
+      std::max(maxWidth_,
+               static_cast<int32_t>(std::clamp<int64_t>(extent, std::numeric_limits<int32_t>::min(),
+                                                        std::numeric_limits<int32_t>::max())));
+}
+
 void Formatter::finishBlock(const LineStyle& style) {
   flushPending(style);
-  pending = current;
-  current = nullptr;
-  if (pending != nullptr && inWordMode(style)) pending->glyphs.dropTrailingSpaces();
+  pending_ = current_;
+  current_ = nullptr;
+  if (pending_ != nullptr && inWordMode(style)) pending_->glyphs.dropTrailingSpaces();
   flushPending(style);
 }
 

@@ -34,7 +34,8 @@
 
 namespace quarvel {
 
-struct Formatter {
+class Formatter {
+ public:
   Formatter() = default;
   // Deletes `current`, then `pending`, then the kept lines, unprinted.
   ~Formatter();
@@ -65,12 +66,25 @@ struct Formatter {
   // Emits the pending line, if there is one.
   void flushPending(const LineStyle& style);
 
-  // Finished lines kept for later printing (filled only while `direct` is 0).
-  NodeList kept;
-  Line* current = nullptr;
-  Line* pending = nullptr;
-  // Largest leftMargin + width + rightMargin of any "div" laid out here.
-  int32_t maxWidth = 0;
+  // Places `text` as one unbreakable run (the text of a nonbreak element):
+  // under `pre` as putText does; otherwise every code unit becomes a glyph,
+  // line ends and control characters too, on the current line when the line
+  // then stays within `width` + `rightMargin`, else whole on a new line with
+  // no further width test. No trailing word reaches back into the run.
+  void putRun(std::u16string_view text, const LineStyle& style);
+  // Notes a block laid out with `style` (a "div"): maxWidth becomes at least
+  // its leftMargin + width + rightMargin, saturated to 32 bits.
+  void noteBlockExtent(const LineStyle& style);
+
+  // Finished lines kept for later printing (filled only while `direct` is 0),
+  // first to last; they stay the formatter's.
+  const NodeList& kept() const { return kept_; }
+  // The line being filled and the line ended but not yet emitted; nullptr
+  // for none.
+  const Line* current() const { return current_; }
+  const Line* pending() const { return pending_; }
+  // Largest leftMargin + width + rightMargin of any block noted here.
+  int32_t maxWidth() const { return maxWidth_; }
 
  private:
   // putText's text outside `pre`, filled in mode `kMode` (word mode makes
@@ -78,6 +92,15 @@ struct Formatter {
   template <Wrap kMode>
   void putFilled(const char16_t* next, const char16_t* end, int64_t certain,
                  const LineStyle& style);
+  // Ends the current line before `ch`, which does not fit, in word mode.
+  void breakBefore(char16_t ch, const LineStyle& style);
+  // A run of white space of text in word mode.
+  void putTextSpace(const LineStyle& style);
+
+  NodeList kept_;
+  Line* current_ = nullptr;
+  Line* pending_ = nullptr;
+  int32_t maxWidth_ = 0;
 };
 
 // Stops the run for want of memory for a layout record: reportOutOfMemory.

@@ -50,12 +50,12 @@ TEST_P(LineBuilderTest, EmitsExpectedRows) {
     } else {
       f.putChar(ch, style);
     }
-    EXPECT_TRUE(f.current == nullptr || f.current->glyphs.sumsHold());
-    EXPECT_TRUE(f.pending == nullptr || f.pending->glyphs.sumsHold());
+    EXPECT_TRUE(f.current() == nullptr || f.current()->glyphs.sumsHold());
+    EXPECT_TRUE(f.pending() == nullptr || f.pending()->glyphs.sumsHold());
   }
   f.finishBlock(style);
-  EXPECT_EQ(f.current, nullptr);
-  EXPECT_EQ(f.pending, nullptr);
+  EXPECT_EQ(f.current(), nullptr);
+  EXPECT_EQ(f.pending(), nullptr);
   EXPECT_EQ(readable(sink.bytes()), readable(c.expected));
 }
 
@@ -175,12 +175,12 @@ TEST(LineBuilder, CarriedGlyphKeepsUnderlineAndTakesStyleOfTheBreak) {
   style.underline = NoUnderline;
   style.align = kAlignRight;
   f.breakLine(style);
-  ASSERT_NE(f.current, nullptr);
-  EXPECT_EQ(f.current->glyphs.first(), f.current->lastGlyph());
-  EXPECT_EQ(f.current->lastGlyph()->ch, u'(');
-  EXPECT_EQ(f.current->lastGlyph()->underline, u'_');
-  EXPECT_EQ(f.current->style.align, kAlignRight);
-  EXPECT_EQ(f.pending->style.align, kAlignLeft);
+  ASSERT_NE(f.current(), nullptr);
+  EXPECT_EQ(f.current()->glyphs.first(), f.current()->lastGlyph());
+  EXPECT_EQ(f.current()->lastGlyph()->ch, u'(');
+  EXPECT_EQ(f.current()->lastGlyph()->underline, u'_');
+  EXPECT_EQ(f.current()->style.align, kAlignRight);
+  EXPECT_EQ(f.pending()->style.align, kAlignLeft);
 }
 
 TEST(LineBuilder, CarriedRunKeepsItsUnderlinesInOrder) {
@@ -212,10 +212,10 @@ TEST(LineBuilder, KeptLinesInOrderWithoutPrinting) {
   style.out = &sink;
   Formatter f;
   f.putText(u"ab\ncd\te", style);
-  EXPECT_EQ(f.kept.first(), f.kept.last());
+  EXPECT_EQ(f.kept().first(), f.kept().last());
   f.finishBlock(style);
   std::u16string seen;
-  for (ListNode* n = f.kept.first(); !n->isEnd(); n = n->next) {
+  for (ListNode* n = f.kept().first(); !n->isEnd(); n = n->next) {
     forEachGlyph(*static_cast<Line*>(n), [&](const Glyph& g) { seen += g.ch; });
     seen += u'|';
   }
@@ -229,15 +229,15 @@ TEST(LineBuilder, PendingThenCurrentTransitions) {
   style.direct = 0;
   Formatter f;
   f.finishBlock(style);
-  EXPECT_TRUE(f.kept.empty());
+  EXPECT_TRUE(f.kept().empty());
   f.putText(u"abc", style);
-  ASSERT_NE(f.pending, nullptr);
-  ASSERT_NE(f.current, nullptr);
-  EXPECT_EQ(f.pending->lineWidth(), 2);
+  ASSERT_NE(f.pending(), nullptr);
+  ASSERT_NE(f.current(), nullptr);
+  EXPECT_EQ(f.pending()->lineWidth(), 2);
   f.flushPending(style);
-  EXPECT_EQ(f.pending, nullptr);
-  EXPECT_NE(f.current, nullptr);
-  EXPECT_FALSE(f.kept.empty());
+  EXPECT_EQ(f.pending(), nullptr);
+  EXPECT_NE(f.current(), nullptr);
+  EXPECT_FALSE(f.kept().empty());
 }
 
 // Makes the n-th layout allocation from now fail, and restores the gate.

@@ -2,12 +2,6 @@
 
 namespace quarvel {
 
-void GlyphList::insertFront(Glyph* glyph) {
-  NodeList::insertFront(glyph);
-  recount();
-  assertTrailingBounds();
-}
-
 void GlyphList::moveTailTo(Glyph* from, int32_t fromWidth, GlyphList& target) {
   Trailing& t = trailing_;
   assert(t.runFirst != nullptr && fromWidth > 0 && fromWidth <= t.runWidth);
@@ -263,58 +257,5 @@ bool GlyphList::sumsHold() const {
 }
 
 Glyph* Line::lastGlyph() const { return static_cast<Glyph*>(glyphs.last()); }
-
-void Line::dropLastGlyph() {
-  Glyph* last = lastGlyph();
-  if (last == nullptr) return;
-  GlyphList::Trailing& t = glyphs.trailing_;
-  const int32_t w = unitWidth(last->ch);
-  --glyphs.count_;
-  glyphs.width_ -= w;
-  if (t.spaces > 0) {
-    delete last;
-    if (--t.spaces == 0) {
-      t = glyphs.marks_->beforeSpaces;
-      if (t.wordCount > 0) glyphs.marks_->beforeWordKnown = false;
-    }
-  } else if (t.wordCount == 1) {
-    glyphs.markWordStart();
-    delete last;
-    t = glyphs.marks_->beforeWord;
-  } else if (t.wordCount > 1) {
-    --t.wordCount;
-    t.wordWidth -= w;
-    if (t.runFirst != nullptr) {
-      --t.runCount;
-      t.runWidth -= w;
-      if (last == t.runFirst) t.runFirst = nullptr;
-      delete last;
-    } else {
-      delete last;
-      // The glyphs before it may end in a run that its arrival had closed.
-      for (ListNode* node = glyphs.last(); node != nullptr && node != &glyphs.head;
-           node = node->prev) {
-        Glyph* glyph = static_cast<Glyph*>(node);
-        if (!isNoLineEnd(glyph->ch)) break;
-        t.runFirst = glyph;
-        ++t.runCount;
-        t.runWidth += unitWidth(glyph->ch);
-      }
-    }
-  } else {
-    delete last;
-    t.runFirst = nullptr;
-    t.runCount = 0;
-    t.runWidth = 0;
-    glyphs.findTrailingSpaces();
-  }
-  glyphs.assertTrailingBounds();
-}
-
-bool Line::hasUnderline() const {
-  for (ListNode* node = glyphs.first(); node != &glyphs.tail; node = node->next)
-    if (static_cast<Glyph*>(node)->underline != NoUnderline) return true;
-  return false;
-}
 
 }  // namespace quarvel

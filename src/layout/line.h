@@ -96,22 +96,17 @@ class GlyphList final : public NodeList {
     assert(empty() && marks_ == nullptr && marks != nullptr);
     marks_ = marks;
   }
-  bool keepsWords() const { return marks_ != nullptr; }
 
   void append(Glyph* glyph) {
     NodeList::append(glyph);
     countAppended(*glyph, count_, width_, trailing_, marks_);
     assertTrailingBounds();
   }
-  // Puts `glyph` first, in time proportional to the list (the line builder
-  // never does). No word is kept afterwards: the list no longer knows where
-  // unbreakable runs ended.
-  void insertFront(Glyph* glyph);
   // Moves the glyphs from `from` to the last one, in their order, to the
   // front of `target` (another list), in time proportional to the glyphs of
   // the run before `from` (none or a few when a line is broken), not to
   // those that move, plus the glyphs already in `target` (none when it is a
-  // new line, as when a line is broken; otherwise as insertFront). `from`
+  // new line, as when a line is broken; otherwise proportional to them too). `from`
   // must be an element of the trailing kNoLineEnd run and `fromWidth` the
   // width of the glyphs from it to the end. The list keeps its trailing
   // word only where part of it stays; spaces that moving uncovers are
@@ -196,7 +191,6 @@ class GlyphList final : public NodeList {
   bool sumsHold() const;
 
  private:
-  friend class Line;
   // Adds a glyph just appended to the sums: its width, and what it extends,
   // begins or ends of the trailing run, and of the word and spaces when the
   // list keeps them (`marks`, the list's, not null).
@@ -285,13 +279,6 @@ class Line final : public ListNode {
   int32_t lineWidth() const { return glyphs.width(); }
   // The last glyph, or nullptr when the line has none.
   Glyph* lastGlyph() const;
-  // Deletes the last glyph, if there is one. A space or a glyph of the
-  // trailing word leaves as through a mark; after any other glyph the
-  // trailing spaces and run before it are found by walking back over them,
-  // and no word is kept.
-  void dropLastGlyph();
-  // True when some glyph's underline is not NoUnderline.
-  bool hasUnderline() const;
 
   // Lines come from a pool of their own, like glyphs.
   static void* operator new([[maybe_unused]] std::size_t size, const std::nothrow_t&) noexcept {

@@ -59,7 +59,6 @@ class NodeList {
   NodeList& operator=(const NodeList&) = delete;
 
   void append(ListNode* p) { tail.prev->insertAfter(p); }
-  void insertFront(ListNode* p) { head.insertAfter(p); }
   // Unlinks the elements from `from` (an element of this list) to the last
   // and links them, in their order, in front of the first element of
   // `target` (another list), in constant time.

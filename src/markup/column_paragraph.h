@@ -1,6 +1,6 @@
 // Column paragraphs: each "div" child of a "par" element is formatted into a
 // private Formatter, then the columns are printed side by side, one output
-// row per line.
+// row per line (layout/columns.h).
 #ifndef QUARVEL_MARKUP_COLUMN_PARAGRAPH_H_
 #define QUARVEL_MARKUP_COLUMN_PARAGRAPH_H_
 
@@ -10,10 +10,14 @@
 
 namespace quarvel {
 
-// Finishes the enclosing block on `enclosing`, walks every "div" child of
-// `par` as a column with `style` (its `direct` cleared), prints the rows to
-// `style.out` and frees the columns, also when CaException passes through.
-void formatColumnParagraph(Formatter& enclosing, LineStyle style, XmlNode par);
+// Lays out the element `div` into `column` with `style` (the walker).
+using ColumnWalk = void (*)(Formatter& column, const LineStyle& style, XmlNode div);
+
+// Finishes the enclosing block on `enclosing`, lays out every "div" child of
+// `par` through `walk` as a column with `style` (its `direct` cleared),
+// prints the rows to `style.out` and frees the columns, also when
+// CaException passes through.
+void formatColumnParagraph(Formatter& enclosing, LineStyle style, XmlNode par, ColumnWalk walk);
 
 }  // namespace quarvel
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "markup/integer_rule.h"
+#include "markup/element_reading.h"
 #include "markup/vocabulary.h"
 
 namespace quarvel {
@@ -74,30 +74,6 @@ std::u16string withSuggestion(std::u16string message, std::optional<std::u16stri
   return message;
 }
 
-bool isSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
-
-// What integer_rule makes of a value, and whether the value says it plainly:
-// optional white space and sign, digits, optional white space.
-struct IntegerReading {
-  bool wellFormed;
-  bool saturates;
-};
-
-IntegerReading readIntegerValue(std::u16string_view value) {
-  std::size_t i = 0;
-  while (i < value.size() && isSpace(value[i])) ++i;
-  bool negative = false;
-  if (i < value.size() && (value[i] == u'+' || value[i] == u'-')) negative = value[i++] == u'-';
-  const std::size_t digitsFrom = i;
-  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-  int64_t magnitude = 0;
-  for (; i < value.size() && value[i] >= u'0' && value[i] <= u'9'; ++i)
-    magnitude = std::min<int64_t>(magnitude * 10 + (value[i] - u'0'), kMax + 2);
-  const bool digits = i > digitsFrom;
-  while (i < value.size() && isSpace(value[i])) ++i;
-  return {digits && i == value.size(), magnitude > (negative ? kMax + 1 : kMax)};
-}
-
 std::u16string decimal(int64_t value) {
   const std::string digits = std::to_string(value);
   return {digits.begin(), digits.end()};
@@ -109,6 +85,30 @@ struct Context {
   bool wordWrap = false;
   bool inPar = false;
 };
+
+// The message for what reading an element found.
+std::u16string issueMessage(std::u16string_view element, const ElementEntry& entry,
+                            const ReadingIssue& issue) {
+  const std::u16string value = quoted(issue.value);
+  const std::u16string attribute = u"attribute " + quoted(issue.attribute) + u" value " + value;
+  switch (issue.kind) {
+    case ReadingIssue::Kind::kUnreadAttribute:
+      return withSuggestion(
+          u"element " + quoted(element) + u" does not read attribute " + quoted(issue.attribute),
+          nearest(issue.attribute, entry.attributes));
+    case ReadingIssue::Kind::kNotAnInteger:
+      return attribute + u" is not an integer (read as " + decimal(issue.readAs) + u")";
+    case ReadingIssue::Kind::kOutOfRange:
+      return attribute + u" is out of range (read as " + decimal(issue.readAs) + u")";
+    case ReadingIssue::Kind::kUnknownWrap:
+      return attribute + u" is neither 'word' nor 'char' (ignored)";
+    case ReadingIssue::Kind::kLongChar:
+      return attribute + u" is more than one character (only the first is drawn)";
+    case ReadingIssue::Kind::kCharBeyondCell:
+      return attribute + u" does not fit an underline cell (drawn as U+FFFD)";
+  }
+  return {};
+}
 
 class Checker {
  public:
@@ -122,8 +122,15 @@ class Checker {
       add(at,
           [&] { return withSuggestion(u"unknown element " + quoted(name), nearestElement(name)); });
     } else {
-      attributes(node, *entry, at, context);
-      if (entry->kind == Element::kPre) context.pre = true;
+      const ElementSettings settings = readElement(node, entry->kind, [&](const ReadingIssue& i) {
+        add(at, [&] { return issueMessage(name, *entry, i); });
+      });
+      if (settings.pre) context.pre = true;
+      if (settings.wrap) context.wordWrap = *settings.wrap == Wrap::kWord;
+      if (entry->kind == Element::kNonbreak) {
+        nonbreak(node);
+        return;
+      }
       if (entry->kind == Element::kPar) {
         if (context.inPar)
           add(at, [] { return u"par inside a par: its rows print before the outer par's"; });
@@ -149,52 +156,17 @@ class Checker {
     return nearest(name, names);
   }
 
-  void attributes(XmlNode node, const ElementEntry& entry, NodePosition at, Context& context) {
-    const std::u16string_view element = node.nodeName().value_or(u"");
-    for (std::uint32_t i = 0; i < node.attributeCount(); ++i) {
-      const std::u16string_view name = node.attributeName(i);
-      if (name == u"xml:space" || name == u"xmlns" || name.starts_with(u"xmlns:")) continue;
-      if (!readsAttribute(entry, name)) {
-        add(at, [&] {
-          return withSuggestion(
-              u"element " + quoted(element) + u" does not read attribute " + quoted(name),
-              nearest(name, entry.attributes));
-        });
-      }
-    }
-    for (std::u16string_view name : entry.attributes) {
-      if (name.empty()) continue;
-      const std::optional<std::u16string> value = node.getAttribute(name);
-      if (!value) continue;
-      if (name == u"wrap") {
-        if (*value == u"word")
-          context.wordWrap = true;
-        else if (*value == u"char")
-          context.wordWrap = false;
-        else
-          add(at, [&] {
-            return u"attribute 'wrap' value " + quoted(*value) +
-                   u" is neither 'word' nor 'char' (ignored)";
-          });
-      } else if (name == u"char") {
-        const bool pair = value->size() == 2 && (*value)[0] >= 0xD800 && (*value)[0] < 0xDC00 &&
-                          (*value)[1] >= 0xDC00 && (*value)[1] < 0xE000;
-        if (value->size() > 1 && !pair)
-          add(at, [&] {
-            return u"attribute 'char' value " + quoted(*value) +
-                   u" is more than one character (only the first is drawn)";
-          });
-      } else {
-        const IntegerReading reading = readIntegerValue(*value);
-        if (!reading.wellFormed || reading.saturates) {
-          add(at, [&] {
-            return u"attribute " + quoted(name) + u" value " + quoted(*value) +
-                   (reading.wellFormed ? u" is out of range (read as "
-                                       : u" is not an integer (read as ") +
-                   decimal(readInteger(*value)) + u")";
-          });
-        }
-      }
+  // The walker places the text of a nonbreak's subtree as one run, line
+  // ends and all, and never walks the elements within.
+  void nonbreak(XmlNode node) {
+    for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) {
+      if (child.nodeType() != kElementNode) continue;
+      const NodePosition at = child.position().value_or(NodePosition{0, 0});
+      add(at, [&] {
+        return u"element " + quoted(child.nodeName().value_or(u"")) +
+               u" inside a nonbreak has no effect (only its text is placed)";
+      });
+      nonbreak(child);
     }
   }
 

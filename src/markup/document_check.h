@@ -19,11 +19,11 @@ struct Finding {
 };
 
 // Checks the tree under `root` (the root included), in document order:
-// elements outside the vocabulary, attributes an element does not read,
-// integer values that are not integers or saturate, a wrap value the walker
-// ignores, an underline char of more than one character, par children that
-// are not div, a par inside a par, and text holding line ends where they
-// vanish (not in pre, not word wrapped). Time and memory are linear in the
+// elements outside the vocabulary, what reading an element finds ignored or
+// misread (element_reading.h), elements inside a nonbreak (which only places
+// their text), par children that are not div, a par inside a par, and text
+// holding line ends where they vanish (not in pre, not word wrapped, not in
+// a nonbreak). Time and memory are linear in the
 // document; names and values are quoted cut to a bounded length. Each
 // finding goes to `sink` as soon as it is found and is held nowhere else, so
 // memory does not grow with their number. The sink returns whether it still

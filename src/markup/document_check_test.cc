@@ -52,6 +52,15 @@ TEST(DocumentCheckTest, FindsWhatTheWalkerIgnores) {
        "2:2: text holds line ends, which vanish here (words they alone separate run together); use "
        "pre, "
        "or wrap=\"word\" on a div\n"},
+      // A nonbreak keeps its line ends: its text is placed as it stands.
+      {"<quarvel><nonbreak>ab\ncd</nonbreak><left>e\nf</left></quarvel>",
+       "2:14: text holds line ends, which vanish here (words they alone separate run together); "
+       "use pre, or wrap=\"word\" on a div\n"},
+      // The walker never walks the elements inside a nonbreak, however deep.
+      {"<quarvel><nonbreak>ab<br/>c<left q='1'><br/></left></nonbreak></quarvel>",
+       "1:22: element 'br' inside a nonbreak has no effect (only its text is placed)\n"
+       "1:28: element 'left' inside a nonbreak has no effect (only its text is placed)\n"
+       "1:40: element 'br' inside a nonbreak has no effect (only its text is placed)\n"},
       // A long name is quoted cut, and compared with nothing.
       {"<quarvel><" + std::string(100, 'c') + "/></quarvel>",
        "1:10: unknown element '" + std::string(40, 'c') + "...'\n"},

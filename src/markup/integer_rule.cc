@@ -3,21 +3,34 @@
 #include <limits>
 
 namespace quarvel {
+namespace {
 
-int32_t readInteger(std::u16string_view value) {
+bool isSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+}  // namespace
+
+IntegerReading readInteger(std::u16string_view value) {
   std::size_t i = 0;
-  while (i < value.size() && (value[i] == u' ' || (value[i] >= u'\t' && value[i] <= u'\r'))) ++i;
+  while (i < value.size() && isSpace(value[i])) ++i;
   bool negative = false;
   if (i < value.size() && (value[i] == u'+' || value[i] == u'-')) negative = value[i++] == u'-';
   // Accumulate toward the sign's bound so that -2147483648 is exact.
   constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
   const int64_t bound = negative ? kMax + 1 : kMax;
+  const std::size_t digitsFrom = i;
   int64_t magnitude = 0;
+  bool saturates = false;
   for (; i < value.size() && value[i] >= u'0' && value[i] <= u'9'; ++i) {
     magnitude = magnitude * 10 + (value[i] - u'0');
-    if (magnitude > bound) magnitude = bound;
+    if (magnitude > bound) {
+      magnitude = bound;
+      saturates = true;
+    }
   }
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+  const bool digits = i > digitsFrom;
+  while (i < value.size() && isSpace(value[i])) ++i;
+  return {static_cast<int32_t>(negative ? -magnitude : magnitude), digits && i == value.size(),
+          saturates};
 }
 
 }  // namespace quarvel

@@ -1,28 +1,14 @@
 #include "markup/walker.h"
 
-#include <algorithm>
-#include <limits>
 #include <optional>
 #include <string>
 
-#include "base/utf16.h"
 #include "markup/column_paragraph.h"
-#include "markup/integer_rule.h"
+#include "markup/element_reading.h"
 #include "markup/vocabulary.h"
 
 namespace quarvel {
 namespace {
-
-// The attributes read below are the ones the vocabulary lists.
-constexpr bool listed(Element element, std::u16string_view attribute) {
-  for (std::u16string_view name : kElements[static_cast<std::size_t>(element)].attributes)
-    if (name == attribute) return true;
-  return false;
-}
-static_assert(listed(Element::kUnderline, u"char") && listed(Element::kSpace, u"repeat") &&
-                  listed(Element::kDiv, u"width") && listed(Element::kDiv, u"leftmargin") &&
-                  listed(Element::kDiv, u"rightmargin") && listed(Element::kDiv, u"wrap"),
-              "an attribute the walker reads is missing from kElements");
 
 Element elementFor(std::u16string_view name) {
   const ElementEntry* entry = findElement(name);
@@ -33,14 +19,7 @@ bool endsBlock(Element element) {
   return element != Element::kOther && kElements[static_cast<std::size_t>(element)].endsBlock;
 }
 
-int32_t saturate(int64_t value) {
-  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
-}
-
-void putSpaces(FormatState& state, const XmlNode& element) {
-  std::optional<std::u16string> repeat = element.getAttribute(u"repeat");
-  const int32_t count = repeat ? readInteger(*repeat) : 1;
+void putSpaces(FormatState& state, int32_t count) {
   Formatter& f = state.formatter;
   for (int32_t i = 0; i < count; ++i) {
     // Once the output has failed nothing more can reach it; stop early rather
@@ -53,50 +32,8 @@ void putSpaces(FormatState& state, const XmlNode& element) {
   }
 }
 
-void startDiv(FormatState& state, const XmlNode& element) {
-  LineStyle& style = state.style;
-  state.formatter.finishBlock(style);
-  if (auto v = element.getAttribute(u"width")) style.width = readInteger(*v);
-  if (auto v = element.getAttribute(u"leftmargin")) style.leftMargin = readInteger(*v);
-  if (auto v = element.getAttribute(u"rightmargin")) style.rightMargin = readInteger(*v);
-  if (auto v = element.getAttribute(kWrapAttribute)) {
-    if (*v == u"word") style.wrap = Wrap::kWord;
-    if (*v == u"char") style.wrap = Wrap::kChar;
-  }
-  const int32_t extent =
-      saturate(static_cast<int64_t>(style.leftMargin) + style.width + style.rightMargin);
-  state.formatter.maxWidth = std::max(state.formatter.maxWidth, extent);
-}
-
-// Places the text of the whole subtree as one run: it goes onto the current
-// line when the line stays within width + rightMargin, otherwise whole onto
-// the next line, with no further width test.
-void placeRun(FormatState& state, const XmlNode& element) {
-  std::u16string storage;
-  const std::u16string_view text = element.text(storage);
-  Formatter& f = state.formatter;
-  const LineStyle& style = state.style;
-  if (style.pre != 0) {
-    f.putText(text, style);
-    return;
-  }
-  int64_t runWidth = 0;
-  for (char16_t ch : text) runWidth += displayWidth(ch);
-  const int64_t limit = static_cast<int64_t>(style.width) + style.rightMargin;
-  if (f.current == nullptr) {
-    f.current = newLine(style);
-  } else if (f.current->lineWidth() + runWidth > limit) {
-    f.breakLine(style);
-    if (f.current == nullptr) f.current = newLine(style);
-  }
-  {
-    GlyphList::Appender appender(f.current->glyphs);
-    RecordPool::Run glyphs(Glyph::pool);
-    for (char16_t ch : text) appender.add(newGlyph(glyphs, ch, style.underline));
-  }
-  // No word that follows reaches back into the run.
-  f.current->glyphs.closeWordAfterRun(
-      static_cast<int32_t>(std::min<std::size_t>(text.size(), INT32_MAX)));
+void walkColumn(Formatter& column, const LineStyle& style, XmlNode div) {
+  walkNode(FormatState{column, style}, div);
 }
 
 }  // namespace
@@ -111,42 +48,37 @@ void walkNode(FormatState state, XmlNode node) {
   Formatter& f = state.formatter;
   LineStyle& style = state.style;
   if (element) {
+    const ElementSettings settings = readElement(node, *element);
     switch (*element) {
       case Element::kLeft:
       case Element::kRight:
       case Element::kCenter:
+      case Element::kPre:
         f.finishBlock(style);
-        style.align = *element == Element::kLeft    ? kAlignLeft
-                      : *element == Element::kRight ? kAlignRight
-                                                    : kAlignCenter;
+        settings.applyTo(style);
         break;
-      case Element::kUnderline: {
-        std::optional<std::u16string> ch = node.getAttribute(u"char");
-        style.underline = ch ? (*ch)[0] : u'-';
-        // An underline cell holds one code unit, which half a pair is not:
-        // such a character is drawn as U+FFFD, as wide as the half was.
-        if (isSurrogate(style.underline)) style.underline = 0xFFFD;
+      case Element::kDiv:
+        f.finishBlock(style);
+        settings.applyTo(style);
+        f.noteBlockExtent(style);
         break;
-      }
+      case Element::kUnderline:
+        settings.applyTo(style);
+        break;
       case Element::kBr:
         f.breakLine(style);
         break;
       case Element::kSpace:
-        putSpaces(state, node);
+        putSpaces(state, settings.repeat);
         break;
-      case Element::kDiv:
-        startDiv(state, node);
-        break;
-      case Element::kPre:
-        f.finishBlock(style);
-        style.pre = 1;
-        style.align = kAlignLeft;
-        break;
-      case Element::kNonbreak:
-        placeRun(state, node);
+      case Element::kNonbreak: {
+        // The text of the whole subtree is one run; its elements do nothing.
+        std::u16string storage;
+        f.putRun(node.text(storage), style);
         return;
+      }
       case Element::kPar:
-        formatColumnParagraph(f, style, node);
+        formatColumnParagraph(f, style, node, walkColumn);
         return;
       case Element::kQuarvel:
       case Element::kOther:

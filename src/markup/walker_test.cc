@@ -298,7 +298,7 @@ TEST(IntegerRule, ReadsLikeTheCLibraryAndSaturates) {
                {u"+-1", 0},
                {u"１２", 0}};
   for (const auto& c : cases)
-    EXPECT_EQ(readInteger(c.text), c.value) << testing::readable(utf16le(c.text));
+    EXPECT_EQ(readInteger(c.text).value, c.value) << testing::readable(utf16le(c.text));
 }
 
 TEST(Walker, ExtremeWidthsAndMarginsDoNotOverflow) {
