@@ -26,14 +26,6 @@ void endRow(TextEncoder& out, int32_t fieldWidth, int64_t rowColumns) {
 
 }  // namespace
 
-void writeChar(const Glyph& glyph, TextEncoder& out) { out.put(glyph.ch); }
-
-void writeUnderline(const Glyph& glyph, TextEncoder& out) {
-  out.put(glyph.underline == NoUnderline ? u' ' : glyph.underline);
-}
-
-void writeNewline(TextEncoder& out) { out.endRow(); }
-
 void writeSpaces(int64_t count, TextEncoder& out) { out.putSpaces(count); }
 
 void print(const Line& line, TextEncoder& out, int32_t fieldWidth) {

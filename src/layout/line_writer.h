@@ -18,12 +18,6 @@ namespace quarvel {
 // stays the caller's.
 void print(const Line& line, TextEncoder& out, int32_t fieldWidth);
 
-// The glyph's character.
-void writeChar(const Glyph& glyph, TextEncoder& out);
-// One underline cell: the glyph's underline unit, or a space for NoUnderline.
-void writeUnderline(const Glyph& glyph, TextEncoder& out);
-// A row end.
-void writeNewline(TextEncoder& out);
 // `count` spaces; nothing when `count` is not positive.
 void writeSpaces(int64_t count, TextEncoder& out);
 

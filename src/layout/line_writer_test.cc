@@ -88,12 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
                   rows({u"    ab", u"    --"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LineWriter, WritersEmitLowByteFirst) {
+TEST(LineWriter, UnitsGoOutLowByteFirst) {
   MemoryText sink;
-  writeChar(Glyph(0x65E5, NoUnderline), sink);
-  writeUnderline(Glyph(u'a', NoUnderline), sink);
-  writeUnderline(Glyph(u'a', 0xFF3F), sink);
-  writeNewline(sink);
+  sink.put(0x65E5);
+  sink.putSpaces(1);
+  sink.put(0xFF3F);
+  sink.endRow();
   EXPECT_EQ(sink.bytes(), std::string("\xE5\x65\x20\x00\x3F\xFF\x0D\x00\x0A\x00", 10));
 }
 
