@@ -42,7 +42,7 @@ std::u16string toUtf16(std::string_view utf8, size_t maxUnits) {
       valid = (next & 0xC0) == 0x80;
       cp = (cp << 6) | (next & 0x3F);
     }
-    if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if (!valid || cp < minimum || cp > 0x10FFFF || isSurrogateCodePoint(cp)) {
       *unit++ = u'\uFFFD';
       ++i;
       continue;
@@ -118,7 +118,7 @@ void appendUtf8(std::string& out, char32_t cp) {
 char32_t nextCodePoint(std::u16string_view utf16, size_t& i) {
   char32_t cp = utf16[i++];
   if (isHighSurrogate(utf16[i - 1]) && i < utf16.size() && isLowSurrogate(utf16[i])) {
-    cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i++] - 0xDC00);
+    cp = combineSurrogates(static_cast<char16_t>(cp), utf16[i++]);
   }
   return cp;
 }
@@ -128,7 +128,7 @@ std::optional<std::string> toUtf8(std::u16string_view utf16) {
   out.reserve(utf16.size());
   for (size_t i = 0; i < utf16.size();) {
     const char32_t cp = nextCodePoint(utf16, i);
-    if (cp >= 0xD800 && cp <= 0xDFFF) return std::nullopt;
+    if (isSurrogateCodePoint(cp)) return std::nullopt;
     appendUtf8(out, cp);
   }
   return out;

@@ -4,7 +4,9 @@
 #ifndef QUARVEL_BASE_UTF16_H_
 #define QUARVEL_BASE_UTF16_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quarvel {
 
@@ -12,6 +14,28 @@ namespace quarvel {
 constexpr bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 constexpr bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 constexpr bool isSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+// A code point that no UTF may encode: one of the surrogates' range.
+constexpr bool isSurrogateCodePoint(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+
+// The code point of a surrogate pair, and the pair of a code point above
+// U+FFFF.
+constexpr char32_t combineSurrogates(char16_t high, char16_t low) {
+  return 0x10000 + ((char32_t{high} - 0xD800) << 10) + (char32_t{low} - 0xDC00);
+}
+constexpr char16_t highSurrogateOf(char32_t cp) {
+  return static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+}
+constexpr char16_t lowSurrogateOf(char32_t cp) {
+  return static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+}
+
+// How many of the first `units` code units of `text` to keep so that no
+// surrogate pair is cut in two: `units`, or one fewer when the last one kept
+// would be a pair's first half.
+constexpr std::size_t keptUnits(std::u16string_view text, std::size_t units) {
+  if (units >= text.size()) return text.size();
+  return units > 0 && isHighSurrogate(text[units - 1]) ? units - 1 : units;
+}
 
 // Writes code point `cp` (at most U+10FFFF; a surrogate is encoded like any
 // other code point) as UTF-8 into `out`, which has room for 4 bytes, and

@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "base/utf.h"
+#include "base/utf16.h"
 #include "document/input_encoding.h"
 #include "document/japanese_encodings.h"
 
@@ -196,7 +197,7 @@ class Utf32Decoder final : public Decoder {
         const std::size_t at = result.consumed + (bigEndian_ ? k : 3 - k);
         cp = cp << 8 | static_cast<unsigned char>(in[at]);
       }
-      if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      if (cp > 0x10FFFF || isSurrogateCodePoint(cp)) {
         result.invalid = true;
         return result;
       }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/utf.h"
+#include "base/utf16.h"
 #include "document/entity_nesting.h"
 #include "document/input_encoding.h"
 #include "document/store_builder.h"
@@ -146,14 +147,14 @@ class Utf16Check {
       const auto unit =
           static_cast<char16_t>(bigEndian_ ? firstByte_ << 8 | byte : byte << 8 | firstByte_);
       const std::size_t unitStart = i >= 1 ? i - 1 : 0;
-      const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+      const bool low = isLowSurrogate(unit);
       if (highPending_) {
         if (!low) return fail(highStart_);
         highPending_ = false;
         position_.character(0x10000);  // the pair is one character
       } else if (low) {
         return fail(unitStart);
-      } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+      } else if (isHighSurrogate(unit)) {
         highPending_ = true;
         highStart_ = unitStart;
       } else {

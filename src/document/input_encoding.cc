@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/ascii.h"
+
 namespace quarvel {
 namespace {
 
@@ -82,8 +84,6 @@ std::string asAscii(std::string_view bytes, const Opening& opening) {
   return units;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // An encoding name as XML spells it; the parser refuses a declaration with
@@ -111,11 +111,12 @@ struct Declaration {
 Declaration readDeclaration(std::string_view text, bool cut) {
   using enum Declaration::Kind;
   constexpr std::string_view kStart = "<?xml";
-  if (!text.starts_with(kStart) || text.size() == kStart.size() || !isSpace(text[kStart.size()])) {
+  if (!text.starts_with(kStart) || text.size() == kStart.size() ||
+      !isXmlSpace(text[kStart.size()])) {
     return {};
   }
   const auto skipSpace = [&](std::size_t i) {
-    while (i < text.size() && isSpace(text[i])) ++i;
+    while (i < text.size() && isXmlSpace(text[i])) ++i;
     return i;
   };
   std::size_t i = kStart.size();
@@ -124,7 +125,7 @@ Declaration readDeclaration(std::string_view text, bool cut) {
     if (i == text.size() || (text[i] == '?' && i + 1 == text.size())) break;
     if (text[i] == '?') return {};  // the end of the declaration, or something odd
     const std::size_t nameStart = i;
-    while (i < text.size() && !isSpace(text[i]) && text[i] != '=' && text[i] != '?') ++i;
+    while (i < text.size() && !isXmlSpace(text[i]) && text[i] != '=' && text[i] != '?') ++i;
     const std::string_view attribute = text.substr(nameStart, i - nameStart);
     i = skipSpace(i);
     if (i == text.size()) break;
@@ -171,8 +172,7 @@ std::string contradiction(const Opening& opening, std::string_view declared) {
 }  // namespace
 
 bool sameEncodingName(std::string_view a, std::string_view b) {
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-  return std::ranges::equal(a, b, {}, upper, upper);
+  return equalIgnoringAsciiCase(a, b);
 }
 
 EncodingChoice chooseEncoding(std::string_view head) {

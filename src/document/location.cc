@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/ascii.h"
 #include "document/http_source.h"
 
 namespace quarvel {
@@ -75,13 +76,7 @@ OpenedLocation openFile(const std::string* path) {
 }  // namespace
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view lowercasePrefix) {
-  if (text.size() < lowercasePrefix.size()) return false;
-  for (size_t i = 0; i < lowercasePrefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != lowercasePrefix[i]) return false;
-  }
-  return true;
+  return startsWithIgnoringAsciiCase(text, lowercasePrefix);
 }
 
 // Exactly "-" is standard input; "./-" and "-x" are file paths.

@@ -4,12 +4,11 @@
 #include <cassert>
 #include <new>
 
+#include "base/ascii.h"
 #include "base/utf.h"
 
 namespace quarvel {
 namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::uint32_t checkedLength(std::size_t length) {
   if (length >= kNoNode) throw std::bad_alloc();
@@ -47,7 +46,7 @@ void StoreBuilder::endElement() {
 void StoreBuilder::characters(std::string_view utf8) {
   const std::uint8_t type = inCdata_ ? kCDataSectionNode : kTextNode;
   if (openText_ == kNoNode || store_.nodes[openText_].type != type) openText(type);
-  if (blank_) blank_ = std::all_of(utf8.begin(), utf8.end(), isSpace);
+  if (blank_) blank_ = std::all_of(utf8.begin(), utf8.end(), isXmlSpace);
   store_.wrote(writeUtf16(utf8, store_.textRoom(utf8.size())));
 }
 

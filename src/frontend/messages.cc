@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/utf16.h"
 #include "platform/text_output.h"
 
 namespace quarvel {
@@ -14,9 +15,7 @@ constexpr std::size_t kMaxMessageUnits = 1039;
 // Where the text of `argument` is cut when it may keep `keep` code units:
 // never between the two halves of a surrogate pair.
 std::size_t cutPoint(std::u16string_view argument, std::size_t keep) {
-  if (keep >= argument.size()) return argument.size();
-  if (keep > 0 && argument[keep - 1] >= 0xD800 && argument[keep - 1] <= 0xDBFF) --keep;
-  return keep;
+  return keptUnits(argument, keep);
 }
 
 // The string arguments' text without a final line end, which is never cut.

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/ascii.h"
+#include "base/utf16.h"
 #include "markup/element_reading.h"
 #include "markup/vocabulary.h"
 
@@ -20,14 +22,10 @@ constexpr std::size_t kQuotedUnits = 40;
 // A name is offered as "did you mean" within this many edits.
 constexpr std::size_t kNearEdits = 2;
 
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
 // `text` cut to kQuotedUnits (never inside a pair), control characters as
 // '?', in single quotes.
 std::u16string quoted(std::u16string_view text) {
-  std::size_t length = std::min(text.size(), kQuotedUnits);
-  if (length < text.size() && length > 0 && text[length - 1] >= 0xD800 && text[length - 1] < 0xDC00)
-    --length;
+  const std::size_t length = keptUnits(text, kQuotedUnits);
   std::u16string out = u"'";
   for (char16_t c : text.substr(0, length)) out.push_back(c < 0x20 || c == 0x7F ? u'?' : c);
   if (length < text.size()) out += u"...";

@@ -2,16 +2,12 @@
 
 #include <limits>
 
+#include "base/ascii.h"
+
 namespace quarvel {
-namespace {
-
-bool isSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-
-}  // namespace
-
 IntegerReading readInteger(std::u16string_view value) {
   std::size_t i = 0;
-  while (i < value.size() && isSpace(value[i])) ++i;
+  while (i < value.size() && isCSpace(value[i])) ++i;
   bool negative = false;
   if (i < value.size() && (value[i] == u'+' || value[i] == u'-')) negative = value[i++] == u'-';
   // Accumulate toward the sign's bound so that -2147483648 is exact.
@@ -28,7 +24,7 @@ IntegerReading readInteger(std::u16string_view value) {
     }
   }
   const bool digits = i > digitsFrom;
-  while (i < value.size() && isSpace(value[i])) ++i;
+  while (i < value.size() && isCSpace(value[i])) ++i;
   return {static_cast<int32_t>(negative ? -magnitude : magnitude), digits && i == value.size(),
           saturates};
 }

@@ -2,18 +2,11 @@
 
 #include <algorithm>
 
+#include "base/ascii.h"
+
 namespace quarvel {
-namespace {
-
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
-}  // namespace
-
 bool sameNameIgnoringCase(std::u16string_view name, std::u16string_view expected) {
-  if (name.size() != expected.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (asciiLower(name[i]) != asciiLower(expected[i])) return false;
-  return true;
+  return equalIgnoringAsciiCase(name, expected);
 }
 
 const ElementEntry* findElement(std::u16string_view name) {

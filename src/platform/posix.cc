@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "base/utf.h"
+#include "base/utf16.h"
 #include "platform/file_input.h"
 #include "platform/replacement_file.h"
 #include "platform/replacement_system.h"
@@ -95,7 +96,7 @@ std::string systemErrorText(int error) {
       continue;
     }
     const char32_t cp = static_cast<char32_t>(wide);
-    appendUtf8(utf8, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+    appendUtf8(utf8, cp > 0x10FFFF || isSurrogateCodePoint(cp) ? 0xFFFD : cp);
     i += std::max<size_t>(length, 1);
   }
   return utf8;
@@ -158,7 +159,7 @@ void writeMessageText(std::FILE* stream, std::u16string_view text) {
   char bytes[MB_LEN_MAX];
   for (std::size_t i = 0; i < text.size();) {
     const char32_t cp = nextCodePoint(text, i);
-    std::size_t n = (cp >= 0xD800 && cp <= 0xDFFF)
+    std::size_t n = isSurrogateCodePoint(cp)
                         ? static_cast<std::size_t>(-1)
                         : std::wcrtomb(bytes, static_cast<wchar_t>(cp), &state);
     if (n == static_cast<std::size_t>(-1)) {

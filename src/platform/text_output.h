@@ -126,7 +126,7 @@ class ReadableCodePoints {
         const char16_t high = high_;
         high_ = 0;
         if (isLowSurrogate(unit)) {
-          take(0x10000 + ((char32_t{high} - 0xD800) << 10) + (unit - 0xDC00));
+          take(combineSurrogates(high, unit));
           continue;
         }
         take(char32_t{0xFFFD});

@@ -37,7 +37,7 @@ std::string fromWide(std::wstring_view wide) {
   const std::u16string_view utf16(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
   for (std::size_t i = 0; i < utf16.size();) {
     const char32_t cp = nextCodePoint(utf16, i);
-    appendUtf8(utf8, cp >= 0xD800 && cp <= 0xDFFF ? 0xFFFD : cp);
+    appendUtf8(utf8, isSurrogateCodePoint(cp) ? 0xFFFD : cp);
   }
   return utf8;
 }
@@ -172,8 +172,8 @@ class ConsoleEncoder final : public TextEncoder {
     std::size_t used = 0;
     codePoints_.read(units, count, [&](char32_t cp) {
       if (cp >= 0x10000) {
-        readable_[used++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-        readable_[used++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        readable_[used++] = highSurrogateOf(cp);
+        readable_[used++] = lowSurrogateOf(cp);
       } else {
         readable_[used++] = static_cast<char16_t>(cp);
       }
