@@ -27,6 +27,8 @@
 namespace quarvel {
 namespace {
 
+// The three usage lines, byte for byte as they have always been printed
+// ("us" included): scripts read them, so they never change.
 constexpr const char kUsage[] =
     "Quarvel Ver 0.1\n"
     "usage: quarvel XML_SOURCE_URL >OUTPUT_FILE\n"
@@ -378,6 +380,7 @@ int32_t loadDocument(XmlDocument& document, std::string_view location,
 }
 
 void reportParseError(const ParseError& error) {
+  // Both forms are fixed, "positon" included: scripts match them.
   if (error.line >= 1) {
     printMessage(stderr, u"\"%s\" (%d): positon %d: %s",
                  {std::u16string_view(error.url), error.line, error.linepos,
