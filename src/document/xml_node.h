@@ -4,7 +4,7 @@
 //
 // Strings reach callers as UTF-16 code units (characters outside the Basic
 // Multilingual Plane as surrogate pairs). Names are qualified names as the
-// document spells them ("x:left" is not "left").
+// document spells them ("x:a" is not "a").
 #ifndef QUARVEL_DOCUMENT_XML_NODE_H_
 #define QUARVEL_DOCUMENT_XML_NODE_H_
 

@@ -552,8 +552,8 @@ TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
        ""},
       // An underline cell holds one code unit.
       {"<quarvel><underline char='&#x1F600;'/></quarvel>",
-       where + "1:10: warning: attribute 'char' value '\xF0\x9F\x98\x80' does not fit an "
-               "underline cell (drawn as U+FFFD)\n"},
+       where + "1:10: warning: attribute 'char' is a character beyond U+FFFF, which does not fit "
+               "an underline cell (drawn as U+FFFD)\n"},
       {"<quarvel>\n  <centre>x</centre></quarvel>",
        where + "2:3: warning: unknown element 'centre'; did you mean 'center'?\n"},
       {"<quarvel><div\n witdh='30'/></quarvel>",

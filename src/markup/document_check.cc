@@ -103,7 +103,10 @@ std::u16string issueMessage(std::u16string_view element, const ElementEntry& ent
     case ReadingIssue::Kind::kLongChar:
       return attribute + u" is more than one character (only the first is drawn)";
     case ReadingIssue::Kind::kCharBeyondCell:
-      return attribute + u" does not fit an underline cell (drawn as U+FFFD)";
+      // Not quoted: a message in a code page without it would show "??".
+      return u"attribute " + quoted(issue.attribute) +
+             u" is a character beyond U+FFFF, which does not fit an underline cell (drawn as "
+             u"U+FFFD)";
   }
   return {};
 }
