@@ -381,26 +381,25 @@ class Parse {
   // at the reference that began the expansion (so the event repeats the
   // span of the one before it, which events of the document's own bytes
   // never do); for text, what passes a node and two bytes per byte.
-  enum class Event { kElement, kText };
+  // `textBytes` is the UTF-8 that a text event adds (two bytes of store at
+  // most for each), 0 for an element.
   template <typename Step>
-  void building(Event event, Step step) {
+  void building(std::size_t textBytes, Step step) {
     const XML_Index start = XML_GetCurrentByteIndex(parser_);
     const int count = XML_GetCurrentByteCount(parser_);
     const bool repeated = start == lastStart_ && count == lastCount_;
     lastStart_ = start;
     lastCount_ = count;
-    if (!repeated && event == Event::kElement) {
+    const std::uint64_t paid =
+        sizeof(DocumentStore::Node) + 2 * static_cast<std::uint64_t>(std::max(count, 0));
+    if (!repeated && 2 * std::uint64_t{textBytes} <= paid) {
       step();
       return;
     }
     const std::uint64_t before = storeBytes();
     step();
     std::uint64_t built = storeBytes() - std::min(storeBytes(), before);
-    if (!repeated) {
-      const std::uint64_t paid =
-          sizeof(DocumentStore::Node) + 2 * static_cast<std::uint64_t>(std::max(count, 0));
-      built = built > paid ? built - paid : 0;
-    }
+    if (!repeated) built = built > paid ? built - paid : 0;
     if (built == 0) return;
     entityBytes_ += built;
     if (entityBytes_ <= kEntityStoreBytesPerByte * bytesRead() + kEntityStoreAllowance || failed_) {
@@ -412,9 +411,8 @@ class Parse {
   }
 
   static void XMLCALL onStart(void* data, const XML_Char* name, const XML_Char** atts) {
-    guarded(data, [&](Parse& parse) {
-      parse.building(Event::kElement, [&] { parse.startElement(name, atts); });
-    });
+    guarded(data,
+            [&](Parse& parse) { parse.building(0, [&] { parse.startElement(name, atts); }); });
   }
   void startElement(const XML_Char* name, const XML_Char** atts) {
     if (builder_.depth() >= static_cast<std::size_t>(kMaxElementDepth)) {
@@ -470,7 +468,7 @@ class Parse {
 
   static void XMLCALL onCharacters(void* data, const XML_Char* text, int length) {
     guarded(data, [&](Parse& parse) {
-      parse.building(Event::kText, [&] {
+      parse.building(static_cast<std::size_t>(std::max(length, 0)), [&] {
         parse.builder_.characters(
             std::string_view(text, static_cast<std::size_t>(std::max(length, 0))));
       });
@@ -492,7 +490,7 @@ class Parse {
   }
   void otherNode(std::uint8_t type, const XML_Char* target, const XML_Char* text) {
     if (!builder_.hasRoot()) return;
-    building(Event::kText,
+    building(std::strlen(text),
              [&] { builder_.otherNode(type, target != nullptr ? intern(target) : 0, text); });
   }
 

@@ -1,6 +1,8 @@
 #include "platform/text_output.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "base/utf.h"
 
@@ -29,9 +31,13 @@ void writeUtf16le(ByteSink& out, const char16_t* units, std::size_t count) {
   while (count > 0) {
     const std::size_t n = std::min(count, ByteSink::kMaxReserve / 2);
     uint8_t* bytes = out.reserve(2 * n);
-    for (std::size_t i = 0; i < n; ++i) {
-      bytes[2 * i] = static_cast<uint8_t>(units[i] & 0xFF);
-      bytes[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(bytes, units, 2 * n);  // the units' own bytes, low byte first
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        bytes[2 * i] = static_cast<uint8_t>(units[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
+      }
     }
     out.commit(2 * n);
     units += n;
