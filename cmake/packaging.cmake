@@ -30,8 +30,9 @@ else()
   # Installation and the Debian package: bin/quarvel, its manual page, the
   # copyright file, the README and the examples gallery (each document beside
   # its output as text); the package adds the Debian changelog. dpkg-shlibdeps works
-  # out the runtime dependencies (libexpat1, libcurl4, ...) from the libraries
-  # that the binary links. Installing and packaging never build: they take the
+  # out the runtime dependencies (libexpat1, libstdc++6, ...) from the libraries
+  # that the binary links; libcurl4, which quarvel loads only when it reads a
+  # URL, is declared by hand. Installing and packaging never build: they take the
   # tree as the last build left it.
   set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
   set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -90,7 +91,11 @@ consoles, printers and programs that expect exactly that.]])
   # dpkg-shlibdeps derives, where libexpat1 appears again with its weaker bound).
   file(STRINGS packaging/expat-minimum-version QUARVEL_EXPAT_MINIMUM REGEX "^[^#]")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/expat-minimum-version)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libexpat1 (>= ${QUARVEL_EXPAT_MINIMUM})")
+  # libcurl is loaded at run time (src/document/curl_library_dlopen.cc), out of
+  # dpkg-shlibdeps' sight: 7.66.0 is the first version with every call that
+  # quarvel makes (curl_multi_poll the last of them).
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libexpat1 (>= ${QUARVEL_EXPAT_MINIMUM}), libcurl4 (>= 7.66.0)")
   # One package of both components: the default one and "debian".
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)

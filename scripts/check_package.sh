@@ -4,8 +4,9 @@
 # exactly bin/quarvel (stripped), its manual page (gzipped), the copyright
 # file, README.md and the examples gallery (the package also its changelog),
 # the package declares its runtime dependencies (expat, at least the revision
-# in packaging/expat-minimum-version, and libcurl, never libxml2) and lintian
-# finds no error and no warning in it, and the quarvel they hold runs.
+# in packaging/expat-minimum-version, and libcurl 7.66.0 or later, never
+# libxml2) and lintian finds no error and no warning in it, and the quarvel
+# they hold runs.
 #   scripts/check_package.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
@@ -74,6 +75,10 @@ done
 expat_minimum=$(grep -v '^#' "$source/packaging/expat-minimum-version")
 grep -Fqx "libexpat1 (>= $expat_minimum)" <<<"${depends//, /$'\n'}" ||
   fail "the package does not depend on libexpat1 (>= $expat_minimum): Depends: $depends"
+# libcurl is loaded only when a URL is read, so dpkg-shlibdeps does not see
+# it: it is declared by hand, from the version with every call quarvel makes.
+grep -Fqx "libcurl4 (>= 7.66.0)" <<<"${depends//, /$'\n'}" ||
+  fail "the package does not depend on libcurl4 (>= 7.66.0): Depends: $depends"
 # The XML parser is expat: a dependency on libxml2 would mean a stray link.
 ! depends_on libxml2 || fail "the package depends on libxml2: Depends: $depends"
 

@@ -1,25 +1,18 @@
 #include "document/http_source.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cassert>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <new>
 
+#include "document/curl_library.h"
 #include "document/location.h"
 
 namespace quarvel {
 namespace {
 
 constexpr long kMaxRedirects = 10;
-
-void initialiseCurl() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // Body bytes held between libcurl and the parser. When this much waits
 // unread, the transfer is paused until the parser has taken it all.
@@ -49,9 +42,9 @@ class HttpSource::Transfer {
  public:
   Transfer() = default;
   ~Transfer() {
-    if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    if (multi_ != nullptr && easy_ != nullptr) curl_->multi_remove_handle(multi_, easy_);
+    if (easy_ != nullptr) curl_->easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_->multi_cleanup(multi_);
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -60,36 +53,38 @@ class HttpSource::Transfer {
   // known and its first body bytes have arrived, or it has ended. A failed
   // transfer and a status other than 2xx fail here, before any parsing.
   std::optional<ParseError> start(const std::string& url, const LoadSettings& settings) {
-    initialiseCurl();
+    std::string unavailable;
+    curl_ = loadCurlLibrary(settings.httpLibrary, unavailable);
+    if (curl_ == nullptr) return readError(kCannotFetchLocation, unavailable);
     maxBodyBytes_ = settings.maxHttpBodyBytes;
     maxHeaderBytes_ = settings.maxHttpHeaderBytes;
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
+    easy_ = curl_->easy_init();
+    multi_ = curl_->multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
       return readError(kCannotFetchLocation, "cannot start a transfer");
     }
-    curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
-    curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, settings.totalTimeoutMs);
+    curl_->easy_setopt(easy_, CURLOPT_URL, url.c_str());
+    curl_->easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_->easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_->easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_->easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_->easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
+    curl_->easy_setopt(easy_, CURLOPT_TIMEOUT_MS, settings.totalTimeoutMs);
     // An announced length over the cap fails before the body is read.
-    curl_easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
-                     static_cast<curl_off_t>(std::min<uint64_t>(maxBodyBytes_, INT64_MAX)));
+    curl_->easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE,
+                       static_cast<curl_off_t>(std::min<uint64_t>(maxBodyBytes_, INT64_MAX)));
     // Bytes reach the parser as the server encoded them: no Accept-Encoding
     // is sent and a Content-Encoding is never undone (the parser then
     // refuses what is not XML).
-    curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "quarvel");
-    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, message_);
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+    curl_->easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_->easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_->easy_setopt(easy_, CURLOPT_USERAGENT, "quarvel");
+    curl_->easy_setopt(easy_, CURLOPT_ERRORBUFFER, message_);
+    curl_->easy_setopt(easy_, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_->easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_->easy_setopt(easy_, CURLOPT_WRITEFUNCTION, onBody);
+    curl_->easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (curl_->multi_add_handle(multi_, easy_) != CURLM_OK) {
       return readError(kCannotFetchLocation, "cannot start a transfer");
     }
     fill();
@@ -145,7 +140,7 @@ class HttpSource::Transfer {
     }
     if (ended_ && result_ != CURLE_OK) {
       return readError(kCannotFetchLocation,
-                       message_[0] != '\0' ? message_ : curl_easy_strerror(result_));
+                       message_[0] != '\0' ? message_ : curl_->easy_strerror(result_));
     }
     return std::nullopt;
   }
@@ -159,7 +154,7 @@ class HttpSource::Transfer {
 
   long status() const {
     long status = 0;
-    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    curl_->easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
     return status;
   }
   // Only a 2xx response carries the document; an error page or a redirect
@@ -177,23 +172,23 @@ class HttpSource::Transfer {
       if (paused_) {
         paused_ = false;
         // May hand over the bytes held back at once.
-        curl_easy_pause(easy_, CURLPAUSE_CONT);
+        curl_->easy_pause(easy_, CURLPAUSE_CONT);
       }
       int running = 0;
-      if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+      if (curl_->multi_perform(multi_, &running) != CURLM_OK) {
         stop_ = Stop::kMulti;
         ended_ = true;
         break;
       }
       int left = 0;
-      while (const CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      while (const CURLMsg* message = curl_->multi_info_read(multi_, &left)) {
         if (message->msg == CURLMSG_DONE) {
           ended_ = true;
           result_ = message->data.result;
         }
       }
       if (unread() > 0 || ended_) break;
-      if (curl_multi_poll(multi_, nullptr, 0, kPollMs, nullptr) != CURLM_OK) {
+      if (curl_->multi_poll(multi_, nullptr, 0, kPollMs, nullptr) != CURLM_OK) {
         stop_ = Stop::kMulti;
         ended_ = true;
       }
@@ -265,6 +260,8 @@ class HttpSource::Transfer {
     return length;
   }
 
+  // Null until start() has loaded libcurl; then every call goes through it.
+  const CurlLibrary* curl_ = nullptr;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   char message_[CURL_ERROR_SIZE] = {};

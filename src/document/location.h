@@ -27,6 +27,10 @@ struct LoadSettings {
   // included), status lines counted: generous for real servers, a small
   // bound on a server that sends header lines forever.
   uint64_t maxHttpHeaderBytes = 256ull << 10;
+  // The shared library that http(s) loads go through where libcurl is
+  // loaded at run time (see loadCurlLibrary); null: the system's libcurl.
+  // Tests name one that does not exist.
+  const char* httpLibrary = nullptr;
   // Whether each element keeps the line and column where its start tag
   // begins (XmlNode::position). Off, a load pays nothing for them.
   bool recordPositions = false;

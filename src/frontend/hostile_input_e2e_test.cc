@@ -241,7 +241,8 @@ TEST_F(HostileInput, MemoryRunningOutAnywhereIsTheStop) {
   const std::string path = write("huge.xml", "<quarvel><left>first</left><left>" +
                                                  std::string(9'500'000, 'a') + "</left></quarvel>");
   ProcessOptions options;
-  options.addressSpaceLimit = 75'000ull * 1024;  // ulimit -v 75000
+  // ulimit -v 58000: some 9 MB short of what the run takes.
+  options.addressSpaceLimit = 58'000ull * 1024;
   const Measured r = run(path, options);
   EXPECT_EQ(r.result.exitCode, 1) << "signal " << r.result.signal;
   EXPECT_EQ(r.result.err, kOutOfMemory);
@@ -622,6 +623,30 @@ TEST_F(HostileInput, HttpFailuresEndWithAMessage) {
     EXPECT_LT(r.seconds, kSanitized ? 30 : 10) << c.name;
     EXPECT_LT(r.peakKb, boundKb) << c.name;
   }
+}
+
+// libcurl is loaded only for a URL: without it, files are formatted as
+// always and a URL fails with a message naming the library.
+TEST_F(HostileInput, OnlyUrlsNeedTheHttpLibrary) {
+  const std::string path = write("doc.xml", "<quarvel><left>abc</left></quarvel>");
+  HttpServer server;
+  server.setResponse("/doc.xml", {200, "<quarvel><left>abc</left></quarvel>", "application/xml"});
+  const std::string url = server.url("/doc.xml");
+  ProcessOptions options;
+  options.environment = environment({"QUARVEL_HTTP_LIBRARY=libquarvel-absent.so.4"});
+  for (const auto& [location, program] :
+       {std::pair{path, QUARVEL_TEST_HOOKS_BINARY}, std::pair{url, QUARVEL_BINARY}}) {
+    const Measured r = run(location, options, program);
+    EXPECT_EQ(r.result.exitCode, 0) << location << ": " << r.result.err;
+    EXPECT_TRUE(sameBytes(output({u"    abc"}), r.result.out)) << location;
+  }
+  const Measured r = run(url, options, QUARVEL_TEST_HOOKS_BINARY);
+  EXPECT_EQ(r.result.exitCode, 1);
+  EXPECT_EQ(r.result.out, "");
+  EXPECT_TRUE(isMessage("\"" + url + "\": ",
+                        "http and https need libquarvel-absent.so.4, which cannot be loaded: "
+                        "libquarvel-absent.so.4: cannot open shared object file",
+                        r.result.err));
 }
 
 // The test-only settings reach only the test build: the program that users

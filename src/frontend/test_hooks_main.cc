@@ -3,7 +3,9 @@
 // states the real program cannot be driven into quickly.
 //   QUARVEL_FAIL_ALLOCATION=N      the N-th layout allocation fails (N >= 1)
 //   QUARVEL_HTTP_TIMEOUT_MS=N      both http timeouts become N ms (N >= 1)
-// A value that is not a plain decimal number is ignored.
+//   QUARVEL_HTTP_LIBRARY=NAME      http(s) loads go through the shared library
+//                                  NAME instead of libcurl.so.4
+// A number that is not a plain decimal one is ignored.
 #include <cstdlib>
 #include <optional>
 
@@ -31,5 +33,6 @@ int main(int argc, char** argv) {
     settings.load.connectTimeoutMs = static_cast<long>(*ms);
     settings.load.totalTimeoutMs = static_cast<long>(*ms);
   }
+  settings.load.httpLibrary = std::getenv("QUARVEL_HTTP_LIBRARY");
   return quarvel::runProgram(argc, argv, settings);
 }
