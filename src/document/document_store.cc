@@ -133,7 +133,8 @@ char16_t* DocumentStore::textRoom(std::size_t units) {
   const std::size_t needed = open_ + units;
   if (needed <= kBlockUnits / 4 && !inLarge_) {
     // A fresh block; the rest of the old one stays unused.
-    blocks_.push_back(allocateLargeBlock(kBlockUnits * sizeof(char16_t)));
+    blocks_.push_back(allocateLargeBlock(kBlockUnits * sizeof(char16_t),
+                                         blocks_.empty() ? Pages::kSmall : Pages::kHuge));
     auto* block = static_cast<char16_t*>(blocks_.back().get());
     if (open_ != 0) std::memcpy(block, free_, open_ * sizeof(char16_t));
     free_ = block;

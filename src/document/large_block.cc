@@ -11,7 +11,7 @@ namespace quarvel {
 
 #if defined(__linux__)
 
-LargeBlock allocateLargeBlock(std::size_t bytes) {
+LargeBlock allocateLargeBlock(std::size_t bytes, Pages pages) {
   // Huge pages serve only the aligned part of a mapping: map a huge page
   // more than needed and keep the aligned stretch.
   const std::size_t align = kLargeBlockBytes;
@@ -29,7 +29,7 @@ LargeBlock allocateLargeBlock(std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
   // Only advice: where huge pages are off, the block is served in small
   // pages as before.
-  madvise(block, bytes, MADV_HUGEPAGE);
+  if (pages == Pages::kHuge) madvise(block, bytes, MADV_HUGEPAGE);
 #endif
   return LargeBlock(block, LargeBlockRelease{bytes});
 }
@@ -38,7 +38,7 @@ void LargeBlockRelease::operator()(void* block) const { munmap(block, bytes); }
 
 #else
 
-LargeBlock allocateLargeBlock(std::size_t bytes) {
+LargeBlock allocateLargeBlock(std::size_t bytes, Pages) {
   return LargeBlock(::operator new(bytes), LargeBlockRelease{bytes});
 }
 

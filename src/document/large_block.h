@@ -21,9 +21,14 @@ struct LargeBlockRelease {
 };
 using LargeBlock = std::unique_ptr<void, LargeBlockRelease>;
 
+// Whether a block is worth huge pages: the first block of a kind is not, so
+// that a small document touches only the small pages it fills (a huge page is
+// 2 MiB of memory, cleared, on its first touch).
+enum class Pages { kSmall, kHuge };
+
 // `bytes` (> 0) of uninitialised memory aligned for any object. Throws
 // std::bad_alloc when the system refuses.
-LargeBlock allocateLargeBlock(std::size_t bytes);
+LargeBlock allocateLargeBlock(std::size_t bytes, Pages pages = Pages::kHuge);
 
 // The size of block that huge pages serve best.
 inline constexpr std::size_t kLargeBlockBytes = std::size_t{2} << 20;
@@ -52,7 +57,8 @@ class BlockArray {
 
   void push_back(const T& item) {
     if ((size_ >> kShift) == blocks_.size())
-      blocks_.push_back(allocateLargeBlock(sizeof(T) * kPerBlock));
+      blocks_.push_back(allocateLargeBlock(sizeof(T) * kPerBlock,
+                                           blocks_.empty() ? Pages::kSmall : Pages::kHuge));
     std::memcpy(&static_cast<T*>(blocks_[size_ >> kShift].get())[size_ & (kPerBlock - 1)], &item,
                 sizeof(T));
     ++size_;
