@@ -30,6 +30,11 @@ versions() {
     sep=', '
   done
 }
+# The candidates come from apt's lists, which a fresh machine may hold from
+# long ago: as root, an upgrade asks for them anew first.
+if [ -n "$upgrade" ] && [ "$(id -u)" -eq 0 ]; then
+  apt-get update -qq
+fi
 for p in "$@"; do
   installed=$(installed_version "$p")
   if [ -z "$installed" ]; then

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <type_traits>
 
 namespace quarvel {
 
@@ -21,22 +22,21 @@ constexpr Char asciiLower(Char c) {
 
 // Whether `a` and `b` hold the same characters, ASCII letters compared
 // without regard to case.
-template <typename A, typename B>
-constexpr bool equalIgnoringAsciiCase(std::basic_string_view<A> a, std::basic_string_view<B> b) {
+template <typename Char>
+constexpr bool equalIgnoringAsciiCase(std::basic_string_view<Char> a,
+                                      std::type_identity_t<std::basic_string_view<Char>> b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(static_cast<char32_t>(a[i])) != asciiLower(static_cast<char32_t>(b[i]))) {
-      return false;
-    }
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
   }
   return true;
 }
 
 // Whether `text` starts with `prefix`, ASCII letters compared without regard
 // to case.
-template <typename A, typename B>
-constexpr bool startsWithIgnoringAsciiCase(std::basic_string_view<A> text,
-                                           std::basic_string_view<B> prefix) {
+template <typename Char>
+constexpr bool startsWithIgnoringAsciiCase(
+    std::basic_string_view<Char> text, std::type_identity_t<std::basic_string_view<Char>> prefix) {
   return text.size() >= prefix.size() &&
          equalIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }

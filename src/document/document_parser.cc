@@ -313,7 +313,7 @@ class Parse {
     std::size_t i = 0;
     while (name[i] != '\0' && name[i] != kSeparator) ++i;
     if (i > kFreeNamespaceBytes) {
-      charge(i - kFreeNamespaceBytes, "Long names or namespace URIs");
+      charge(i - kFreeNamespaceBytes, [] { return "Long names or namespace URIs"; });
     }
     return i;
   }
@@ -358,10 +358,13 @@ class Parse {
          "than 10,000 plus 1 per 128 bytes read");
   }
 
-  void charge(std::uint64_t work, std::string_view what) {
+  // Charges `work`; once the charges pass their bound, stops the parse
+  // with the message that `what()` begins (made only then).
+  template <typename What>
+  void charge(std::uint64_t work, What what) {
     work_ += work;
     if (work_ <= kUnpaidWorkFactor * bytesRead() + kUnpaidWorkAllowance || failed_) return;
-    stop(kParserLimit, std::string(what) +
+    stop(kParserLimit, std::string(what()) +
                            " cost too much for the document's size: more than 8 per byte read "
                            "plus 1 MiB");
   }
@@ -398,7 +401,8 @@ class Parse {
     }
     const std::uint64_t before = storeBytes();
     step();
-    std::uint64_t built = storeBytes() - std::min(storeBytes(), before);
+    const std::uint64_t after = storeBytes();
+    std::uint64_t built = after - std::min(after, before);
     if (!repeated) built = built > paid ? built - paid : 0;
     if (built == 0) return;
     entityBytes_ += built;
@@ -454,10 +458,11 @@ class Parse {
     if (!declaredTypes_.empty()) {
       const auto type = declaredTypes_.find(element);
       if (type != declaredTypes_.end()) {
-        charge(type->second.everyTag,
-               "Declared attributes at element '" + std::string(store_.nameUtf8(element)) +
-                   "' (1 per declaration on every tag, and the bytes of each prefixed default's "
-                   "name and each namespace default)");
+        charge(type->second.everyTag, [&] {
+          return "Declared attributes at element '" + std::string(store_.nameUtf8(element)) +
+                 "' (1 per declaration on every tag, and the bytes of each prefixed default's "
+                 "name and each namespace default)";
+        });
       }
     }
   }
@@ -518,7 +523,7 @@ class Parse {
     // those of the element type when this one has a default or is an ID: a
     // pointer compared with each, a sixteenth of what a tag pays for one.
     if (value != nullptr || std::strcmp(type, "ID") == 0) {
-      charge(declared.declarations / 16, "Attribute declarations");
+      charge(declared.declarations / 16, [] { return "Attribute declarations"; });
     }
     ++declared.declarations;
     ++declared.everyTag;
@@ -558,7 +563,7 @@ class Parse {
            "Entity references nest more than " + std::to_string(kMaxEntityDepth) + " deep");
       return;
     }
-    charge(work, "References between entity declarations");
+    charge(work, [] { return "References between entity declarations"; });
   }
 
   // Nothing outside the document is read. The external subset and external

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/ascii.h"
 #include "document/curl_library.h"
 #include "document/location.h"
 
@@ -20,10 +21,6 @@ constexpr size_t kBodyBufferBytes = 256 * 1024;
 
 // Longest wait in one poll; libcurl's own timeouts end it sooner.
 constexpr int kPollMs = 1000;
-
-bool equalsIgnoringCase(std::string_view text, std::string_view lowercase) {
-  return text.size() == lowercase.size() && startsWithIgnoringCase(text, lowercase);
-}
 
 std::string_view trimmed(std::string_view text) {
   const size_t start = text.find_first_not_of(" \t\r\n");
@@ -208,14 +205,14 @@ class HttpSource::Transfer {
     }
     const std::string_view line(data, length);
     constexpr std::string_view kName = "transfer-encoding:";
-    if (!startsWithIgnoringCase(line, kName)) return length;
+    if (!startsWithIgnoringAsciiCase(line, kName)) return length;
     std::string_view codings = line.substr(kName.size());
     while (!codings.empty()) {
       const size_t comma = codings.find(',');
       const std::string_view coding = trimmed(codings.substr(0, comma));
       codings = comma == std::string_view::npos ? std::string_view() : codings.substr(comma + 1);
-      if (coding.empty() || equalsIgnoringCase(coding, "chunked") ||
-          equalsIgnoringCase(coding, "identity")) {
+      if (coding.empty() || equalIgnoringAsciiCase(coding, "chunked") ||
+          equalIgnoringAsciiCase(coding, "identity")) {
         continue;
       }
       const size_t shown = std::min(coding.size(), sizeof self->encoding_ - 1);

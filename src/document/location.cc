@@ -12,7 +12,7 @@ namespace {
 // A location is a URL when it starts with "scheme://" or with "file:";
 // everything else is a file path.
 bool hasUrlScheme(std::string_view location) {
-  if (startsWithIgnoringCase(location, "file:")) return true;
+  if (startsWithIgnoringAsciiCase(location, "file:")) return true;
   auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
   auto isSchemeChar = [&](char c) {
     return isLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
@@ -55,7 +55,7 @@ std::optional<ParseError> filePathOfUrl(std::string_view url, std::string& path)
     rest.remove_prefix(2);
     const size_t slash = rest.find('/');
     const std::string_view host = rest.substr(0, slash);
-    if (!host.empty() && !(host.size() == 9 && startsWithIgnoringCase(host, "localhost"))) {
+    if (!host.empty() && !(host.size() == 9 && startsWithIgnoringAsciiCase(host, "localhost"))) {
       return readError(kUnsupportedLocation, "file URL names another host: " + std::string(host));
     }
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
@@ -75,10 +75,6 @@ OpenedLocation openFile(const std::string* path) {
 
 }  // namespace
 
-bool startsWithIgnoringCase(std::string_view text, std::string_view lowercasePrefix) {
-  return startsWithIgnoringAsciiCase(text, lowercasePrefix);
-}
-
 // Exactly "-" is standard input; "./-" and "-x" are file paths.
 OpenedLocation openLocation(std::string_view location, const LoadSettings& settings) {
   if (location.find('\0') != std::string_view::npos) {
@@ -89,14 +85,15 @@ OpenedLocation openLocation(std::string_view location, const LoadSettings& setti
     const std::string path(location);
     return openFile(&path);
   }
-  if (startsWithIgnoringCase(location, "file:")) {
+  if (startsWithIgnoringAsciiCase(location, "file:")) {
     std::string path;
     if (std::optional<ParseError> failure = filePathOfUrl(location, path)) {
       return {nullptr, *std::move(failure)};
     }
     return openFile(&path);
   }
-  if (startsWithIgnoringCase(location, "http://") || startsWithIgnoringCase(location, "https://")) {
+  if (startsWithIgnoringAsciiCase(location, "http://") ||
+      startsWithIgnoringAsciiCase(location, "https://")) {
     auto http = std::make_unique<HttpSource>();
     if (std::optional<ParseError> failure = http->start(std::string(location), settings)) {
       return {nullptr, *std::move(failure)};

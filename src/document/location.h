@@ -59,10 +59,6 @@ struct OpenedLocation {
 // std::bad_alloc when memory runs out.
 OpenedLocation openLocation(std::string_view location, const LoadSettings& settings);
 
-// Whether `text` starts with `lowercasePrefix`, ASCII letters of `text`
-// compared without regard to case (never as the locale compares them).
-bool startsWithIgnoringCase(std::string_view text, std::string_view lowercasePrefix);
-
 }  // namespace quarvel
 
 #endif  // QUARVEL_DOCUMENT_LOCATION_H_

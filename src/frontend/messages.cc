@@ -12,12 +12,6 @@ namespace {
 
 constexpr std::size_t kMaxMessageUnits = 1039;
 
-// Where the text of `argument` is cut when it may keep `keep` code units:
-// never between the two halves of a surrogate pair.
-std::size_t cutPoint(std::u16string_view argument, std::size_t keep) {
-  return keptUnits(argument, keep);
-}
-
 // The string arguments' text without a final line end, which is never cut.
 std::u16string_view body(std::u16string_view argument) {
   return argument.ends_with(u'\n') ? argument.substr(0, argument.size() - 1) : argument;
@@ -70,7 +64,7 @@ std::u16string formatCut(std::u16string_view format,
     } else if (next != arguments.end() && (conversion == u's' || conversion == u'd')) {
       if (const auto* s = std::get_if<std::u16string_view>(next)) {
         const std::u16string_view kept = body(*s);
-        text += kept.substr(0, cutPoint(kept, cap));
+        text += kept.substr(0, keptUnits(kept, cap));
         if (kept.size() < s->size()) text += u'\n';
       } else {
         for (char c : std::to_string(std::get<int32_t>(*next))) text += static_cast<char16_t>(c);
@@ -97,7 +91,7 @@ std::u16string formatMessage(std::u16string_view format,
   if (text.size() > kMaxMessageUnits) {
     // Only a format longer than the limit by itself gets here.
     const bool lineEnd = text.ends_with(u'\n');
-    text.resize(cutPoint(text, kMaxMessageUnits - (lineEnd ? 1 : 0)));
+    text.resize(keptUnits(text, kMaxMessageUnits - (lineEnd ? 1 : 0)));
     if (lineEnd) text += u'\n';
   }
   return text;

@@ -99,11 +99,14 @@ TEST(LineWriter, UnitsGoOutLowByteFirst) {
 
 TEST(ByteSink, FirstFailureSticksAndLaterWritesAreDropped) {
   MemorySink sink(3);
-  sink.putUnit(u'a');
+  sink.put('a');
+  sink.put(0);
   EXPECT_TRUE(sink.flush());
-  sink.putUnit(u'b');
+  sink.put('b');
+  sink.put(0);
   EXPECT_FALSE(sink.flush());
-  sink.putUnit(u'c');
+  sink.put('c');
+  sink.put(0);
   EXPECT_FALSE(sink.flush());
   EXPECT_EQ(sink.bytes(), std::string("a\0b", 3));
   EXPECT_NE(sink.error(), 0);

@@ -23,13 +23,6 @@ class ByteSink {
     if (used_ == kBufferSize) drain();
     buffer_[used_++] = byte;
   }
-  // One UTF-16 code unit, low byte first.
-  void putUnit(char16_t unit) {
-    if (kBufferSize - used_ < 2) drain();
-    buffer_[used_] = static_cast<uint8_t>(unit & 0xFF);
-    buffer_[used_ + 1] = static_cast<uint8_t>(unit >> 8);
-    used_ += 2;
-  }
   // The most that reserve() can give at once.
   static constexpr std::size_t kMaxReserve = 4096;
   // Room for `size` bytes (at most kMaxReserve) at the end of the buffer,

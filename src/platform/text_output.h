@@ -73,7 +73,7 @@ void writeUtf16le(ByteSink& bytes, const char16_t* units, std::size_t count);
 // The normal output: UTF-16 little endian, byte-order mark FF FE, CR LF row
 // ends; every unit as it is, unpaired surrogates included. `bytes` must
 // outlive the encoder.
-class Utf16Encoder final : public TextEncoder {
+class Utf16Encoder : public TextEncoder {
  public:
   explicit Utf16Encoder(ByteSink& bytes) : TextEncoder(u"\r\n"), bytes_(bytes) {}
   void start() override { put(u'\uFEFF'); }
@@ -89,27 +89,24 @@ class Utf16Encoder final : public TextEncoder {
   ByteSink& bytes_;
 };
 
+namespace text_output_detail {
+// The sink of a MemoryText, a base so that it is built before the encoder.
+struct MemoryBytes {
+  explicit MemoryBytes(std::size_t limit) : memory(limit) {}
+  MemorySink memory;
+};
+}  // namespace text_output_detail
+
 // The normal output collected in memory, for tests and the fuzzer. With a
 // limit, writing past it fails like a full disk (ENOSPC).
-class MemoryText final : public TextEncoder {
+class MemoryText final : private text_output_detail::MemoryBytes, public Utf16Encoder {
  public:
-  explicit MemoryText(std::size_t limit = SIZE_MAX) : TextEncoder(u"\r\n"), bytes_(limit) {}
-  void start() override { put(u'\uFEFF'); }
-  int error() const override { return bytes_.error(); }
+  explicit MemoryText(std::size_t limit = SIZE_MAX) : MemoryBytes(limit), Utf16Encoder(memory) {}
   // Everything written so far (flushes first).
   const std::string& bytes() {
     flush();
-    return bytes_.bytes();
+    return memory.bytes();
   }
-
- protected:
-  void encode(const char16_t* units, std::size_t count) override {
-    writeUtf16le(bytes_, units, count);
-  }
-  bool flushEncoded() override { return bytes_.flush(); }
-
- private:
-  MemorySink bytes_;
 };
 
 // The code points of text meant for a person: U+000D is dropped (rows end in
