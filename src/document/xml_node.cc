@@ -160,4 +160,6 @@ std::optional<NodePosition> XmlNode::position() const {
   return NodePosition{at.line, at.column};
 }
 
+bool XmlNode::isDocumentElement() const { return store_ != nullptr && store_->root == index_; }
+
 }  // namespace quarvel

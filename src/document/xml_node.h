@@ -60,6 +60,8 @@ class XmlNode {
   // space) of U+0020, TAB, CR and LF only, outside xml:space="preserve".
   // Only the ...KeepingBlanks() calls reach one; it has no children.
   bool isKeptBlank() const;
+  // True for the document element, the one element without a parent element.
+  bool isDocumentElement() const;
   // The plain concatenation, in document order, of every text and CDATA
   // descendant as loaded (no trimming), kept blanks left out. Empty for
   // "no node".

@@ -17,6 +17,16 @@ enum : int32_t { kAlignRight = 0, kAlignCenter = 1, kAlignLeft = 2 };
 // space that no line begins or ends with (formatter.h).
 enum class Wrap : int32_t { kChar = 0, kWord = 1 };
 
+// How many columns a character takes: kFixed counts every code unit outside
+// ASCII and the half-width forms as two; kUnicode measures each character by
+// its Unicode width and keeps grapheme clusters whole (text_measure.h).
+enum class Widths : int32_t { kFixed = 0, kUnicode = 1 };
+
+// Which characters may not begin a line: kNormal the kNoLineStart table;
+// kStrict adds small kana, prolonged sound marks and a few more
+// (line_breaking.h).
+enum class LineBreak : int32_t { kNormal = 0, kStrict = 1 };
+
 struct LineStyle {
   // 0 right, 1 center, 2 left; the line writer treats any other value as left.
   int32_t align = kAlignLeft;
@@ -32,6 +42,8 @@ struct LineStyle {
   int32_t pre = 0;
   // Char or word mode; no effect under `pre`.
   Wrap wrap = Wrap::kChar;
+  Widths widths = Widths::kFixed;
+  LineBreak linebreak = LineBreak::kNormal;
   // Nonzero: a finished line is printed at once; 0: it is kept for columns.
   int32_t direct = 1;
   // Where lines are printed. Not owned; set before the first line is printed.

@@ -100,6 +100,14 @@ std::u16string issueMessage(std::u16string_view element, const ElementEntry& ent
       return attribute + u" is out of range (read as " + decimal(issue.readAs) + u")";
     case ReadingIssue::Kind::kUnknownWrap:
       return attribute + u" is neither 'word' nor 'char' (ignored)";
+    case ReadingIssue::Kind::kUnknownWidths:
+      return attribute + u" is neither 'fixed' nor 'unicode' (ignored)";
+    case ReadingIssue::Kind::kUnknownLineBreak:
+      return attribute + u" is neither 'normal' nor 'strict' (ignored)";
+    case ReadingIssue::Kind::kNotDocumentElement:
+      return u"attribute " + quoted(issue.attribute) +
+             u" is read only on the document element (ignored on a nested " + quoted(element) +
+             u")";
     case ReadingIssue::Kind::kLongChar:
       return attribute + u" is more than one character (only the first is drawn)";
     case ReadingIssue::Kind::kCharBeyondCell:

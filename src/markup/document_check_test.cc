@@ -40,6 +40,14 @@ TEST(DocumentCheckTest, FindsWhatTheWalkerIgnores) {
       {"<quarvel><div wrap='words'/><space repeat=' +12 '/><space repeat='12px'/></quarvel>",
        "1:10: attribute 'wrap' value 'words' is neither 'word' nor 'char' (ignored)\n"
        "1:52: attribute 'repeat' value '12px' is not an integer (read as 12)\n"},
+      // The document element reads the block settings; a nested quarvel none.
+      {"<quarvel widths='wide' linebreak='strict'><div linebreak='loose'/>"
+       "<quarvel wrap='word' q='1'/></quarvel>",
+       "1:1: attribute 'widths' value 'wide' is neither 'fixed' nor 'unicode' (ignored)\n"
+       "1:43: attribute 'linebreak' value 'loose' is neither 'normal' nor 'strict' (ignored)\n"
+       "1:67: attribute 'wrap' is read only on the document element (ignored on a nested "
+       "'quarvel')\n"
+       "1:67: element 'quarvel' does not read attribute 'q'\n"},
       {"<quarvel><space repeat='-2147483648'/><space repeat='-2147483649'/></quarvel>",
        "1:39: attribute 'repeat' value '-2147483649' is out of range (read as -2147483648)\n"},
       // A lone surrogate half is not a character of its own: two units.

@@ -16,7 +16,10 @@ constexpr bool listed(Element element, std::u16string_view attribute) {
 }
 static_assert(listed(Element::kUnderline, u"char") && listed(Element::kSpace, u"repeat") &&
                   listed(Element::kDiv, u"width") && listed(Element::kDiv, u"leftmargin") &&
-                  listed(Element::kDiv, u"rightmargin") && listed(Element::kDiv, kWrapAttribute),
+                  listed(Element::kDiv, u"rightmargin") && listed(Element::kDiv, kWrapAttribute) &&
+                  listed(Element::kDiv, u"widths") && listed(Element::kDiv, u"linebreak") &&
+                  listed(Element::kQuarvel, kWrapAttribute) &&
+                  listed(Element::kQuarvel, u"widths") && listed(Element::kQuarvel, u"linebreak"),
               "an attribute read here is missing from kElements");
 
 bool readByTheLoader(std::u16string_view name) {
@@ -46,6 +49,28 @@ class Reader {
     if (*value == u"char") return Wrap::kChar;
     if (sink_) sink_(ReadingIssue{ReadingIssue::Kind::kUnknownWrap, kWrapAttribute, *value});
     return std::nullopt;
+  }
+
+  // The value of `name` among `values` (exact names, in the order of
+  // `Setting`'s values); anything else is reported as `unknown` and ignored.
+  template <typename Setting, std::size_t N>
+  std::optional<Setting> choice(std::u16string_view name, const std::u16string_view (&values)[N],
+                                ReadingIssue::Kind unknown) {
+    const std::optional<std::u16string> value = node_.getAttribute(name);
+    if (!value) return std::nullopt;
+    for (std::size_t i = 0; i < N; ++i)
+      if (*value == values[i]) return static_cast<Setting>(i);
+    if (sink_) sink_(ReadingIssue{unknown, name, *value});
+    return std::nullopt;
+  }
+
+  void readBlockSettings(ElementSettings& settings) {
+    static constexpr std::u16string_view kWidths[] = {u"fixed", u"unicode"};
+    static constexpr std::u16string_view kLineBreaks[] = {u"normal", u"strict"};
+    settings.wrap = wrap();
+    settings.widths = choice<Widths>(u"widths", kWidths, ReadingIssue::Kind::kUnknownWidths);
+    settings.linebreak =
+        choice<LineBreak>(u"linebreak", kLineBreaks, ReadingIssue::Kind::kUnknownLineBreak);
   }
 
   char16_t underline() {
@@ -79,17 +104,23 @@ void ElementSettings::applyTo(LineStyle& style) const {
   if (leftMargin) style.leftMargin = *leftMargin;
   if (rightMargin) style.rightMargin = *rightMargin;
   if (wrap) style.wrap = *wrap;
+  if (widths) style.widths = *widths;
+  if (linebreak) style.linebreak = *linebreak;
   if (pre) style.pre = 1;
 }
 
 ElementSettings readElement(const XmlNode& node, Element kind, const ReadingSink& sink) {
   if (kind == Element::kOther) return {};
+  const bool nestedRoot = kind == Element::kQuarvel && !node.isDocumentElement();
   if (sink) {
     const ElementEntry& entry = kElements[static_cast<std::size_t>(kind)];
     for (std::uint32_t i = 0; i < node.attributeCount(); ++i) {
       const std::u16string_view name = node.attributeName(i);
-      if (!readByTheLoader(name) && !readsAttribute(entry, name))
+      if (readByTheLoader(name)) continue;
+      if (!readsAttribute(entry, name))
         sink(ReadingIssue{ReadingIssue::Kind::kUnreadAttribute, name, {}});
+      else if (nestedRoot)
+        sink(ReadingIssue{ReadingIssue::Kind::kNotDocumentElement, name, {}});
     }
   }
   Reader reader(node, sink);
@@ -114,13 +145,15 @@ ElementSettings readElement(const XmlNode& node, Element kind, const ReadingSink
       settings.width = reader.integer(u"width");
       settings.leftMargin = reader.integer(u"leftmargin");
       settings.rightMargin = reader.integer(u"rightmargin");
-      settings.wrap = reader.wrap();
+      reader.readBlockSettings(settings);
       break;
     case Element::kPre:
       settings.pre = true;
       settings.align = kAlignLeft;
       break;
     case Element::kQuarvel:
+      if (!nestedRoot) reader.readBlockSettings(settings);
+      break;
     case Element::kBr:
     case Element::kNonbreak:
     case Element::kPar:

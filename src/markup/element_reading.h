@@ -23,7 +23,9 @@ struct ElementSettings {
   std::optional<int32_t> width;        // div
   std::optional<int32_t> leftMargin;   // div
   std::optional<int32_t> rightMargin;  // div
-  std::optional<Wrap> wrap;            // div
+  std::optional<Wrap> wrap;            // div, the document element
+  std::optional<Widths> widths;        // div, the document element
+  std::optional<LineBreak> linebreak;  // div, the document element
   bool pre = false;                    // pre
   int32_t repeat = 1;                  // space: how many spaces it puts
 
@@ -34,12 +36,15 @@ struct ElementSettings {
 // One thing of an element's attributes that its reading ignores or misreads.
 struct ReadingIssue {
   enum class Kind {
-    kUnreadAttribute,  // the element does not read the attribute
-    kNotAnInteger,     // read as `readAs` all the same
-    kOutOfRange,       // saturated to `readAs`
-    kUnknownWrap,      // neither "word" nor "char": ignored
-    kLongChar,         // more than one character: the first is drawn
-    kCharBeyondCell,   // one character outside the BMP: drawn as U+FFFD
+    kUnreadAttribute,     // the element does not read the attribute
+    kNotAnInteger,        // read as `readAs` all the same
+    kOutOfRange,          // saturated to `readAs`
+    kUnknownWrap,         // neither "word" nor "char": ignored
+    kUnknownWidths,       // neither "fixed" nor "unicode": ignored
+    kUnknownLineBreak,    // neither "normal" nor "strict": ignored
+    kNotDocumentElement,  // read by a quarvel element only as the document element
+    kLongChar,            // more than one character: the first is drawn
+    kCharBeyondCell,      // one character outside the BMP: drawn as U+FFFD
   };
   Kind kind;
   std::u16string_view attribute;
@@ -50,7 +55,8 @@ struct ReadingIssue {
 // as the call.
 using ReadingSink = std::function<void(const ReadingIssue&)>;
 
-// Reads `node`, an element of kind `kind` (not kOther). With a sink, first
+// Reads `node`, an element of kind `kind` (not kOther); a quarvel element
+// reads its attributes only when it is the document element. With a sink, first
 // reports each attribute the element does not read (in document order;
 // xml:space and namespace declarations are read by the loader), then each
 // read attribute whose value is ignored or misread (in vocabulary order).

@@ -25,7 +25,7 @@ enum class Element {
   kOther,
 };
 
-inline constexpr std::size_t kMostAttributes = 4;
+inline constexpr std::size_t kMostAttributes = 6;
 
 // An element's name (matched ignoring ASCII case), its kind, whether its end
 // finishes the block it started, and the attributes it reads (exact names,
@@ -38,21 +38,25 @@ struct ElementEntry {
 };
 
 inline constexpr ElementEntry kElements[] = {
-    {u"quarvel", Element::kQuarvel, false, {}},
+    {u"quarvel", Element::kQuarvel, false, {u"wrap", u"widths", u"linebreak"}},
     {u"left", Element::kLeft, true, {}},
     {u"right", Element::kRight, true, {}},
     {u"center", Element::kCenter, true, {}},
     {u"underline", Element::kUnderline, false, {u"char"}},
     {u"br", Element::kBr, false, {}},
     {u"space", Element::kSpace, false, {u"repeat"}},
-    {u"div", Element::kDiv, true, {u"width", u"leftmargin", u"rightmargin", u"wrap"}},
+    {u"div",
+     Element::kDiv,
+     true,
+     {u"width", u"leftmargin", u"rightmargin", u"wrap", u"widths", u"linebreak"}},
     {u"pre", Element::kPre, true, {}},
     {u"nonbreak", Element::kNonbreak, false, {}},
     {u"par", Element::kPar, false, {}},
 };
 
 // The attribute that turns word mode on or off: the one reader of the white
-// space between tags.
+// space between tags. The document element reads it too, with `widths` and
+// `linebreak`; a quarvel element anywhere else reads none of them.
 inline constexpr std::u16string_view kWrapAttribute = u"wrap";
 
 namespace vocabulary_detail {

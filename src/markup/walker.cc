@@ -81,6 +81,8 @@ void walkNode(FormatState state, XmlNode node) {
         formatColumnParagraph(f, style, node, walkColumn);
         return;
       case Element::kQuarvel:
+        settings.applyTo(style);
+        break;
       case Element::kOther:
         break;
     }
@@ -99,7 +101,11 @@ void walkNode(FormatState state, XmlNode node) {
       walkNode(FormatState{f, style}, child);
   }
 
-  if (element && endsBlock(*element)) f.finishBlock(style);
+  // The document element's settings hold to the end, the final block end
+  // included; the run's own finishBlock then finds nothing left.
+  if (element &&
+      (endsBlock(*element) || (*element == Element::kQuarvel && node.isDocumentElement())))
+    f.finishBlock(style);
 }
 
 }  // namespace quarvel

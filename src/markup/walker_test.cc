@@ -59,6 +59,14 @@ INSTANTIATE_TEST_SUITE_P(
                      rows({std::u16string(32, u' ') + u"Title", u"    abc"})},
         DocumentCase{"RootTextIsFinished", "<quarvel>Hello</quarvel>", rows({u"    Hello"})},
         DocumentCase{"EmptyRoot", "<quarvel/>", ""},
+        // The document element's settings hold to its final block end (the
+        // trailing space is trimmed); a nested quarvel reads none of them.
+        DocumentCase{"RootSettingsHoldToTheEnd", "<QUARVEL wrap='word'>a\n b </QUARVEL>",
+                     rows({u"    a b"})},
+        DocumentCase{"NestedRootReadsNoSettings",
+                     "<quarvel><quarvel wrap='word'>a\nb</quarvel><div wrap='word'>c\nd</div>"
+                     "</quarvel>",
+                     rows({u"    ab", u"    c d"})},
         DocumentCase{"NamesIgnoreCaseAttributesDoNot",
                      "<quarvel><CENTER><Div WIDTH='3' width='10'>ab</Div></CENTER></quarvel>",
                      rows({u"        ab"})},
