@@ -16,13 +16,14 @@ namespace quarvel {
 namespace {
 
 // Whether a line `needed` columns wide is too wide once `ch` is on it. The
-// limit is `width`, or `width` + `rightMargin` for kNoLineStart characters;
+// limit is `width`, or `width` + `rightMargin` for characters that may not
+// begin a line under the style's line breaking;
 // below both, the character's class does not matter.
 bool exceedsLimit(int64_t needed, char16_t ch, const LineStyle& style) {
   const int64_t width = style.width;
   const int64_t hanging = width + style.rightMargin;
   if (needed <= width && needed <= hanging) return false;
-  return needed > (isNoLineStart(ch) ? hanging : width);
+  return needed > (isNoLineStart(ch, style.linebreak) ? hanging : width);
 }
 
 // Columns that putting `ch` claims on the line: a high surrogate claims its
@@ -43,7 +44,7 @@ bool wordLeavesWith(GlyphList& glyphs, char16_t ch, const LineStyle& style) {
   const GlyphList::Trailing& t = glyphs.trailing();
   return isWordUnit(ch) && t.wordCount > 0 &&
          glyphs.count() - t.wordCount > glyphs.spacesBeforeWord() &&
-         !isNoLineStart(t.wordFirst->ch) &&
+         !isNoLineStart(t.wordFirst->ch, style.linebreak) &&
          static_cast<int64_t>(t.wordWidth) + unitWidth(ch) <= style.width;
 }
 

@@ -27,6 +27,17 @@ constexpr char16_t kNoLineEnd[22] = {
     0xFF3B, 0xFF5B, 0xFF62, 0xFFE1, 0xFFE5, 0x0000,
 };
 
+// Small kana (hiragana, katakana, the phonetic extensions, half-width),
+// prolonged sound marks, the masu mark, leaders, wave dash, double hyphen.
+constexpr char16_t kStrictNoLineStart[57] = {
+    0x3041, 0x3043, 0x3045, 0x3047, 0x3049, 0x3063, 0x3083, 0x3085, 0x3087, 0x308E,  //
+    0x3095, 0x3096, 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30C3, 0x30E3, 0x30E5,  //
+    0x30E7, 0x30EE, 0x30F5, 0x30F6, 0x31F0, 0x31F1, 0x31F2, 0x31F3, 0x31F4, 0x31F5,  //
+    0x31F6, 0x31F7, 0x31F8, 0x31F9, 0x31FA, 0x31FB, 0x31FC, 0x31FD, 0x31FE, 0x31FF,  //
+    0xFF67, 0xFF68, 0xFF69, 0xFF6A, 0xFF6B, 0xFF6C, 0xFF6D, 0xFF6E, 0xFF6F, 0x30FC,  //
+    0xFF70, 0x303B, 0x2025, 0x2026, 0x301C, 0x30A0, 0x0000,                          //
+};
+
 constexpr UnitRange kBreakableRanges[11] = {
     {0x1100, 0x115F}, {0x2329, 0x232A}, {0x2E80, 0x303E}, {0x3040, 0xA4CF},
     {0xAC00, 0xD7A3}, {0xD800, 0xDFFF}, {0xF900, 0xFAFF}, {0xFE10, 0xFE19},
@@ -61,6 +72,7 @@ constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
   classes[u' '] &= static_cast<std::uint8_t>(~kUnitWord);
   for (const char16_t* c = kNoLineStart; *c != 0; ++c) classes[*c] |= kUnitNoLineStart;
   for (const char16_t* c = kNoLineEnd; *c != 0; ++c) classes[*c] |= kUnitNoLineEnd;
+  for (const char16_t* c = kStrictNoLineStart; *c != 0; ++c) classes[*c] |= kUnitStrictNoLineStart;
   return classes;
 }
 
@@ -74,6 +86,7 @@ static_assert(kUnitClasses[u'a'] == kUnitWord &&
               kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd) &&
               kUnitClasses[0x00E9] == (kUnitWide | kUnitWord) &&
               kUnitClasses[0xFFA0] == (kUnitWide | kUnitWord) &&
+              kUnitClasses[0x30FC] == (kUnitWide | kUnitStrictNoLineStart) &&
               kUnitClasses[0xD800] == kUnitWide && kUnitClasses[0xA4D0] == (kUnitWide | kUnitWord));
 
 }  // namespace quarvel

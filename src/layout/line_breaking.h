@@ -8,18 +8,30 @@
 #include <array>
 #include <cstdint>
 
+#include "layout/line_style.h"
+
 namespace quarvel {
 
 // Zero-terminated tables of whole UTF-16 code units (no folding).
 extern const char16_t kNoLineStart[52];
 extern const char16_t kNoLineEnd[22];
+// The characters that strict line breaking adds to kNoLineStart: small kana,
+// prolonged sound marks, U+303B, the two leaders, the wave dash and U+30A0;
+// zero-terminated.
+extern const char16_t kStrictNoLineStart[57];
 
 // What the line builder asks of a code unit, one byte per unit: its
 // displayWidth less one, whether it belongs to either table, and whether it
 // is a word unit: every unit but U+0020 and those of the ranges below.
 // Built from displayWidth, the two tables and the ranges at compile time, so
 // that each question about a character costs one load.
-enum : std::uint8_t { kUnitWide = 1, kUnitNoLineStart = 2, kUnitNoLineEnd = 4, kUnitWord = 8 };
+enum : std::uint8_t {
+  kUnitWide = 1,
+  kUnitNoLineStart = 2,
+  kUnitNoLineEnd = 4,
+  kUnitWord = 8,
+  kUnitStrictNoLineStart = 16,
+};
 extern const std::array<std::uint8_t, 65536> kUnitClasses;
 
 // Units that word mode still breaks around one by one, as char mode does:
@@ -32,6 +44,14 @@ struct UnitRange {
 extern const UnitRange kBreakableRanges[11];
 
 inline bool isNoLineStart(char16_t c) { return (kUnitClasses[c] & kUnitNoLineStart) != 0; }
+// The same under the line breaking `linebreak`, which for kStrict adds
+// kStrictNoLineStart.
+inline bool isNoLineStart(char16_t c, LineBreak linebreak) {
+  const std::uint8_t classes = linebreak == LineBreak::kStrict
+                                   ? kUnitNoLineStart | kUnitStrictNoLineStart
+                                   : kUnitNoLineStart;
+  return (kUnitClasses[c] & classes) != 0;
+}
 inline bool isNoLineEnd(char16_t c) { return (kUnitClasses[c] & kUnitNoLineEnd) != 0; }
 inline bool isWordUnit(char16_t c) { return (kUnitClasses[c] & kUnitWord) != 0; }
 // displayWidth(c), from the table.

@@ -63,6 +63,22 @@ INSTANTIATE_TEST_SUITE_P(
         // trailing space is trimmed); a nested quarvel reads none of them.
         DocumentCase{"RootSettingsHoldToTheEnd", "<QUARVEL wrap='word'>a\n b </QUARVEL>",
                      rows({u"    a b"})},
+        // Strict line breaking: the added characters hang as the table's do,
+        // and a word does not begin with one; normal keeps the table alone.
+        DocumentCase{"StrictSoundMarkHangs",
+                     "<quarvel><div width='8' linebreak='strict'>アイスコーヒー</div>"
+                     "<div width='8'>アイスコーヒー</div></quarvel>",
+                     rows({u"    アイスコー", u"    ヒー", u"    アイスコ", u"    ーヒー"})},
+        DocumentCase{"StrictSmallKanaAndLeadersHang",
+                     "<quarvel linebreak='strict'><div width='4' rightmargin='2'>ちょっと"
+                     "<br/>abc…d<br/>abc〜<br/>abc゠<br/>abcdｯ</div></quarvel>",
+                     rows({u"    ちょっ", u"    と", u"    abc…", u"    d", u"    abc〜",
+                           u"    abc゠", u"    abcdｯ"})},
+        DocumentCase{"StrictWordDoesNotBeginWithLeader",
+                     "<quarvel wrap='word' linebreak='strict'><div width='5' rightmargin='0'>"
+                     "ab …cd</div><div width='5' rightmargin='0' linebreak='normal'>ab …cd</div>"
+                     "</quarvel>",
+                     rows({u"    ab …", u"    cd", u"    ab", u"    …cd"})},
         DocumentCase{"NestedRootReadsNoSettings",
                      "<quarvel><quarvel wrap='word'>a\nb</quarvel><div wrap='word'>c\nd</div>"
                      "</quarvel>",
