@@ -36,6 +36,15 @@ bool inWordMode(const LineStyle& style) { return style.wrap == Wrap::kWord && st
 // The white space of text that word mode makes one space of.
 bool isTextSpace(char16_t ch) { return ch == u' ' || ch == u'\t' || ch == u'\n' || ch == u'\r'; }
 
+bool isLineEnd(char16_t ch) { return ch == u'\n' || ch == u'\r'; }
+
+// Wide for joining across a line end: a unit word mode breaks around one
+// by one (either half of a pair included), Hangul excepted.
+bool joinsAcrossLineEnd(char16_t ch) {
+  const bool hangul = (ch >= 0x1100 && ch <= 0x115F) || (ch >= 0xAC00 && ch <= 0xD7A3);
+  return ch != u' ' && !isWordUnit(ch) && !hangul;
+}
+
 // Whether the trailing word of `glyphs` goes to the next line with `ch`,
 // which does not fit: `ch` is a word unit and a word ends the line; some
 // glyph that is no space stays; the word does not begin with a kNoLineStart
@@ -86,6 +95,8 @@ void Formatter::flushPending(const LineStyle& style) {
 }
 
 void Formatter::breakLine(const LineStyle& style) {
+  textSpace_ = false;
+  lineEndInSpace_ = false;
   flushPending(style);
   if (current_ == nullptr) {
     pending_ = newLine(style);
@@ -143,14 +154,28 @@ void Formatter::breakBefore(char16_t ch, const LineStyle& style) {
 
 // One space, which no line begins with and no space is followed by; a space
 // that does not fit ends the line and is dropped.
-void Formatter::putTextSpace(const LineStyle& style) {
+void Formatter::putTextSpace(bool lineEnd, const LineStyle& style) {
   if (current_ == nullptr || current_->glyphs.empty()) return;
-  if (current_->glyphs.trailing().spaces > 0) return;
+  if (current_->glyphs.trailing().spaces > 0) {
+    if (textSpace_ && lineEnd) lineEndInSpace_ = true;
+    return;
+  }
   if (exceedsLimit(static_cast<int64_t>(current_->lineWidth()) + 1, u' ', style)) {
     breakLine(style);
     return;
   }
+  beforeSpace_ = current_->lastGlyph()->ch;
   current_->glyphs.append(newGlyph(u' ', style.underline));
+  textSpace_ = true;
+  lineEndInSpace_ = lineEnd;
+}
+
+void Formatter::joinIfBothWide(char16_t ch) {
+  lineEndInSpace_ = false;
+  if (!textSpace_) return;
+  const bool join = ch == 0x200B || beforeSpace_ == 0x200B ||
+                    (joinsAcrossLineEnd(ch) && joinsAcrossLineEnd(beforeSpace_));
+  if (join) current_->glyphs.dropTrailingSpaces();
 }
 
 void Formatter::putChar(char16_t ch, const LineStyle& style) {
@@ -164,6 +189,7 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
     return;
   }
 
+  joinAcrossLineEnd(ch);
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
   if (current_ == nullptr) {
     // A character that finds no line is never compared with the limit.
@@ -184,6 +210,8 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
 }
 
 void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
+  textSpace_ = false;
+  lineEndInSpace_ = false;
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
   if (current_ == nullptr) current_ = newLine(style);
   current_->glyphs.append(glyph.release());
@@ -194,38 +222,57 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
                           const LineStyle& style) {
   // In word mode each run of white space is one space; a space that
   // certainly fits is placed when it begins no line and follows no space.
-  [[maybe_unused]] auto afterSpaces = [end](const char16_t* p) {
-    while (p != end && isTextSpace(*p)) ++p;
+  // A run that holds a line end goes the slow way, through putTextSpace,
+  // and so does the glyph after a space that stands for a line end.
+  [[maybe_unused]] auto afterSpaces = [end](const char16_t* p, bool& lineEnd) {
+    for (; p != end && isTextSpace(*p); ++p) lineEnd |= isLineEnd(*p);
     return p;
   };
   while (next != end) {
-    if (current_ != nullptr && current_->lineWidth() <= certain) {
-      GlyphList::Appender appender(current_->glyphs);
-      RecordPool::Run glyphs(Glyph::pool);
-      do {
-        const char16_t ch = *next++;
-        if constexpr (kMode == Wrap::kWord) {
-          if (isTextSpace(ch)) {
-            next = afterSpaces(next);
-            if (appender.count() != 0 && appender.trailingSpaces() == 0)
-              appender.add(newGlyph(glyphs, u' ', style.underline));
+    if (current_ != nullptr && !lineEndInSpace_ && current_->lineWidth() <= certain) {
+      const int32_t countBefore = current_->glyphs.count();
+      {
+        GlyphList::Appender appender(current_->glyphs);
+        RecordPool::Run glyphs(Glyph::pool);
+        do {
+          const char16_t ch = *next++;
+          if constexpr (kMode == Wrap::kWord) {
+            if (isTextSpace(ch)) {
+              bool lineEnd = isLineEnd(ch);
+              const char16_t* const runEnd = afterSpaces(next, lineEnd);
+              if (lineEnd) {
+                --next;
+                break;
+              }
+              next = runEnd;
+              if (appender.count() != 0 && appender.trailingSpaces() == 0)
+                appender.add(newGlyph(glyphs, u' ', style.underline));
+              continue;
+            }
+          }
+          if (ch < 0x20) {
+            if (ch == 0) return;
             continue;
           }
-        }
-        if (ch < 0x20) {
-          if (ch == 0) return;
-          continue;
-        }
-        appender.add(newGlyph(glyphs, ch, style.underline));
-      } while (next != end && appender.width() <= certain);
-      continue;
+          appender.add(newGlyph(glyphs, ch, style.underline));
+        } while (next != end && appender.width() <= certain);
+      }
+      // A space placed here for a run without a line end may yet stand for
+      // a dropped run with one.
+      if (current_->glyphs.count() != countBefore) {
+        const Glyph* last = current_->lastGlyph();
+        textSpace_ = kMode == Wrap::kWord && last->ch == u' ';
+        if (textSpace_) beforeSpace_ = static_cast<const Glyph*>(last->prev)->ch;
+      }
+      if (next == end || !isTextSpace(*next) || kMode != Wrap::kWord) continue;
     }
     const char16_t ch = *next++;
     if (ch == 0) return;
     if constexpr (kMode == Wrap::kWord) {
       if (isTextSpace(ch)) {
-        next = afterSpaces(next);
-        putTextSpace(style);
+        bool lineEnd = isLineEnd(ch);
+        next = afterSpaces(next, lineEnd);
+        putTextSpace(lineEnd, style);
         continue;
       }
     }
@@ -241,6 +288,8 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
       // Runs of units from U+0020 up are appended without a word: under
       // `pre` only CR and LF (and the zero unit) are special.
       if (current_ != nullptr && *next >= 0x20) {
+        textSpace_ = false;
+        lineEndInSpace_ = false;
         GlyphList::Appender appender(current_->glyphs);
         RecordPool::Run glyphs(Glyph::pool);
         do {
@@ -272,6 +321,8 @@ void Formatter::putRun(std::u16string_view text, const LineStyle& style) {
     putText(text, style);
     return;
   }
+  // An empty run places no glyph: a standing space stays as it is.
+  if (!text.empty()) joinAcrossLineEnd(text[0]);
   int64_t runWidth = 0;
   for (char16_t ch : text) runWidth += displayWidth(ch);
   const int64_t limit = static_cast<int64_t>(style.width) + style.rightMargin;
@@ -299,6 +350,8 @@ void Formatter::noteBlockExtent(const LineStyle& style) {
 }
 
 void Formatter::finishBlock(const LineStyle& style) {
+  textSpace_ = false;
+  lineEndInSpace_ = false;
   flushPending(style);
   pending_ = current_;
   current_ = nullptr;

@@ -12,7 +12,9 @@
 //   `width` (a word reaches back no further than the end of the last
 //   unbreakable run, GlyphList::closeWordAfterRun);
 // - every line that ends loses its trailing spaces, before and after
-//   carrying.
+//   carrying;
+// - a space that stands for a line end between two wide characters is
+//   taken out before the second is placed (Formatter::textSpace_).
 // A line that is ended becomes `pending` and is
 // emitted when the next line ends, when the block is finished, or on
 // flushPending: printed at once when the style's `direct` is set, appended to
@@ -94,13 +96,31 @@ class Formatter {
                  const LineStyle& style);
   // Ends the current line before `ch`, which does not fit, in word mode.
   void breakBefore(char16_t ch, const LineStyle& style);
-  // A run of white space of text in word mode.
-  void putTextSpace(const LineStyle& style);
+  // A run of white space of text in word mode; `lineEnd` when it holds
+  // U+000A or U+000D.
+  void putTextSpace(bool lineEnd, const LineStyle& style);
+  // Before a glyph `ch` is placed: takes out the space that stands for a
+  // line end between two wide characters (below), then forgets that space.
+  void joinAcrossLineEnd(char16_t ch) {
+    if (lineEndInSpace_) joinIfBothWide(ch);
+    textSpace_ = false;
+  }
+  void joinIfBothWide(char16_t ch);
 
   NodeList kept_;
   Line* current_ = nullptr;
   Line* pending_ = nullptr;
   int32_t maxWidth_ = 0;
+  // In word mode a space placed for a run of white space of text stands
+  // for that run and for the runs dropped after it. While it is the current
+  // line's last glyph `textSpace_` is set and `beforeSpace_` is the glyph
+  // before it; `lineEndInSpace_` is set once one of those runs holds a line
+  // end. When the next glyph placed and `beforeSpace_` are both wide (word
+  // mode's break-anywhere units but Hangul), or either is U+200B, the space
+  // is taken out first: a line end between Japanese characters is no space.
+  bool textSpace_ = false;
+  bool lineEndInSpace_ = false;
+  char16_t beforeSpace_ = 0;
 };
 
 // Stops the run for want of memory for a layout record: reportOutOfMemory.

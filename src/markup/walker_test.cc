@@ -233,6 +233,21 @@ INSTANTIATE_TEST_SUITE_P(
             "字ずつ折り返されます。English words (like these) stay whole.</div></quarvel>",
             rows({u"    日本語の文章は、単語の区切りが", u"    ないので一文字ずつ折り返されま",
                   u"    す。English words (like these)", u"    stay whole."})},
+        // A line end between two wide characters is no space: in one node,
+        // across elements (a dropped run counts), before a nonbreak, with
+        // U+200B on either side; it stays before English, Hangul, a space
+        // element and when no line end is in the white space.
+        DocumentCase{"LineEndBetweenWideCharactersVanishes",
+                     wordDiv(32,
+                             "館内の\n写真 English\nwords 日本語\nEnglish あ <b/>\n い"
+                             "<br/>あ\n<nonbreak>い</nonbreak>\r\n&#x200B;\nx　\n한<br/>あ\n"
+                             "<space/>い う\tえ"),
+                     rows({u"館内の写真 English words 日本語", u"English あい", u"あい\u200Bx　 한",
+                           u"あ  い う え"})},
+        DocumentCase{"JoinedCharacterFitsWithoutTheSpace",
+                     "<quarvel><div wrap='word' width='4' rightmargin='0' leftmargin='0'>あ\n"
+                     "いう</div></quarvel>",
+                     rows({u"あい", u"う"})},
         // White space of text: one space, none at a line's start or after a
         // space, none that would end a line; blank nodes count, but not in
         // pre or nonbreak; spaces of elements stay.
