@@ -216,6 +216,8 @@ def documents():
                                              'width="2000001" rightmargin="0"'),),
         "word-spaces-after-run": (lambda: word_div("(" * 1_000_000 + "<space/>" * 500_000,
                                                    'width="1000000"'),),
+        # Line ends between wide characters, each one a space taken out again.
+        "word-wide-line-ends-5mb": (lambda: word_div("\u3042\n\u3042\n" * (five_mb // 8)),),
         "columns-long-then-empty": (lambda: columns(80_000, 80_000),),
         "columns-empty-then-long": (lambda: zero_width_columns(80_000, 80_000),),
         "columns-ordinary": (lambda: doc("<par><div>" + "a<br/>" * 80_000 + "aaaaaa" * 80_000
