@@ -67,7 +67,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Version)" ] || fail "the package has no version"
 depends=$(field Depends)
 depends_on() { grep -Eq "(^|, )$1( |,|$)" <<<"$depends"; }
-for dependency in libexpat1 libcurl4; do
+for dependency in libexpat1 libcurl4 libutf8proc2; do
   depends_on "$dependency" || fail "the package does not depend on $dependency: Depends: $depends"
 done
 # expat's Debian revision without the stack overflow on deep chains of
