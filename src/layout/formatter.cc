@@ -10,6 +10,7 @@
 #include "layout/line_breaking.h"
 #include "layout/line_writer.h"
 #include "layout/out_of_memory.h"
+#include "layout/text_measure.h"
 
 namespace quarvel {
 
@@ -46,15 +47,61 @@ bool joinsAcrossLineEnd(char16_t ch) {
 }
 
 // Whether the trailing word of `glyphs` goes to the next line with `ch`,
-// which does not fit: `ch` is a word unit and a word ends the line; some
-// glyph that is no space stays; the word does not begin with a kNoLineStart
-// character; the word and `ch` fit in `width`.
-bool wordLeavesWith(GlyphList& glyphs, char16_t ch, const LineStyle& style) {
+// `chWidth` columns wide, which does not fit: `ch` is a word unit and a word
+// ends the line; some glyph that is no space stays; the word does not begin
+// with a kNoLineStart character; the word and `ch` fit in `width`.
+bool wordLeavesWith(GlyphList& glyphs, char16_t ch, int32_t chWidth, const LineStyle& style) {
   const GlyphList::Trailing& t = glyphs.trailing();
   return isWordUnit(ch) && t.wordCount > 0 &&
          glyphs.count() - t.wordCount > glyphs.spacesBeforeWord() &&
          !isNoLineStart(t.wordFirst->ch, style.linebreak) &&
-         static_cast<int64_t>(t.wordWidth) + unitWidth(ch) <= style.width;
+         static_cast<int64_t>(t.wordWidth) + chWidth <= style.width;
+}
+
+// The glyph after `glyph` in its list, nullptr after the last.
+Glyph* nextGlyph(const GlyphList& glyphs, const Glyph* glyph) {
+  return glyph->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(glyph->next);
+}
+
+// The first code unit of the character or cluster that `glyph` ends or
+// belongs to.
+char16_t firstUnitOf(const Glyph* glyph) {
+  while ((glyph->classes & kUnitInCluster) != 0) glyph = static_cast<const Glyph*>(glyph->prev);
+  return glyph->ch;
+}
+
+// The code point that begins at `*next` (a unit before `end`), advancing
+// `next` past it: a surrogate pair is one, a lone surrogate stands for
+// itself.
+char32_t takeCodePoint(const char16_t*& next, const char16_t* end) {
+  const char16_t unit = *next++;
+  if (isHighSurrogate(unit) && next != end && isLowSurrogate(*next))
+    return combineSurrogates(unit, *next++);
+  return unit;
+}
+
+// Appends the glyphs of the units [first, end), which hold whole code
+// points, under unicode widths: each code point's width on its first unit.
+// With `oneCluster` they are one grapheme cluster: every glyph has the
+// classes of the first unit, all but the first with kUnitInCluster; without
+// it each glyph has its own unit's classes.
+void appendMeasured(GlyphList::Appender& appender, const char16_t* first, const char16_t* end,
+                    bool oneCluster, char16_t underline) {
+  RecordPool::Run run(Glyph::pool);
+  const std::uint8_t clusterClasses = kUnitClasses[*first];
+  for (const char16_t* next = first; next != end;) {
+    const char16_t* const unit = next;
+    const char32_t c = takeCodePoint(next, end);
+    const auto width = static_cast<std::uint8_t>(unicodeWidth(c));
+    for (const char16_t* u = unit; u != next; ++u) {
+      std::uint8_t classes = kUnitClasses[*u];
+      if (oneCluster) classes = u == first ? clusterClasses : clusterClasses | kUnitInCluster;
+      void* slot = run.take();
+      if (slot == nullptr) [[unlikely]]
+        stopForMemory();
+      appender.add(::new (slot) Glyph(*u, underline, classes, u == unit ? width : 0));
+    }
+  }
 }
 
 }  // namespace
@@ -111,37 +158,47 @@ void Formatter::breakLine(const LineStyle& style) {
   const bool trims = style.wrap == Wrap::kWord;
   if (trims) pending_->glyphs.dropTrailingSpaces();
 
-  // Carrying moves the last glyph while the pending line is 3 columns or
-  // wider and that glyph is a kNoLineEnd one. The glyphs before the trailing
-  // run of such glyphs always stay; of the run itself, the longest start that
-  // leaves the line narrower than 3 columns stays too. Glyphs are 1 or 2
-  // columns wide, so that start is at most two glyphs, and carrying never
-  // empties the pending line. The rest of the run moves in one splice.
+  // Carrying moves the last character (a grapheme cluster under unicode
+  // widths) while the pending line is 3 columns or wider and that character
+  // is a kNoLineEnd one. The glyphs before the trailing run of such glyphs
+  // always stay; of the run itself, the longest start of whole characters
+  // that leaves the line narrower than 3 columns stays too, and so does the
+  // first character of a line that is all run: carrying never empties the
+  // pending line. Under fixed widths glyphs are 1 or 2 columns wide, so that
+  // start is at most two glyphs; under unicode widths it is a few characters
+  // of at most 2 columns and whatever glyphs of width 0 join them. The rest
+  // of the run moves in one splice.
   GlyphList& glyphs = pending_->glyphs;
   Glyph* from = glyphs.trailingRunFirst();
   int32_t staying = glyphs.width() - glyphs.trailingRunWidth();
   int32_t moving = glyphs.trailingRunWidth();
-  while (from != nullptr && staying + unitWidth(from->ch) < 3) {
-    staying += unitWidth(from->ch);
-    moving -= unitWidth(from->ch);
-    from = from->next == &glyphs.tail ? nullptr : static_cast<Glyph*>(from->next);
+  while (from != nullptr) {
+    int32_t w = from->width;
+    Glyph* after = nextGlyph(glyphs, from);
+    for (; after != nullptr && (after->classes & kUnitInCluster) != 0;
+         after = nextGlyph(glyphs, after))
+      w += after->width;
+    if (staying + w >= 3 && from != glyphs.first()) break;
+    staying += w;
+    moving -= w;
+    from = after;
   }
   if (from != nullptr) {
     if (current_ == nullptr) current_ = newLine(style);
     glyphs.moveTailTo(from, moving, current_->glyphs);
   }
-  // What stays is narrower than 3 columns or ends in a glyph that may end a
-  // line, and never nothing when something moved.
-  assert(from == nullptr || staying > 0);
+  // What stays is narrower than 3 columns, or ends in a glyph that may end a
+  // line, or is one character; never nothing when something moved.
   assert(glyphs.width() == staying);
-  assert(glyphs.width() < 3 || glyphs.trailingRunFirst() == nullptr);
+  assert(glyphs.width() < 3 || glyphs.trailingRunFirst() == nullptr ||
+         glyphs.trailingRunFirst() == glyphs.first());
   if (trims) glyphs.dropTrailingSpaces();
 }
 
 // In word mode the trailing word starts the next line, after whatever
 // carrying moves, when it may; otherwise the line breaks as in char mode.
-void Formatter::breakBefore(char16_t ch, const LineStyle& style) {
-  if (!wordLeavesWith(current_->glyphs, ch, style)) {
+void Formatter::breakBefore(char16_t ch, int32_t chWidth, const LineStyle& style) {
+  if (!wordLeavesWith(current_->glyphs, ch, chWidth, style)) {
     breakLine(style);
     return;
   }
@@ -164,7 +221,7 @@ void Formatter::putTextSpace(bool lineEnd, const LineStyle& style) {
     breakLine(style);
     return;
   }
-  beforeSpace_ = current_->lastGlyph()->ch;
+  beforeSpace_ = firstUnitOf(current_->lastGlyph());
   current_->glyphs.append(newGlyph(u' ', style.underline));
   textSpace_ = true;
   lineEndInSpace_ = lineEnd;
@@ -189,6 +246,10 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
     return;
   }
 
+  if (style.widths == Widths::kUnicode && ch >= 0x80) {
+    putCluster(&ch, &ch + 1, unicodeWidth(ch), style);
+    return;
+  }
   joinAcrossLineEnd(ch);
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
   if (current_ == nullptr) {
@@ -201,7 +262,7 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
   } else if (exceedsLimit(static_cast<int64_t>(current_->lineWidth()) + placedWidth(ch), ch,
                           style)) {
     if (style.wrap == Wrap::kWord)
-      breakBefore(ch, style);
+      breakBefore(ch, placedWidth(ch), style);
     else
       breakLine(style);
     if (current_ == nullptr) current_ = newLine(style);
@@ -209,10 +270,53 @@ void Formatter::putChar(char16_t ch, const LineStyle& style) {
   current_->glyphs.append(glyph.release());
 }
 
+void Formatter::putCluster(const char16_t* first, const char16_t* end, int32_t width,
+                           const LineStyle& style) {
+  joinAcrossLineEnd(*first);
+  if (current_ == nullptr) {
+    current_ = newLine(style);
+  } else if (exceedsLimit(static_cast<int64_t>(current_->lineWidth()) + width, *first, style)) {
+    if (style.wrap == Wrap::kWord)
+      breakBefore(*first, width, style);
+    else
+      breakLine(style);
+    if (current_ == nullptr) current_ = newLine(style);
+  }
+  GlyphList::Appender appender(current_->glyphs);
+  appendMeasured(appender, first, end, true, style.underline);
+}
+
+template <Wrap kMode>
+const char16_t* Formatter::putClusters(const char16_t* next, const char16_t* const end,
+                                       const LineStyle& style) {
+  ClusterBoundaries boundaries;
+  const char16_t* clusterFirst = next;
+  int32_t clusterWidth = 0;
+  while (next != end) {
+    const char16_t unit = *next;
+    // White space of word mode and the controls that text drops are no
+    // part of a cluster.
+    if (unit < 0x20 || (kMode == Wrap::kWord && unit == u' ')) break;
+    const char16_t* const at = next;
+    const char32_t c = takeCodePoint(next, end);
+    if (boundaries.beginsCluster(c) && at != clusterFirst) {
+      putCluster(clusterFirst, at, clusterWidth, style);
+      clusterFirst = at;
+      clusterWidth = 0;
+      // ASCII that begins a cluster goes back to the quick way.
+      if (unit < 0x80) return at;
+    }
+    clusterWidth += unicodeWidth(c);
+  }
+  if (next != clusterFirst) putCluster(clusterFirst, next, clusterWidth, style);
+  return next;
+}
+
 void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
   textSpace_ = false;
   lineEndInSpace_ = false;
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
+  if (style.widths == Widths::kUnicode) glyph->width = static_cast<std::uint8_t>(unicodeWidth(ch));
   if (current_ == nullptr) current_ = newLine(style);
   current_->glyphs.append(glyph.release());
 }
@@ -262,7 +366,7 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
       if (current_->glyphs.count() != countBefore) {
         const Glyph* last = current_->lastGlyph();
         textSpace_ = kMode == Wrap::kWord && last->ch == u' ';
-        if (textSpace_) beforeSpace_ = static_cast<const Glyph*>(last->prev)->ch;
+        if (textSpace_) beforeSpace_ = firstUnitOf(static_cast<const Glyph*>(last->prev));
       }
       if (next == end || !isTextSpace(*next) || kMode != Wrap::kWord) continue;
     }
@@ -287,6 +391,16 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
     while (next != end) {
       // Runs of units from U+0020 up are appended without a word: under
       // `pre` only CR and LF (and the zero unit) are special.
+      if (style.widths == Widths::kUnicode && *next >= 0x20) {
+        const char16_t* const first = next;
+        while (next != end && *next >= 0x20) ++next;
+        textSpace_ = false;
+        lineEndInSpace_ = false;
+        if (current_ == nullptr) current_ = newLine(style);
+        GlyphList::Appender appender(current_->glyphs);
+        appendMeasured(appender, first, next, false, style.underline);
+        continue;
+      }
       if (current_ != nullptr && *next >= 0x20) {
         textSpace_ = false;
         lineEndInSpace_ = false;
@@ -309,22 +423,112 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   // a test. Nearer the limit each unit goes through putChar.
   const int64_t certain =
       std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin) - 4;
-  if (style.wrap == Wrap::kWord) {
+  if (style.widths == Widths::kUnicode) {
+    if (style.wrap == Wrap::kWord) {
+      putMeasured<Wrap::kWord>(next, end, certain, style);
+    } else {
+      putMeasured<Wrap::kChar>(next, end, certain, style);
+    }
+  } else if (style.wrap == Wrap::kWord) {
     putFilled<Wrap::kWord>(next, end, certain, style);
   } else {
     putFilled<Wrap::kChar>(next, end, certain, style);
   }
 }
 
+template <Wrap kMode>
+void Formatter::putMeasured(const char16_t* next, const char16_t* end, int64_t certain,
+                            const LineStyle& style) {
+  end = std::find(next, end, u'\0');
+  // ASCII goes the quick way: each unit is 1 column wide and a character of
+  // its own, but the last before other text, which a mark may join.
+  while (next != end) {
+    const char16_t* ascii = next;
+    while (ascii != end && *ascii < 0x80) ++ascii;
+    const char16_t* quick = ascii;
+    if (ascii != end && ascii != next && ascii[-1] >= 0x20 &&
+        !(kMode == Wrap::kWord && ascii[-1] == u' '))
+      --quick;
+    if (quick != next) {
+      putFilled<kMode>(next, quick, certain, style);
+      next = quick;
+    }
+    if (next != end) next = putClusters<kMode>(next, end, style);
+  }
+}
+
+namespace {
+
+// The text of a run as it is placed: a line end vanishes in char mode; in
+// word mode each run of white space that holds one is one space. `mended`
+// holds the text when it differs.
+std::u16string_view withoutLineEnds(std::u16string_view text, bool wordMode,
+                                    std::u16string& mended) {
+  if (text.find_first_of(u"\n\r") == std::u16string_view::npos) return text;
+  mended.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (!wordMode || !isTextSpace(text[i])) {
+      if (!isLineEnd(text[i])) mended += text[i];
+      ++i;
+      continue;
+    }
+    std::size_t spaceEnd = i;
+    bool lineEnd = false;
+    for (; spaceEnd < text.size() && isTextSpace(text[spaceEnd]); ++spaceEnd)
+      lineEnd |= isLineEnd(text[spaceEnd]);
+    if (lineEnd)
+      mended += u' ';
+    else
+      mended.append(text.substr(i, spaceEnd - i));
+    i = spaceEnd;
+  }
+  return mended;
+}
+
+// Appends the glyphs of a run's text under unicode widths, cluster by
+// cluster; in word mode white space is no part of a cluster.
+void appendRunClusters(GlyphList::Appender& appender, std::u16string_view text, bool wordMode,
+                       char16_t underline) {
+  const char16_t* next = text.data();
+  const char16_t* const end = next + text.size();
+  const char16_t* clusterFirst = next;
+  ClusterBoundaries boundaries;
+  while (next != end) {
+    const char16_t* const at = next;
+    if (wordMode && isTextSpace(*at)) {
+      if (at != clusterFirst) appendMeasured(appender, clusterFirst, at, true, underline);
+      appendMeasured(appender, at, at + 1, true, underline);
+      boundaries.reset();
+      clusterFirst = ++next;
+      continue;
+    }
+    if (boundaries.beginsCluster(takeCodePoint(next, end)) && at != clusterFirst) {
+      appendMeasured(appender, clusterFirst, at, true, underline);
+      clusterFirst = at;
+    }
+  }
+  if (next != clusterFirst) appendMeasured(appender, clusterFirst, next, true, underline);
+}
+
+}  // namespace
+
 void Formatter::putRun(std::u16string_view text, const LineStyle& style) {
   if (style.pre != 0) {
     putText(text, style);
     return;
   }
+  std::u16string mended;
+  text = withoutLineEnds(text, style.wrap == Wrap::kWord, mended);
+  const bool unicode = style.widths == Widths::kUnicode;
   // An empty run places no glyph: a standing space stays as it is.
   if (!text.empty()) joinAcrossLineEnd(text[0]);
   int64_t runWidth = 0;
-  for (char16_t ch : text) runWidth += displayWidth(ch);
+  if (unicode) {
+    for (const char16_t *next = text.data(), *end = next + text.size(); next != end;)
+      runWidth += unicodeWidth(takeCodePoint(next, end));
+  } else {
+    for (char16_t ch : text) runWidth += displayWidth(ch);
+  }
   const int64_t limit = static_cast<int64_t>(style.width) + style.rightMargin;
   if (current_ == nullptr) {
     current_ = newLine(style);
@@ -332,7 +536,10 @@ void Formatter::putRun(std::u16string_view text, const LineStyle& style) {
     breakLine(style);
     if (current_ == nullptr) current_ = newLine(style);
   }
-  {
+  if (unicode) {
+    GlyphList::Appender appender(current_->glyphs);
+    appendRunClusters(appender, text, style.wrap == Wrap::kWord, style.underline);
+  } else {
     GlyphList::Appender appender(current_->glyphs);
     RecordPool::Run glyphs(Glyph::pool);
     for (char16_t ch : text) appender.add(newGlyph(glyphs, ch, style.underline));

@@ -94,8 +94,22 @@ class Formatter {
   template <Wrap kMode>
   void putFilled(const char16_t* next, const char16_t* end, int64_t certain,
                  const LineStyle& style);
-  // Ends the current line before `ch`, which does not fit, in word mode.
-  void breakBefore(char16_t ch, const LineStyle& style);
+  // putText's text outside `pre` under unicode widths.
+  template <Wrap kMode>
+  void putMeasured(const char16_t* next, const char16_t* end, int64_t certain,
+                   const LineStyle& style);
+  // Places the grapheme clusters that begin at `next`, up to white space of
+  // word mode, a control or ASCII that begins a cluster; returns where it
+  // stopped.
+  template <Wrap kMode>
+  const char16_t* putClusters(const char16_t* next, const char16_t* end, const LineStyle& style);
+  // Places the grapheme cluster [first, end), `width` columns wide, as
+  // putChar places a character.
+  void putCluster(const char16_t* first, const char16_t* end, int32_t width,
+                  const LineStyle& style);
+  // Ends the current line before `ch`, `chWidth` columns wide, which does
+  // not fit, in word mode.
+  void breakBefore(char16_t ch, int32_t chWidth, const LineStyle& style);
   // A run of white space of text in word mode; `lineEnd` when it holds
   // U+000A or U+000D.
   void putTextSpace(bool lineEnd, const LineStyle& style);

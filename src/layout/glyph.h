@@ -1,6 +1,6 @@
 // A glyph is one UTF-16 code unit of output together with the code unit drawn
-// under it in the line's underline row; displayWidth is the column rule on
-// which every width in quarvel rests.
+// under it in the line's underline row, the columns it takes and what the
+// line builder asks of it.
 #ifndef QUARVEL_LAYOUT_GLYPH_H_
 #define QUARVEL_LAYOUT_GLYPH_H_
 
@@ -10,25 +10,31 @@
 #include <new>
 
 #include "layout/allocation.h"
+#include "layout/line_breaking.h"
+#include "layout/line_style.h"
 #include "layout/list_node.h"
 
 namespace quarvel {
 
-// The `underline` of a glyph that is not underlined.
-inline constexpr char16_t NoUnderline = 0xFFFE;
-
-// Columns taken by a code unit: 1 for U+0000-U+007F and U+FF40-U+FF9F, 2 for
-// every other unit (each half of a surrogate pair included).
-constexpr int32_t displayWidth(char16_t c) {
-  return (c <= 0x007F || (c >= 0xFF40 && c <= 0xFF9F)) ? 1 : 2;
-}
-
 class Glyph final : public ListNode {
  public:
   Glyph() = default;
-  Glyph(char16_t ch, char16_t underline) : ch(ch), underline(underline) {}
-  // The copy has the same character and underline and is in no list.
-  Glyph(const Glyph& other) : ListNode(), ch(other.ch), underline(other.underline) {}
+  // A glyph of fixed widths: the classes and width of its own unit.
+  Glyph(char16_t ch, char16_t underline)
+      : ch(ch),
+        underline(underline),
+        classes(kUnitClasses[ch]),
+        width(static_cast<std::uint8_t>(1 + (classes & kUnitWide))) {}
+  Glyph(char16_t ch, char16_t underline, std::uint8_t classes, std::uint8_t width)
+      : ch(ch), underline(underline), classes(classes), width(width) {}
+  // The copy has the same character, underline, classes and width and is in
+  // no list.
+  Glyph(const Glyph& other)
+      : ListNode(),
+        ch(other.ch),
+        underline(other.underline),
+        classes(other.classes),
+        width(other.width) {}
   Glyph& operator=(const Glyph&) = delete;
 
   // Glyphs come from a pool of their own: allocating one costs a few
@@ -42,6 +48,14 @@ class Glyph final : public ListNode {
 
   char16_t ch = NoUnderline;
   char16_t underline = NoUnderline;
+  // The kUnitClasses bits of the unit, or under unicode widths of the first
+  // unit of the grapheme cluster the glyph belongs to, with kUnitInCluster on
+  // every glyph of a cluster but its first: a cluster carries, hangs and
+  // belongs to a word as its first character does.
+  std::uint8_t classes = 0;
+  // Columns taken: displayWidth(ch) under fixed widths; under unicode widths
+  // the character's width on its first unit, 0 on a low surrogate.
+  std::uint8_t width = 1;
 };
 
 // Free glyph slots are chained through ListNode::next, so a line's glyphs go

@@ -194,10 +194,11 @@ void GlyphList::walkBackSpacesAndRun(ListNode* node, int32_t* spaces, Trailing& 
     for (; node != &head && static_cast<Glyph*>(node)->ch == u' '; node = node->prev) ++*spaces;
   }
   Trailing run;
-  for (; node != &head && isNoLineEnd(static_cast<Glyph*>(node)->ch); node = node->prev) {
+  for (; node != &head && (static_cast<Glyph*>(node)->classes & kUnitNoLineEnd) != 0;
+       node = node->prev) {
     run.runFirst = static_cast<Glyph*>(node);
     ++run.runCount;
-    run.runWidth += unitWidth(run.runFirst->ch);
+    run.runWidth += run.runFirst->width;
   }
   if (spaces != nullptr && *spaces > 0) {
     marks_->beforeSpaces = run;

@@ -170,7 +170,7 @@ class GlyphList final : public NodeList {
     Marks* const marks_;
   };
 
-  // Sum of displayWidth over the glyphs.
+  // Sum of the glyphs' widths.
   int32_t width() const { return width_; }
   // The number of glyphs.
   int32_t count() const { return count_; }
@@ -196,8 +196,8 @@ class GlyphList final : public NodeList {
   // list keeps them (`marks`, the list's, not null).
   static void countAppended(Glyph& glyph, int32_t& count, int32_t& width, Trailing& trailing,
                             Marks* marks) {
-    const std::uint8_t unit = kUnitClasses[glyph.ch];
-    const int32_t w = 1 + (unit & kUnitWide);
+    const std::uint8_t unit = glyph.classes;
+    const int32_t w = glyph.width;
     ++count;
     width += w;
     if (marks != nullptr) countWord(glyph, unit, w, trailing, *marks);
@@ -253,15 +253,17 @@ class GlyphList final : public NodeList {
     assert(t.runWidth >= 0 && t.runWidth <= width_ && t.runCount >= 0 && t.runCount <= count_);
     assert((t.runFirst == nullptr) == (t.runWidth == 0) && (t.runWidth == 0) == (t.runCount == 0));
     assert((count_ == 0) == empty());
-    assert(t.runFirst == nullptr || isNoLineEnd(t.runFirst->ch));
-    assert((t.runFirst != nullptr) == (!empty() && isNoLineEnd(static_cast<Glyph*>(last())->ch)));
-    assert(t.wordCount >= 0 && t.wordCount <= count_ && t.wordWidth >= t.wordCount);
+    auto classes = [](const ListNode* node) { return static_cast<const Glyph*>(node)->classes; };
+    assert(t.runFirst == nullptr || (t.runFirst->classes & kUnitNoLineEnd) != 0);
+    assert((t.runFirst != nullptr) == (!empty() && (classes(last()) & kUnitNoLineEnd) != 0));
+    assert(t.wordCount >= 0 && t.wordCount <= count_ && t.wordWidth >= 0);
     assert((t.wordFirst == nullptr) == (t.wordCount == 0));
-    assert(t.wordFirst == nullptr || isWordUnit(static_cast<Glyph*>(last())->ch));
+    assert(t.wordFirst == nullptr || (classes(last()) & kUnitWord) != 0);
     assert(t.spaces >= 0 && t.spaces <= count_ && (t.spaces == 0 || t.wordCount == 0));
     assert(t.spaces == 0 || static_cast<Glyph*>(last())->ch == u' ');
     assert(marks_ != nullptr || (t.wordCount == 0 && t.spaces == 0));
     (void)t;
+    (void)classes;
   }
 
   int32_t count_ = 0;
@@ -275,7 +277,8 @@ class Line final : public ListNode {
   // Copies `style`; later changes to the caller's style do not reach the line.
   explicit Line(const LineStyle& style) : style(style) {}
 
-  // Sum of displayWidth over the glyphs; 0 for a line without glyphs.
+  // Sum of the glyphs' widths; 0 for a line without glyphs (and for one
+  // whose glyphs are all of width 0).
   int32_t lineWidth() const { return glyphs.width(); }
   // The last glyph, or nullptr when the line has none.
   Glyph* lastGlyph() const;

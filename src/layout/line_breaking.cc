@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "layout/glyph.h"
-
 namespace quarvel {
 
 // Closing brackets and quotes, punctuation, iteration and sound marks, unit

@@ -12,6 +12,13 @@
 
 namespace quarvel {
 
+// Columns taken by a code unit under fixed widths: 1 for U+0000-U+007F and
+// U+FF40-U+FF9F, 2 for every other unit (each half of a surrogate pair
+// included).
+constexpr int32_t displayWidth(char16_t c) {
+  return (c <= 0x007F || (c >= 0xFF40 && c <= 0xFF9F)) ? 1 : 2;
+}
+
 // Zero-terminated tables of whole UTF-16 code units (no folding).
 extern const char16_t kNoLineStart[52];
 extern const char16_t kNoLineEnd[22];
@@ -31,6 +38,9 @@ enum : std::uint8_t {
   kUnitNoLineEnd = 4,
   kUnitWord = 8,
   kUnitStrictNoLineStart = 16,
+  // Never in the table: set on a glyph that continues a grapheme cluster
+  // (Glyph::classes).
+  kUnitInCluster = 32,
 };
 extern const std::array<std::uint8_t, 65536> kUnitClasses;
 

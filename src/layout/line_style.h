@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
-#include "layout/glyph.h"
 #include "platform/text_output.h"
 
 namespace quarvel {
+
+// The `underline` of a glyph that is not underlined.
+inline constexpr char16_t NoUnderline = 0xFFFE;
 
 enum : int32_t { kAlignRight = 0, kAlignCenter = 1, kAlignLeft = 2 };
 
@@ -18,8 +20,9 @@ enum : int32_t { kAlignRight = 0, kAlignCenter = 1, kAlignLeft = 2 };
 enum class Wrap : int32_t { kChar = 0, kWord = 1 };
 
 // How many columns a character takes: kFixed counts every code unit outside
-// ASCII and the half-width forms as two; kUnicode measures each character by
-// its Unicode width and keeps grapheme clusters whole (text_measure.h).
+// ASCII and the half-width forms as two (displayWidth); kUnicode measures
+// each character by its Unicode width and keeps grapheme clusters whole
+// (text_measure.h).
 enum class Widths : int32_t { kFixed = 0, kUnicode = 1 };
 
 // Which characters may not begin a line: kNormal the kNoLineStart table;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 
+#include "layout/text_measure.h"
+
 namespace quarvel {
 namespace {
 
@@ -24,6 +26,20 @@ void endRow(TextEncoder& out, int32_t fieldWidth, int64_t rowColumns) {
     out.putSpaces(fieldWidth - rowColumns);
 }
 
+// The unit drawn for the underline `underline` of a line of `widths`, and
+// its columns: under unicode widths one that takes no column is drawn as
+// U+FFFD.
+struct UnderlineCell {
+  char16_t unit;
+  int32_t width;
+};
+UnderlineCell underlineCell(char16_t underline, Widths widths) {
+  if (widths == Widths::kFixed) return {underline, displayWidth(underline)};
+  const int32_t width = unicodeWidth(underline);
+  if (width == 0) return {0xFFFD, unicodeWidth(0xFFFD)};
+  return {underline, width};
+}
+
 }  // namespace
 
 void writeSpaces(int64_t count, TextEncoder& out) { out.putSpaces(count); }
@@ -32,9 +48,12 @@ void print(const Line& line, TextEncoder& out, int32_t fieldWidth) {
   // The cached sums are checked against the glyphs here, where every glyph
   // is visited anyway.
   assert(line.glyphs.sumsHold());
+  // A line without glyphs is an empty row; one whose glyphs take no column
+  // is written like any other.
   const int64_t width = line.lineWidth();
-  const int64_t offset = width == 0 ? 0 : alignmentOffset(line.style, width);
-  const int64_t indent = width == 0 ? 0 : line.style.leftMargin + offset;
+  const bool empty = line.glyphs.empty();
+  const int64_t offset = empty ? 0 : alignmentOffset(line.style, width);
+  const int64_t indent = empty ? 0 : line.style.leftMargin + offset;
   const int64_t end = indent + width;  // the columns of the text row
   bool underlined = false;
   out.putSpaces(indent);
@@ -47,13 +66,21 @@ void print(const Line& line, TextEncoder& out, int32_t fieldWidth) {
 
   out.putSpaces(indent);
   // carried: columns by which the cells written so far run past the glyphs
-  // they stand under; a wide underline unit covers part of the next glyph.
+  // they stand under; a wide underline unit covers part of the next glyph,
+  // and a glyph that takes no column gets no cell.
   int64_t carried = 0;
+  const Widths widths = line.style.widths;
   forEachGlyph(line, [&](const Glyph& g) {
-    const int32_t w = unitWidth(g.ch);
+    const int32_t w = g.width;
     while (carried < w) {
-      out.put(g.underline == NoUnderline ? u' ' : g.underline);
-      carried += g.underline == NoUnderline ? 1 : unitWidth(g.underline);
+      if (g.underline == NoUnderline) {
+        out.put(u' ');
+        ++carried;
+      } else {
+        const UnderlineCell cell = underlineCell(g.underline, widths);
+        out.put(cell.unit);
+        carried += cell.width;
+      }
     }
     carried -= w;
   });

@@ -79,6 +79,32 @@ INSTANTIATE_TEST_SUITE_P(
                      "ab …cd</div><div width='5' rightmargin='0' linebreak='normal'>ab …cd</div>"
                      "</quarvel>",
                      rows({u"    ab …", u"    cd", u"    ab", u"    …cd"})},
+        // Unicode widths: one column for most European text, two for wide
+        // characters and emoji, none for marks; a cluster is placed whole and
+        // carried, hung and kept in a word as its first character is.
+        DocumentCase{"UnicodeWidthsAlignAMenu",
+                     "<quarvel widths='unicode'><div width='20'><right>Crème brûlée £6.50</right>"
+                     "<right>Apple pie £4.00</right></div></quarvel>",
+                     rows({u"      Crème brûlée £6.50", u"         Apple pie £4.00"})},
+        DocumentCase{"ClusterStaysWhole",
+                     "<quarvel widths='unicode'><div width='4'>cafe&#x301;s</div></quarvel>",
+                     rows({u"    cafe\u0301", u"    s"})},
+        DocumentCase{"FixedWidthsSplitCluster",
+                     "<quarvel><div width='4'>cafe&#x301;s</div></quarvel>",
+                     rows({u"    cafe", u"    \u0301s"})},
+        DocumentCase{"UnicodeWideCharactersAndFlags",
+                     "<quarvel widths='unicode'><div width='4' rightmargin='0'>"
+                     "&#x1F1EF;&#x1F1F5;&#x1F1EB;&#x1F1F7;x&#x1F600;&#x20BB7;</div></quarvel>",
+                     rows({u"    \U0001F1EF\U0001F1F5\U0001F1EB\U0001F1F7", u"    x\U0001F600",
+                           u"    \U00020BB7"})},
+        DocumentCase{"ClusterCarriedAndKeptInWord",
+                     "<quarvel widths='unicode'><div width='3'>ab(&#x301;c</div>"
+                     "<div width='4' rightmargin='0' wrap='word'>ab漢&#xFE0F;c</div></quarvel>",
+                     rows({u"    ab", u"    (\u0301c", u"    ab漢\uFE0F", u"    c"})},
+        DocumentCase{"ZeroWidthGlyphsMakeARow",
+                     "<quarvel widths='unicode'><left>&#x200B;</left><underline char='&#x301;'>"
+                     "<left>a&#x301;b</left></underline></quarvel>",
+                     rows({u"    \u200B", u"    a\u0301b", u"    \uFFFD\uFFFD"})},
         DocumentCase{"NestedRootReadsNoSettings",
                      "<quarvel><quarvel wrap='word'>a\nb</quarvel><div wrap='word'>c\nd</div>"
                      "</quarvel>",
@@ -143,7 +169,13 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"NonbreakIgnoresInnerElements",
                      "<quarvel><left><nonbreak>a<br/><underline>b</underline>&#10;c</nonbreak>"
                      "</left></quarvel>",
-                     rows({u"    ab\nc"})},
+                     rows({u"    abc"})},
+        // A line end in a nonbreak vanishes in char mode; in word mode a run
+        // of white space that holds one is one space, other runs stay.
+        DocumentCase{"NonbreakLineEnds",
+                     "<quarvel><left><nonbreak>a\r\nb</nonbreak></left><div wrap='word'>"
+                     "<nonbreak>a \n\t b\tc  d\ne</nonbreak></div></quarvel>",
+                     rows({u"    ab", u"    a b\tc  d e"})},
         DocumentCase{"EmptyNonbreakGivesEmptyLine", "<quarvel><left><nonbreak/></left></quarvel>",
                      rows({u""})},
         DocumentCase{"NonbreakInsidePreBreaksAtLineFeeds",
