@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include "base/utf16.h"
 #include "layout/line_breaking.h"
@@ -80,28 +82,49 @@ char32_t takeCodePoint(const char16_t*& next, const char16_t* end) {
   return unit;
 }
 
+// A glyph's slot taken through `run`; stops the run when memory can't be had.
+inline void* takeSlot(RecordPool::Run& run) {
+  void* slot = run.take();
+  if (slot == nullptr) [[unlikely]]
+    stopForMemory();
+  return slot;
+}
+
 // Appends the glyphs of the units [first, end), which hold whole code
-// points, under unicode widths: each code point's width on its first unit.
-// With `oneCluster` they are one grapheme cluster: every glyph has the
-// classes of the first unit, all but the first with kUnitInCluster; without
-// it each glyph has its own unit's classes.
+// points, under unicode widths, taking their slots through `run`: each code
+// point's width on its first unit. With `oneCluster` they are one grapheme
+// cluster: every glyph has the classes of the first unit, all but the first
+// with kUnitInCluster; without it each glyph has its own unit's classes.
+void appendMeasured(GlyphList::Appender& appender, RecordPool::Run& run, const char16_t* first,
+                    const char16_t* end, bool oneCluster, char16_t underline) {
+  const auto clusterClasses = static_cast<std::uint8_t>(kUnitClasses[*first] & ~kUnitWidth);
+  for (const char16_t* next = first; next != end;) {
+    const char16_t* const unit = next;
+    const auto width = static_cast<std::uint8_t>(unicodeWidth(takeCodePoint(next, end)));
+    for (const char16_t* u = unit; u != next; ++u) {
+      std::uint8_t classes = kUnitClasses[*u] & ~kUnitWidth;
+      if (oneCluster) classes = u == first ? clusterClasses : clusterClasses | kUnitInCluster;
+      if (u == unit) classes |= width;
+      appender.add(::new (takeSlot(run)) Glyph(*u, underline, classes));
+    }
+  }
+}
 void appendMeasured(GlyphList::Appender& appender, const char16_t* first, const char16_t* end,
                     bool oneCluster, char16_t underline) {
   RecordPool::Run run(Glyph::pool);
-  const std::uint8_t clusterClasses = kUnitClasses[*first];
-  for (const char16_t* next = first; next != end;) {
-    const char16_t* const unit = next;
-    const char32_t c = takeCodePoint(next, end);
-    const auto width = static_cast<std::uint8_t>(unicodeWidth(c));
-    for (const char16_t* u = unit; u != next; ++u) {
-      std::uint8_t classes = kUnitClasses[*u];
-      if (oneCluster) classes = u == first ? clusterClasses : clusterClasses | kUnitInCluster;
-      void* slot = run.take();
-      if (slot == nullptr) [[unlikely]]
-        stopForMemory();
-      appender.add(::new (slot) Glyph(*u, underline, classes, u == unit ? width : 0));
-    }
+  appendMeasured(appender, run, first, end, oneCluster, underline);
+}
+
+// Appends the grapheme cluster [first, end), `width` columns wide.
+inline void appendCluster(GlyphList::Appender& appender, RecordPool::Run& run,
+                          const char16_t* first, const char16_t* end, int32_t width,
+                          char16_t underline) {
+  if (end - first == 1) {
+    const auto classes = static_cast<std::uint8_t>((kUnitClasses[*first] & ~kUnitWidth) | width);
+    appender.add(::new (takeSlot(run)) Glyph(*first, underline, classes));
+    return;
   }
+  appendMeasured(appender, run, first, end, true, underline);
 }
 
 }  // namespace
@@ -173,11 +196,11 @@ void Formatter::breakLine(const LineStyle& style) {
   int32_t staying = glyphs.width() - glyphs.trailingRunWidth();
   int32_t moving = glyphs.trailingRunWidth();
   while (from != nullptr) {
-    int32_t w = from->width;
+    int32_t w = from->width();
     Glyph* after = nextGlyph(glyphs, from);
     for (; after != nullptr && (after->classes & kUnitInCluster) != 0;
          after = nextGlyph(glyphs, after))
-      w += after->width;
+      w += after->width();
     if (staying + w >= 3 && from != glyphs.first()) break;
     staying += w;
     moving -= w;
@@ -289,9 +312,32 @@ void Formatter::putCluster(const char16_t* first, const char16_t* end, int32_t w
 template <Wrap kMode>
 const char16_t* Formatter::putClusters(const char16_t* next, const char16_t* const end,
                                        const LineStyle& style) {
+  // A cluster that certainly fits joins the line through one appender, as
+  // putFilled appends units; any other goes through putCluster. A cluster
+  // is placed once the character after it is known to begin another.
+  const int64_t fits = std::min<int64_t>(style.width, int64_t{style.width} + style.rightMargin);
+  std::optional<GlyphList::Appender> appender;
+  std::optional<RecordPool::Run> run;
+  auto place = [&](const char16_t* first, const char16_t* last, int32_t width) {
+    if (!appender && current_ != nullptr && !lineEndInSpace_ &&
+        current_->lineWidth() + width <= fits) {
+      textSpace_ = false;
+      appender.emplace(current_->glyphs);
+      run.emplace(Glyph::pool);
+    }
+    if (appender) {
+      if (appender->width() + width <= fits) {
+        appendCluster(*appender, *run, first, last, width, style.underline);
+        return;
+      }
+      run.reset();
+      appender.reset();
+    }
+    putCluster(first, last, width, style);
+  };
   ClusterBoundaries boundaries;
-  const char16_t* clusterFirst = next;
-  int32_t clusterWidth = 0;
+  const char16_t* first = next;
+  int32_t width = 0;
   while (next != end) {
     const char16_t unit = *next;
     // White space of word mode and the controls that text drops are no
@@ -299,16 +345,20 @@ const char16_t* Formatter::putClusters(const char16_t* next, const char16_t* con
     if (unit < 0x20 || (kMode == Wrap::kWord && unit == u' ')) break;
     const char16_t* const at = next;
     const char32_t c = takeCodePoint(next, end);
-    if (boundaries.beginsCluster(c) && at != clusterFirst) {
-      putCluster(clusterFirst, at, clusterWidth, style);
-      clusterFirst = at;
-      clusterWidth = 0;
+    const std::uint8_t facts = charFacts(c);
+    if (boundaries.beginsCluster(c, facts) && at != first) {
+      place(first, at, width);
+      first = at;
+      width = 0;
       // ASCII that begins a cluster goes back to the quick way.
-      if (unit < 0x80) return at;
+      if (unit < 0x80) {
+        next = at;
+        break;
+      }
     }
-    clusterWidth += unicodeWidth(c);
+    width += facts & kFactsWidth;
   }
-  if (next != clusterFirst) putCluster(clusterFirst, next, clusterWidth, style);
+  if (next != first) place(first, next, width);
   return next;
 }
 
@@ -316,13 +366,14 @@ void Formatter::putUnwrapped(char16_t ch, const LineStyle& style) {
   textSpace_ = false;
   lineEndInSpace_ = false;
   std::unique_ptr<Glyph> glyph(newGlyph(ch, style.underline));
-  if (style.widths == Widths::kUnicode) glyph->width = static_cast<std::uint8_t>(unicodeWidth(ch));
+  if (style.widths == Widths::kUnicode)
+    glyph->classes = static_cast<std::uint8_t>((glyph->classes & ~kUnitWidth) | unicodeWidth(ch));
   if (current_ == nullptr) current_ = newLine(style);
   current_->glyphs.append(glyph.release());
 }
 
 template <Wrap kMode>
-void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64_t certain,
+bool Formatter::putFilled(const char16_t* next, const char16_t* const end, int64_t certain,
                           const LineStyle& style) {
   // In word mode each run of white space is one space; a space that
   // certainly fits is placed when it begins no line and follows no space.
@@ -355,7 +406,7 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
             }
           }
           if (ch < 0x20) {
-            if (ch == 0) return;
+            if (ch == 0) return false;
             continue;
           }
           appender.add(newGlyph(glyphs, ch, style.underline));
@@ -371,7 +422,7 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
       if (next == end || !isTextSpace(*next) || kMode != Wrap::kWord) continue;
     }
     const char16_t ch = *next++;
-    if (ch == 0) return;
+    if (ch == 0) return false;
     if constexpr (kMode == Wrap::kWord) {
       if (isTextSpace(ch)) {
         bool lineEnd = isLineEnd(ch);
@@ -382,6 +433,7 @@ void Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
     }
     if (ch >= 0x20) putChar(ch, style);
   }
+  return true;
 }
 
 void Formatter::putText(std::u16string_view text, const LineStyle& style) {
@@ -436,24 +488,42 @@ void Formatter::putText(std::u16string_view text, const LineStyle& style) {
   }
 }
 
+namespace {
+
+// The end of the ASCII that begins [next, end), less its last unit when other
+// text follows that may join it in a cluster: one that is no control (nor,
+// in word mode, a space).
+template <Wrap kMode>
+const char16_t* asciiBefore(const char16_t* next, const char16_t* end) {
+  const char16_t* ascii = next;
+  // Four units at a time while all are ASCII.
+  constexpr std::uint64_t kBeyondAscii = 0xFF80FF80FF80FF80;
+  for (std::uint64_t units; end - ascii >= 4; ascii += 4) {
+    std::memcpy(&units, ascii, sizeof units);
+    if ((units & kBeyondAscii) != 0) break;
+  }
+  while (ascii != end && *ascii < 0x80) ++ascii;
+  if (ascii != end && ascii != next && ascii[-1] >= 0x20 &&
+      !(kMode == Wrap::kWord && ascii[-1] == u' '))
+    --ascii;
+  return ascii;
+}
+
+}  // namespace
+
 template <Wrap kMode>
 void Formatter::putMeasured(const char16_t* next, const char16_t* end, int64_t certain,
                             const LineStyle& style) {
-  end = std::find(next, end, u'\0');
   // ASCII goes the quick way: each unit is 1 column wide and a character of
   // its own, but the last before other text, which a mark may join.
   while (next != end) {
-    const char16_t* ascii = next;
-    while (ascii != end && *ascii < 0x80) ++ascii;
-    const char16_t* quick = ascii;
-    if (ascii != end && ascii != next && ascii[-1] >= 0x20 &&
-        !(kMode == Wrap::kWord && ascii[-1] == u' '))
-      --quick;
+    const char16_t* const quick = asciiBefore<kMode>(next, end);
     if (quick != next) {
-      putFilled<kMode>(next, quick, certain, style);
+      if (!putFilled<kMode>(next, quick, certain, style)) return;
       next = quick;
     }
-    if (next != end) next = putClusters<kMode>(next, end, style);
+    if (next == end) return;
+    next = putClusters<kMode>(next, end, style);
   }
 }
 
@@ -502,7 +572,8 @@ void appendRunClusters(GlyphList::Appender& appender, std::u16string_view text, 
       clusterFirst = ++next;
       continue;
     }
-    if (boundaries.beginsCluster(takeCodePoint(next, end)) && at != clusterFirst) {
+    const char32_t c = takeCodePoint(next, end);
+    if (boundaries.beginsCluster(c, charFacts(c)) && at != clusterFirst) {
       appendMeasured(appender, clusterFirst, at, true, underline);
       clusterFirst = at;
     }

@@ -91,8 +91,9 @@ class Formatter {
  private:
   // putText's text outside `pre`, filled in mode `kMode` (word mode makes
   // each run of white space one space); `certain` as putText has it.
+  // Returns false when it stopped at a zero unit.
   template <Wrap kMode>
-  void putFilled(const char16_t* next, const char16_t* end, int64_t certain,
+  bool putFilled(const char16_t* next, const char16_t* end, int64_t certain,
                  const LineStyle& style);
   // putText's text outside `pre` under unicode widths.
   template <Wrap kMode>

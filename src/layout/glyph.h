@@ -21,20 +21,12 @@ class Glyph final : public ListNode {
   Glyph() = default;
   // A glyph of fixed widths: the classes and width of its own unit.
   Glyph(char16_t ch, char16_t underline)
-      : ch(ch),
-        underline(underline),
-        classes(kUnitClasses[ch]),
-        width(static_cast<std::uint8_t>(1 + (classes & kUnitWide))) {}
-  Glyph(char16_t ch, char16_t underline, std::uint8_t classes, std::uint8_t width)
-      : ch(ch), underline(underline), classes(classes), width(width) {}
-  // The copy has the same character, underline, classes and width and is in
-  // no list.
+      : ch(ch), underline(underline), classes(kUnitClasses[ch]) {}
+  Glyph(char16_t ch, char16_t underline, std::uint8_t classes)
+      : ch(ch), underline(underline), classes(classes) {}
+  // The copy has the same character, underline and classes and is in no list.
   Glyph(const Glyph& other)
-      : ListNode(),
-        ch(other.ch),
-        underline(other.underline),
-        classes(other.classes),
-        width(other.width) {}
+      : ListNode(), ch(other.ch), underline(other.underline), classes(other.classes) {}
   Glyph& operator=(const Glyph&) = delete;
 
   // Glyphs come from a pool of their own: allocating one costs a few
@@ -48,14 +40,16 @@ class Glyph final : public ListNode {
 
   char16_t ch = NoUnderline;
   char16_t underline = NoUnderline;
-  // The kUnitClasses bits of the unit, or under unicode widths of the first
-  // unit of the grapheme cluster the glyph belongs to, with kUnitInCluster on
-  // every glyph of a cluster but its first: a cluster carries, hangs and
-  // belongs to a word as its first character does.
-  std::uint8_t classes = 0;
-  // Columns taken: displayWidth(ch) under fixed widths; under unicode widths
-  // the character's width on its first unit, 0 on a low surrogate.
-  std::uint8_t width = 1;
+  // Columns taken (kUnitWidth): displayWidth(ch) under fixed widths; under
+  // unicode widths the character's width on its first unit, 0 on a low
+  // surrogate. The other bits are the kUnitClasses bits of the unit, or
+  // under unicode widths those of the first unit of the grapheme cluster the
+  // glyph belongs to, with kUnitInCluster on every glyph of a cluster but its
+  // first: a cluster carries, hangs and belongs to a word as its first
+  // character does.
+  std::uint8_t classes = 1;
+
+  int32_t width() const { return classes & kUnitWidth; }
 };
 
 // Free glyph slots are chained through ListNode::next, so a line's glyphs go

@@ -169,7 +169,8 @@ void GlyphList::recount() {
   width_ = 0;
   trailing_ = Trailing{};
   for (ListNode* node = first(); node != &tail; node = node->next)
-    countAppended(*static_cast<Glyph*>(node), count_, width_, trailing_, marks_);
+    countAppended(*static_cast<Glyph*>(node), static_cast<Glyph*>(node)->classes, count_, width_,
+                  trailing_, marks_);
   // The glyphs do not tell where unbreakable runs ended.
   trailing_.wordFirst = nullptr;
   trailing_.wordCount = 0;
@@ -198,7 +199,7 @@ void GlyphList::walkBackSpacesAndRun(ListNode* node, int32_t* spaces, Trailing& 
        node = node->prev) {
     run.runFirst = static_cast<Glyph*>(node);
     ++run.runCount;
-    run.runWidth += run.runFirst->width;
+    run.runWidth += run.runFirst->width();
   }
   if (spaces != nullptr && *spaces > 0) {
     marks_->beforeSpaces = run;
@@ -217,8 +218,8 @@ bool GlyphList::sumsHold() const {
     Trailing trailing;
     Marks marks;
     for (ListNode* node = first(); count < n && node != &tail; node = node->next)
-      countAppended(*static_cast<Glyph*>(node), count, width, trailing,
-                    marks_ != nullptr ? &marks : nullptr);
+      countAppended(*static_cast<Glyph*>(node), static_cast<Glyph*>(node)->classes, count, width,
+                    trailing, marks_ != nullptr ? &marks : nullptr);
     return trailing;
   };
   auto glyphAt = [this](int32_t index) {

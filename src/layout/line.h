@@ -99,7 +99,7 @@ class GlyphList final : public NodeList {
 
   void append(Glyph* glyph) {
     NodeList::append(glyph);
-    countAppended(*glyph, count_, width_, trailing_, marks_);
+    countAppended(*glyph, glyph->classes, count_, width_, trailing_, marks_);
     assertTrailingBounds();
   }
   // Moves the glyphs from `from` to the last one, in their order, to the
@@ -150,10 +150,13 @@ class GlyphList final : public NodeList {
     // `glyph` is in no list.
     void add(Glyph* glyph) {
       assert(glyph->prev == nullptr && glyph->next == nullptr);
+      // Read before the links are written, which might alias it: the
+      // compiler then knows it from the glyph just made.
+      const std::uint8_t classes = glyph->classes;
       last_->next = glyph;
       glyph->prev = last_;
       last_ = glyph;
-      countAppended(*glyph, count_, width_, trailing_, marks_);
+      countAppended(*glyph, classes, count_, width_, trailing_, marks_);
     }
     // The list's width, glyphs and trailing spaces with the glyphs added so
     // far.
@@ -194,10 +197,9 @@ class GlyphList final : public NodeList {
   // Adds a glyph just appended to the sums: its width, and what it extends,
   // begins or ends of the trailing run, and of the word and spaces when the
   // list keeps them (`marks`, the list's, not null).
-  static void countAppended(Glyph& glyph, int32_t& count, int32_t& width, Trailing& trailing,
-                            Marks* marks) {
-    const std::uint8_t unit = glyph.classes;
-    const int32_t w = glyph.width;
+  static void countAppended(Glyph& glyph, std::uint8_t unit, int32_t& count, int32_t& width,
+                            Trailing& trailing, Marks* marks) {
+    const int32_t w = unit & kUnitWidth;
     ++count;
     width += w;
     if (marks != nullptr) countWord(glyph, unit, w, trailing, *marks);

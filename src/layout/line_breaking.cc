@@ -61,9 +61,8 @@ constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
             : kBreakableRanges[range].last + std::size_t{1};
     for (const std::size_t bound : kWidthBounds)
       if (c < bound && bound < end) end = bound;
-    const auto value =
-        static_cast<std::uint8_t>((displayWidth(static_cast<char16_t>(c)) == 2 ? kUnitWide : 0) |
-                                  (breakable ? 0 : kUnitWord));
+    const auto value = static_cast<std::uint8_t>(displayWidth(static_cast<char16_t>(c)) |
+                                                 (breakable ? 0 : kUnitWord));
     for (; c < end; ++c) classes[c] = value;
     if (breakable && c > kBreakableRanges[range].last) ++range;
   }
@@ -77,14 +76,13 @@ constexpr std::array<std::uint8_t, 65536> buildUnitClasses() {
 }  // namespace
 
 alignas(64) constexpr std::array<std::uint8_t, 65536> kUnitClasses = buildUnitClasses();
-static_assert(kUnitClasses[u'a'] == kUnitWord &&
-              kUnitClasses[u'('] == (kUnitWord | kUnitNoLineEnd) && kUnitClasses[u' '] == 0 &&
-              kUnitClasses[0x3002] == (kUnitWide | kUnitNoLineStart) &&
-              kUnitClasses[0xFF61] == kUnitNoLineStart &&
-              kUnitClasses[0xFFE1] == (kUnitWide | kUnitNoLineEnd) &&
-              kUnitClasses[0x00E9] == (kUnitWide | kUnitWord) &&
-              kUnitClasses[0xFFA0] == (kUnitWide | kUnitWord) &&
-              kUnitClasses[0x30FC] == (kUnitWide | kUnitStrictNoLineStart) &&
-              kUnitClasses[0xD800] == kUnitWide && kUnitClasses[0xA4D0] == (kUnitWide | kUnitWord));
+static_assert(kUnitClasses[u'a'] == (1 | kUnitWord) &&
+              kUnitClasses[u'('] == (1 | kUnitWord | kUnitNoLineEnd) && kUnitClasses[u' '] == 1 &&
+              kUnitClasses[0x3002] == (2 | kUnitNoLineStart) &&
+              kUnitClasses[0xFF61] == (1 | kUnitNoLineStart) &&
+              kUnitClasses[0xFFE1] == (2 | kUnitNoLineEnd) &&
+              kUnitClasses[0x00E9] == (2 | kUnitWord) && kUnitClasses[0xFFA0] == (2 | kUnitWord) &&
+              kUnitClasses[0x30FC] == (2 | kUnitStrictNoLineStart) && kUnitClasses[0xD800] == 2 &&
+              kUnitClasses[0xA4D0] == (2 | kUnitWord));
 
 }  // namespace quarvel

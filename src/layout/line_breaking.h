@@ -28,19 +28,19 @@ extern const char16_t kNoLineEnd[22];
 extern const char16_t kStrictNoLineStart[57];
 
 // What the line builder asks of a code unit, one byte per unit: its
-// displayWidth less one, whether it belongs to either table, and whether it
-// is a word unit: every unit but U+0020 and those of the ranges below.
-// Built from displayWidth, the two tables and the ranges at compile time, so
+// displayWidth (kUnitWidth), whether it belongs to either table, and whether
+// it is a word unit: every unit but U+0020 and those of the ranges below.
+// Built from displayWidth, the tables and the ranges at compile time, so
 // that each question about a character costs one load.
 enum : std::uint8_t {
-  kUnitWide = 1,
-  kUnitNoLineStart = 2,
-  kUnitNoLineEnd = 4,
-  kUnitWord = 8,
-  kUnitStrictNoLineStart = 16,
+  kUnitWidth = 3,  // a mask: the columns, 1 or 2 (0 only on glyphs)
+  kUnitNoLineStart = 4,
+  kUnitNoLineEnd = 8,
+  kUnitWord = 16,
+  kUnitStrictNoLineStart = 32,
   // Never in the table: set on a glyph that continues a grapheme cluster
   // (Glyph::classes).
-  kUnitInCluster = 32,
+  kUnitInCluster = 64,
 };
 extern const std::array<std::uint8_t, 65536> kUnitClasses;
 
@@ -65,7 +65,7 @@ inline bool isNoLineStart(char16_t c, LineBreak linebreak) {
 inline bool isNoLineEnd(char16_t c) { return (kUnitClasses[c] & kUnitNoLineEnd) != 0; }
 inline bool isWordUnit(char16_t c) { return (kUnitClasses[c] & kUnitWord) != 0; }
 // displayWidth(c), from the table.
-inline int32_t unitWidth(char16_t c) { return 1 + (kUnitClasses[c] & kUnitWide); }
+inline int32_t unitWidth(char16_t c) { return kUnitClasses[c] & kUnitWidth; }
 
 }  // namespace quarvel
 

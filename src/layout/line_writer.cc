@@ -71,7 +71,7 @@ void print(const Line& line, TextEncoder& out, int32_t fieldWidth) {
   int64_t carried = 0;
   const Widths widths = line.style.widths;
   forEachGlyph(line, [&](const Glyph& g) {
-    const int32_t w = g.width;
+    const int32_t w = g.width();
     while (carried < w) {
       if (g.underline == NoUnderline) {
         out.put(u' ');

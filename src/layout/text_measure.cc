@@ -4,15 +4,27 @@
 
 namespace quarvel {
 
-int32_t unicodeWidth(char32_t c) {
+namespace text_measure_detail {
+
+std::uint8_t bmpFacts[0x10000];
+
+std::uint8_t measure(char32_t c) {
+  const auto code = static_cast<utf8proc_int32_t>(c);
+  const utf8proc_property_t* property = utf8proc_get_property(code);
   // ASCII is all 1 wide, its controls included.
-  if (c <= 0x7F) return 1;
-  return utf8proc_charwidth(static_cast<utf8proc_int32_t>(c));
+  const int width = c <= 0x7F ? 1 : utf8proc_charwidth(code);
+  auto facts = static_cast<std::uint8_t>(kFactsKnown | (width & kFactsWidth));
+  if (property->boundclass == UTF8PROC_BOUNDCLASS_OTHER) facts |= kFactsPlain;
+  if (c <= 0xFFFF) bmpFacts[c] = facts;
+  return facts;
 }
 
-bool ClusterBoundaries::beginsCluster(char32_t c) {
+}  // namespace text_measure_detail
+
+bool ClusterBoundaries::beginsClusterSlowly(char32_t c, std::uint8_t facts) {
   const char32_t previous = previous_;
   previous_ = c;
+  previousFacts_ = facts;
   if (previous == kNone) {
     state_ = 0;
     return true;
