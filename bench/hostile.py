@@ -184,6 +184,10 @@ def word_div(body, attributes=""):
     return doc('<div wrap="word" %s>%s</div>' % (attributes, body))
 
 
+def unicode_div(body, attributes=""):
+    return doc('<div widths="unicode" %s>%s</div>' % (attributes, body))
+
+
 # name -> (document maker, extra environment, prlimit options, extra arguments
 # before the location)
 def documents():
@@ -218,6 +222,16 @@ def documents():
                                                    'width="1000000"'),),
         # Line ends between wide characters, each one a space taken out again.
         "word-wide-line-ends-5mb": (lambda: word_div("\u3042\n\u3042\n" * (five_mb // 8)),),
+        # Unicode widths: one cluster of a million marks (placed whole, in
+        # char and word mode, carried after a bracket), regional indicators
+        # paired into flags, emoji joined by U+200D.
+        "unicode-marks-5mb": (lambda: unicode_div("a" + "\u0301" * (five_mb // 2)),),
+        "unicode-marks-word-5mb": (lambda: unicode_div("x (" + "\u0301" * (five_mb // 2) + " y",
+                                                       'wrap="word"'),),
+        "unicode-marks-carried-5mb": (lambda: unicode_div(
+            ("ab(" + "\u0301" * 100_000 + "c") * (five_mb // 200_000), 'width="3"'),),
+        "unicode-flags-5mb": (lambda: unicode_div("\U0001F1EF\U0001F1F5" * (five_mb // 8)),),
+        "unicode-emoji-joined-5mb": (lambda: unicode_div("\U0001F469\u200D" * (five_mb // 7)),),
         "columns-long-then-empty": (lambda: columns(80_000, 80_000),),
         "columns-empty-then-long": (lambda: zero_width_columns(80_000, 80_000),),
         "columns-ordinary": (lambda: doc("<par><div>" + "a<br/>" * 80_000 + "aaaaaa" * 80_000
