@@ -15,6 +15,8 @@
 //   carrying;
 // - a space that stands for a line end between two wide characters is
 //   taken out before the second is placed (Formatter::textSpace_).
+// Under unicode widths (the style's `widths`) the unit placed is a grapheme
+// cluster rather than a code unit; everything else stays as it is.
 // A line that is ended becomes `pending` and is
 // emitted when the next line ends, when the block is finished, or on
 // flushPending: printed at once when the style's `direct` is set, appended to
@@ -49,11 +51,15 @@ class Formatter {
   // characters), in word mode taking the trailing word with it when it may.
   // A surrogate pair is placed whole: its high half is tested with the
   // width of both halves, and a low half that follows a high half at the
-  // end of the current line joins it untested. Under `pre`, CR is ignored
-  // and LF ends the line. A space goes through here as any character.
+  // end of the current line joins it untested. Under unicode widths a
+  // character beyond ASCII is measured and placed as a cluster of its own.
+  // Under `pre`, CR is ignored and LF ends the line. A space goes through
+  // here as any character.
   void putChar(char16_t ch, const LineStyle& style);
   // Puts each code unit up to the first zero unit; outside `pre` units below
-  // U+0020 are dropped, and in word mode white space is as above.
+  // U+0020 are dropped, and in word mode white space is as above. Under
+  // unicode widths each grapheme cluster of the text is placed as one
+  // character, as wide as its code points together, classed by its first.
   void putText(std::u16string_view text, const LineStyle& style);
   // Appends one character to the current line: no width test, nothing special.
   void putUnwrapped(char16_t ch, const LineStyle& style);
@@ -69,10 +75,12 @@ class Formatter {
   void flushPending(const LineStyle& style);
 
   // Places `text` as one unbreakable run (the text of a nonbreak element):
-  // under `pre` as putText does; otherwise every code unit becomes a glyph,
-  // line ends and control characters too, on the current line when the line
-  // then stays within `width` + `rightMargin`, else whole on a new line with
-  // no further width test. No trailing word reaches back into the run.
+  // under `pre` as putText does; otherwise a line end vanishes (in word
+  // mode a run of white space that holds one becomes one space), and every
+  // other code unit becomes a glyph, control characters too, on the current
+  // line when the line then stays within `width` + `rightMargin`, else whole
+  // on a new line with no further width test. No trailing word reaches back
+  // into the run.
   void putRun(std::u16string_view text, const LineStyle& style);
   // Notes a block laid out with `style` (a "div"): maxWidth becomes at least
   // its leftMargin + width + rightMargin, saturated to 32 bits.
