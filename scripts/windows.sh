@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the native Windows program, build-windows/quarvel.exe, and tests it
 # under wine: installs the cross compiler and wine (Debian packages, as root),
-# builds expat and libcurl from Debian's source packages as static
-# x86_64-w64-mingw32 libraries into build-windows/deps/ (once: a later run
-# reuses them, but refetches and rebuilds an expat older than the revision in
-# packaging/expat-minimum-version), builds quarvel.exe statically against
+# builds expat, libcurl and libutf8proc from Debian's source packages as
+# static x86_64-w64-mingw32 libraries into build-windows/deps/ (once: a later
+# run reuses them, but refetches and rebuilds an expat older than the revision
+# in packaging/expat-minimum-version), builds quarvel.exe statically against
 # them (the Japanese encodings and the other code pages are the program's own
 # decoders, over Windows' converters, in front of expat), checks that it
 # imports system DLLs only, packs the zip, and runs under wine the unit tests,
@@ -26,13 +26,14 @@ packages=(g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev cma
           groff-base googletest zip unzip)
 scripts/install_packages.sh windows "${packages[@]}"
 
-# expat and curl come from Debian's source packages, for the archive that
-# the machine already installs from: a deb-src entry of our own beside its
-# entries (whatever revision the archive holds; old ones disappear). expat's
-# package holds the library one directory down, in expat/. A source missing
-# from the deps tree is fetched, and so is an expat older than the first revision without the stack
-# overflow on deep chains of entities (packaging/expat-minimum-version); what
-# was fetched anew is built anew (the stamps record the version built).
+# expat, curl and utf8proc come from Debian's source packages, for the
+# archive that the machine already installs from: a deb-src entry of our own
+# beside its entries (whatever revision the archive holds; old ones
+# disappear). expat's package holds the library one directory down, in
+# expat/. A source missing from the deps tree is fetched, and so is an expat
+# older than the first revision without the stack overflow on deep chains of
+# entities (packaging/expat-minimum-version); what was fetched anew is built
+# anew (the stamps record the version built).
 src_list=/etc/apt/sources.list.d/quarvel-deb-src.sources
 expat_minimum=$(grep -v '^#' packaging/expat-minimum-version)
 # The directory of a package's unpacked source in the deps tree; fails unless
@@ -66,7 +67,7 @@ fetch_source() {
 }
 fetch_sources() {
   local dir=$deps/src name wanted=()
-  for name in expat curl; do
+  for name in expat curl utf8proc; do
     if source_wanted "$name"; then wanted+=("$name"); fi
   done
   ((${#wanted[@]})) || return 0
@@ -134,6 +135,9 @@ build_dependency curl "$(source_version curl)" "$(source_dir curl)" -DCURL_USE_S
   -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_POP3=ON -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMTP=ON \
   -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON -DCURL_DISABLE_SMB=ON \
   -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_STATICLIB=ON
+# The library alone: no tests, no shared library.
+build_dependency utf8proc "$(source_version utf8proc)" "$(source_dir utf8proc)" \
+  -DUTF8PROC_ENABLE_TESTING=OFF
 # GoogleTest from Debian's sources, for the unit tests.
 build_dependency googletest "$(dpkg-query -W -f='${Version}' googletest)" /usr/src/googletest \
   -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
