@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/utf.h"
+#include "document/location.h"
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
 #include "layout/allocation.h"
@@ -262,6 +263,13 @@ int formatLocation(const CommandLine& line, TextEncoder& out, const ProgramSetti
 // written to a temporary file that replaces FILE only when the run succeeded.
 // On every other exit FILE stays as it was and the temporary file is gone.
 int formatToFile(const CommandLine& line, const ProgramSettings& settings) {
+  // Replacing the document with its own layout would lose it: the same
+  // file under any name (a link, another path) is refused.
+  if (const auto document = filePathOf(line.location);
+      document && sameFile(*document, line.outputFile)) {
+    reportWriteError("it is the document being read (choose another output file)", line.outputFile);
+    return kExitFailure;
+  }
   ReplacementFile file;
   if (const auto reason = beginReplacement(line.outputFile, file)) {
     reportWriteError(*reason, line.outputFile);

@@ -742,6 +742,33 @@ TEST_F(QuarvelBinary, OutputFileIsReplacedOnlyBySuccess) {
   }
 }
 
+// -o onto the document being read, under any of its names, is refused and
+// leaves it as it was.
+TEST_F(QuarvelBinary, OutputFileIsNeverTheDocument) {
+  const std::string text = "<quarvel><left>abc</left></quarvel>";
+  const std::string document = write("doc.xml", text);
+  std::vector<std::pair<std::string, std::string>> cases{
+      {document, document},  // -o FILE, then the location
+      {(directory_ / "." / "doc.xml").string(), document},
+      {document, "file://" + document},
+  };
+  if (!kOnWindows) {
+    const std::string soft = (directory_ / "soft.xml").string();
+    const std::string hard = (directory_ / "hard.xml").string();
+    ASSERT_EQ(::symlink(document.c_str(), soft.c_str()), 0);
+    ASSERT_EQ(::link(document.c_str(), hard.c_str()), 0);
+    cases.insert(cases.end(), {{document, soft}, {hard, document}});
+  }
+  for (const auto& [file, location] : cases) {
+    const ProcessResult result = run({"-o", file, location});
+    EXPECT_EQ(result.exitCode, 1) << file << " " << location;
+    EXPECT_EQ(result.err, "quarvel: cannot write \"" + file +
+                              "\": it is the document being read (choose another output file)\n");
+    std::ifstream in(document, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text) << file;
+  }
+}
+
 // A signal that ends a run with -o removes the temporary file first: FILE
 // stays as it was, and the program ends by that signal. Standard input stays
 // open, so the run is still reading when the signal comes.
