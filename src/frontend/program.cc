@@ -356,7 +356,7 @@ int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
       XmlDocument document;
       LoadSettings load = settings.load;
       load.recordPositions = true;
-      if (loadDocument(document, line.location, load) != 0) return;
+      if (loadDocument(document, line.location, load, ErrorForm::kCheck) != 0) return;
       report = std::make_unique<FindingReport>(line.location);
       checkDocument(document.documentElement(),
                     [&report](const Finding& finding) { return report->add(finding); });
@@ -377,17 +377,28 @@ int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
 
 }  // namespace
 
-int32_t loadDocument(XmlDocument& document, std::string_view location,
-                     const LoadSettings& settings) {
+int32_t loadDocument(XmlDocument& document, std::string_view location, const LoadSettings& settings,
+                     ErrorForm form) {
   LoadSettings load = settings;
   load.keepsBlanksWithin = keepsBlanksWithin;
   document.load(location, load);
   const ParseError& error = document.parseError();
-  if (error.errorCode != 0) reportParseError(error);
+  if (error.errorCode != 0) reportParseError(error, form);
   return error.errorCode;
 }
 
-void reportParseError(const ParseError& error) {
+void reportParseError(const ParseError& error, ErrorForm form) {
+  if (form == ErrorForm::kCheck) {
+    if (error.line >= 1) {
+      printMessage(stderr, u"%s:%d:%d: error: %s",
+                   {std::u16string_view(error.url), error.line, error.linepos,
+                    std::u16string_view(error.reason)});
+    } else {
+      printMessage(stderr, u"%s: error: %s",
+                   {std::u16string_view(error.url), std::u16string_view(error.reason)});
+    }
+    return;
+  }
   // Both forms are fixed, "positon" included: scripts match them.
   if (error.line >= 1) {
     printMessage(stderr, u"\"%s\" (%d): positon %d: %s",
