@@ -476,7 +476,8 @@ class Parse {
   std::uint64_t storeBytes() const {
     return std::uint64_t{store_.nodes.size()} * sizeof(DocumentStore::Node) +
            store_.attributes.size() * sizeof(DocumentStore::Attribute) + store_.values.size() +
-           store_.positions.size() * sizeof(DocumentStore::Position) +
+           (store_.positions.size() + store_.attributePositions.size()) *
+               sizeof(DocumentStore::Position) +
            store_.textUnitsWritten() * sizeof(char16_t);
   }
 
@@ -557,6 +558,7 @@ class Parse {
       if (store_.positions.size() <= index) store_.positions.resize(index + 1);
       store_.positions[index] = {static_cast<std::uint32_t>(currentLine()),
                                  static_cast<std::uint32_t>(currentColumn())};
+      placeAttributes(firstAttribute, store_.positions[index]);
     }
     if (!declaredTypes_.empty()) {
       const auto type = declaredTypes_.find(element);
@@ -568,6 +570,100 @@ class Parse {
         });
       }
     }
+  }
+
+  // Gives each attribute from `first` on the position of its name in the
+  // start tag that begins at `tag`, read from the tag's own bytes; one
+  // that the bytes do not spell (the tag built by an entity, a declared
+  // namespace default) gets the tag's position. Linear in the tag's length.
+  void placeAttributes(std::uint32_t first, DocumentStore::Position tag) {
+    const std::size_t count = store_.attributes.size();
+    store_.attributePositions.resize(count, tag);
+    if (first == count) return;
+    const std::string_view raw = inputHere(std::max(XML_GetCurrentByteCount(parser_), 0));
+    const std::u32string text = charactersOf(raw);
+    if (text.empty() || text[0] != U'<') return;
+    // The tag's attributes as spelt, each with where its name begins.
+    std::vector<std::pair<std::string, DocumentStore::Position>> spelt;
+    DocumentStore::Position at = tag;
+    std::size_t i = 0;
+    const auto advance = [&] {
+      const char32_t c = text[i++];
+      if (c == U'\n' && i >= 2 && text[i - 2] == U'\r') return;
+      if (c == U'\n' || c == U'\r') {
+        ++at.line;
+        at.column = 1;
+      } else {
+        ++at.column;
+      }
+    };
+    const auto isSpace = [](char32_t c) {
+      return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r';
+    };
+    while (i < text.size() && !isSpace(text[i]) && text[i] != U'>' && text[i] != U'/') advance();
+    while (i < text.size()) {
+      while (i < text.size() && isSpace(text[i])) advance();
+      if (i == text.size() || text[i] == U'>' || text[i] == U'/') break;
+      std::string name;
+      const DocumentStore::Position start = at;
+      while (i < text.size() && !isSpace(text[i]) && text[i] != U'=') {
+        appendUtf8(name, text[i]);
+        advance();
+      }
+      while (i < text.size() && text[i] != U'"' && text[i] != U'\'') advance();
+      if (i == text.size()) break;
+      const char32_t quote = text[i];
+      advance();
+      while (i < text.size() && text[i] != quote) advance();
+      if (i < text.size()) advance();
+      spelt.emplace_back(std::move(name), start);
+    }
+    // The store holds the specified attributes, then the namespace
+    // declarations, each kind in the order spelt: one cursor per kind.
+    const auto isDeclaration = [](std::string_view name) {
+      return name == "xmlns" || name.starts_with("xmlns:");
+    };
+    std::size_t next[2] = {0, 0};
+    for (std::uint32_t a = first; a < count; ++a) {
+      const std::string_view name = store_.nameUtf8(store_.attributes[a].name);
+      std::size_t& k = next[isDeclaration(name) ? 1 : 0];
+      while (k < spelt.size() && isDeclaration(spelt[k].first) != isDeclaration(name)) ++k;
+      if (k < spelt.size() && spelt[k].first == name)
+        store_.attributePositions[a] = spelt[k++].second;
+    }
+  }
+
+  // The characters of `raw`, bytes in the parser's encoding, as the parser
+  // counts them (a sequence it would not read as one is left out).
+  std::u32string charactersOf(std::string_view raw) const {
+    std::u32string text;
+    const bool wide = parserEncoding_ == "UTF-16LE" || parserEncoding_ == "UTF-16BE";
+    if (!wide) {
+      const bool utf8 = decoded_ || parserEncoding_ == "UTF-8";
+      for (std::size_t i = 0; i < raw.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(raw[i]);
+        if (!utf8 || byte < 0x80) {
+          text.push_back(byte);
+          continue;
+        }
+        std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+        char32_t c = byte & (0x3F >> (length - 1));
+        for (std::size_t k = 1; k < length && i + 1 < raw.size(); ++k) {
+          c = c << 6 | (static_cast<unsigned char>(raw[++i]) & 0x3F);
+        }
+        text.push_back(c);
+      }
+      return text;
+    }
+    const bool little = parserEncoding_ == "UTF-16LE";
+    for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
+      const auto a = static_cast<unsigned char>(raw[i]);
+      const auto b = static_cast<unsigned char>(raw[i + 1]);
+      const char32_t unit = little ? (b << 8 | a) : (a << 8 | b);
+      if (isLowSurrogate(static_cast<char16_t>(unit))) continue;  // counted with its high half
+      text.push_back(unit);
+    }
+    return text;
   }
 
   static void XMLCALL onEnd(void* data, const XML_Char*) {

@@ -548,25 +548,87 @@ TEST_F(QuarvelBinary, CheckReportsWhatTheFormatterWouldIgnore) {
     std::string err;
   } cases[] = {
       {"<quarvel>\n <div width='30' wrap='word'>a\nb</div>\n <pre>a\nb</pre>\n <par><div>x</div> "
-       "</par>\n <space repeat='-2'/>\n</quarvel>",
+       "</par>\n <space repeat='2'/>\n</quarvel>",
        ""},
       // An underline cell holds one code unit.
       {"<quarvel><underline char='&#x1F600;'/></quarvel>",
-       where + "1:10: warning: attribute 'char' is a character beyond U+FFFF, which does not fit "
+       where + "1:21: warning: attribute 'char' is a character beyond U+FFFF, which does not fit "
                "an underline cell (drawn as U+FFFD)\n"},
       {"<quarvel>\n  <centre>x</centre></quarvel>",
        where + "2:3: warning: unknown element 'centre'; did you mean 'center'?\n"},
       {"<quarvel><div\n witdh='30'/></quarvel>",
-       where + "1:10: warning: element 'div' does not read attribute 'witdh'; did you mean "
+       where + "2:2: warning: element 'div' does not read attribute 'witdh'; did you mean "
                "'width'?\n"},
       {"<quarvel><div width='wide' leftmargin='99999999999'/></quarvel>",
-       where + "1:10: warning: attribute 'width' value 'wide' is not an integer (read as 0)\n" +
+       where + "1:15: warning: attribute 'width' value 'wide' is not an integer (read as 0)\n" +
            where +
-           "1:10: warning: attribute 'leftmargin' value '99999999999' is out of range (read as "
+           "1:28: warning: attribute 'leftmargin' value '99999999999' is out of range (read as "
            "2147483647)\n"},
       {"<quarvel><underline char='ab'>u</underline></quarvel>",
-       where + "1:10: warning: attribute 'char' value 'ab' is more than one character (only the "
+       where + "1:21: warning: attribute 'char' value 'ab' is more than one character (only the "
                "first is drawn)\n"},
+      // What wrecks a layout, each at the place of what it is about.
+      {"<quarvel><div leftmargin='2'\n  width='0'/></quarvel>",
+       where + "2:3: warning: attribute 'width' value '0' is below 1 (every row then holds one "
+               "character)\n"},
+      {"<quarvel><div rightmargin='-1'/></quarvel>",
+       where +
+           "1:15: warning: attribute 'rightmargin' value '-1' is negative (read as 0 columns)\n"},
+      {"<quarvel><space repeat='-2'/></quarvel>",
+       where + "1:17: warning: attribute 'repeat' value '-2' is negative (no space is put)\n"},
+      {"<quarvel><div width='2147483647'><center>x</center></div></quarvel>",
+       where + "1:15: warning: attribute 'width' value '2147483647' is more than 10,000 columns "
+               "(rows that long, spaces and all, are written)\n"},
+      // Measured by the widths in force: under fixed widths the second
+      // nonbreak would be 6 columns wide.
+      {"<quarvel><par><div width='8' rightmargin='0'><nonbreak>QX-4411-B</nonbreak></div>"
+       "<div widths='unicode' width='4' rightmargin='0'><nonbreak>e\xCC\x81\xE6\x97\xA5x</nonbreak>"
+       "</div></par></quarvel>",
+       where + "1:46: warning: nonbreak text is 9 columns wide, more than its block's 8 (width and "
+               "right margin): it runs past the block\n"},
+      {"<quarvel><left>Name:\tKenji</left></quarvel>",
+       where + "1:10: warning: text holds a tab, which vanishes here (outside pre); use space "
+               "repeat=\"N\", or pre\n"},
+      {"<quarvel><right>Kenji Sato\n  <br/>Tokyo  </right></quarvel>",
+       where +
+           "2:3: warning: white space before a br stays as trailing spaces, so the "
+           "right-aligned line ends short; end the text right at the tag\n" +
+           where +
+           "1:10: warning: white space before the block's end stays as trailing spaces, so the "
+           "right-aligned line ends short; end the text right at the tag\n"},
+      {"<quarvel><nonbreak>a<br/></nonbreak></quarvel>",
+       where + "1:21: warning: element 'br' inside a nonbreak has no effect (only its text is "
+               "placed)\n"},
+      {"<quarvel xmlns:q='u'><q:center>x</q:center><div q:width='9'/></quarvel>",
+       where +
+           "1:22: warning: element 'q:center' has a prefix, and prefixed names are not read (a "
+           "plain container)\n" +
+           where +
+           "1:49: warning: attribute 'q:width' has a prefix, and prefixed names are not read "
+           "(ignored)\n"},
+      {"<quarvel><p>a</p><B>b</B><strong/><u/><i/><em/><hr/><table><tr><td/></tr></table>"
+       "<div align='right'/></quarvel>",
+       where +
+           "1:10: warning: unknown element 'p'; a paragraph is 'left' (or 'div' for its own "
+           "width and margins)\n" +
+           where +
+           "1:18: warning: unknown element 'B'; there is no bold; 'underline' marks text\n" +
+           where +
+           "1:26: warning: unknown element 'strong'; there is no bold; 'underline' marks text\n" +
+           where + "1:35: warning: unknown element 'u'; underlined text is 'underline'\n" + where +
+           "1:39: warning: unknown element 'i'; there are no italics; 'underline' marks text\n" +
+           where +
+           "1:43: warning: unknown element 'em'; there are no italics; 'underline' marks text\n" +
+           where +
+           "1:48: warning: unknown element 'hr'; a rule is an 'underline' of spaces, "
+           "<underline><space repeat=\"62\"/></underline>\n" +
+           where +
+           "1:53: warning: unknown element 'table'; columns side by side are a 'par' holding a "
+           "'div' for each column\n" +
+           where + "1:60: warning: unknown element 'tr'; a row of columns is a 'par'\n" + where +
+           "1:64: warning: unknown element 'td'; a column is a 'div' inside a 'par'\n" + where +
+           "1:87: warning: element 'div' does not read attribute 'align'; alignment is an element: "
+           "put the text in 'left', 'right' or 'center'\n"},
       {"<quarvel><par>t<left>l</left><div><par/></div></par></quarvel>",
        where + "1:10: warning: par holds text outside its divs (ignored)\n" + where +
            "1:16: warning: par holds element 'left', which is not a div (ignored)\n" + where +
