@@ -572,6 +572,71 @@ class Parse {
     }
   }
 
+  // Reads bytes in the parser's encoding a character at a time, as the
+  // parser counts them (a surrogate pair is one), keeping lines and columns.
+  class TagReader {
+   public:
+    TagReader(std::string_view raw, std::string_view encoding, bool decoded,
+              DocumentStore::Position at)
+        : raw_(raw),
+          wide_(encoding == "UTF-16LE" || encoding == "UTF-16BE"),
+          little_(encoding == "UTF-16LE"),
+          utf8_(decoded || encoding == "UTF-8"),
+          at_(at) {
+      read();
+    }
+    bool done() const { return done_; }
+    char32_t peek() const { return current_; }
+    DocumentStore::Position at() const { return at_; }
+    void next() {
+      if (current_ == U'\r' || (current_ == U'\n' && !crBefore_)) {
+        ++at_.line;
+        at_.column = 1;
+      } else if (current_ != U'\n') {
+        ++at_.column;
+      }
+      crBefore_ = current_ == U'\r';
+      read();
+    }
+
+   private:
+    void read() {
+      const std::size_t unit = wide_ ? 2 : 1;
+      if (offset_ + unit > raw_.size()) {
+        done_ = true;
+        return;
+      }
+      const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(raw_[i]); };
+      if (wide_) {
+        current_ = little_ ? (byte(offset_ + 1) << 8 | byte(offset_))
+                           : (byte(offset_) << 8 | byte(offset_ + 1));
+        offset_ += 2;
+        if (isHighSurrogate(static_cast<char16_t>(current_)) && offset_ + 2 <= raw_.size()) {
+          offset_ += 2;  // the pair is one character
+          current_ = 0xFFFD;
+        }
+        return;
+      }
+      current_ = byte(offset_++);
+      if (!utf8_ || current_ < 0x80) return;
+      const std::size_t length = current_ >= 0xF0 ? 4 : current_ >= 0xE0 ? 3 : 2;
+      current_ &= 0x3Fu >> (length - 1);
+      for (std::size_t k = 1; k < length && offset_ < raw_.size(); ++k) {
+        current_ = current_ << 6 | (byte(offset_++) & 0x3F);
+      }
+    }
+
+    std::string_view raw_;
+    bool wide_;
+    bool little_;
+    bool utf8_;
+    DocumentStore::Position at_;
+    std::size_t offset_ = 0;
+    char32_t current_ = 0;
+    bool crBefore_ = false;
+    bool done_ = false;
+  };
+
   // Gives each attribute from `first` on the position of its name in the
   // start tag that begins at `tag`, read from the tag's own bytes; one
   // that the bytes do not spell (the tag built by an entity, a declared
@@ -580,42 +645,32 @@ class Parse {
     const std::size_t count = store_.attributes.size();
     store_.attributePositions.resize(count, tag);
     if (first == count) return;
-    const std::string_view raw = inputHere(std::max(XML_GetCurrentByteCount(parser_), 0));
-    const std::u32string text = charactersOf(raw);
-    if (text.empty() || text[0] != U'<') return;
+    TagReader text(inputHere(std::max(XML_GetCurrentByteCount(parser_), 0)), parserEncoding_,
+                   decoded_, tag);
+    if (text.done() || text.peek() != U'<') return;
     // The tag's attributes as spelt, each with where its name begins.
     std::vector<std::pair<std::string, DocumentStore::Position>> spelt;
-    DocumentStore::Position at = tag;
-    std::size_t i = 0;
-    const auto advance = [&] {
-      const char32_t c = text[i++];
-      if (c == U'\n' && i >= 2 && text[i - 2] == U'\r') return;
-      if (c == U'\n' || c == U'\r') {
-        ++at.line;
-        at.column = 1;
-      } else {
-        ++at.column;
-      }
-    };
     const auto isSpace = [](char32_t c) {
       return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r';
     };
-    while (i < text.size() && !isSpace(text[i]) && text[i] != U'>' && text[i] != U'/') advance();
-    while (i < text.size()) {
-      while (i < text.size() && isSpace(text[i])) advance();
-      if (i == text.size() || text[i] == U'>' || text[i] == U'/') break;
+    while (!text.done() && !isSpace(text.peek()) && text.peek() != U'>' && text.peek() != U'/') {
+      text.next();
+    }
+    while (!text.done()) {
+      while (!text.done() && isSpace(text.peek())) text.next();
+      if (text.done() || text.peek() == U'>' || text.peek() == U'/') break;
       std::string name;
-      const DocumentStore::Position start = at;
-      while (i < text.size() && !isSpace(text[i]) && text[i] != U'=') {
-        appendUtf8(name, text[i]);
-        advance();
+      const DocumentStore::Position start = text.at();
+      while (!text.done() && !isSpace(text.peek()) && text.peek() != U'=') {
+        appendUtf8(name, text.peek());
+        text.next();
       }
-      while (i < text.size() && text[i] != U'"' && text[i] != U'\'') advance();
-      if (i == text.size()) break;
-      const char32_t quote = text[i];
-      advance();
-      while (i < text.size() && text[i] != quote) advance();
-      if (i < text.size()) advance();
+      while (!text.done() && text.peek() != U'"' && text.peek() != U'\'') text.next();
+      if (text.done()) break;
+      const char32_t quote = text.peek();
+      text.next();
+      while (!text.done() && text.peek() != quote) text.next();
+      if (!text.done()) text.next();
       spelt.emplace_back(std::move(name), start);
     }
     // The store holds the specified attributes, then the namespace
@@ -628,42 +683,10 @@ class Parse {
       const std::string_view name = store_.nameUtf8(store_.attributes[a].name);
       std::size_t& k = next[isDeclaration(name) ? 1 : 0];
       while (k < spelt.size() && isDeclaration(spelt[k].first) != isDeclaration(name)) ++k;
-      if (k < spelt.size() && spelt[k].first == name)
+      if (k < spelt.size() && spelt[k].first == name) {
         store_.attributePositions[a] = spelt[k++].second;
-    }
-  }
-
-  // The characters of `raw`, bytes in the parser's encoding, as the parser
-  // counts them (a sequence it would not read as one is left out).
-  std::u32string charactersOf(std::string_view raw) const {
-    std::u32string text;
-    const bool wide = parserEncoding_ == "UTF-16LE" || parserEncoding_ == "UTF-16BE";
-    if (!wide) {
-      const bool utf8 = decoded_ || parserEncoding_ == "UTF-8";
-      for (std::size_t i = 0; i < raw.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(raw[i]);
-        if (!utf8 || byte < 0x80) {
-          text.push_back(byte);
-          continue;
-        }
-        std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-        char32_t c = byte & (0x3F >> (length - 1));
-        for (std::size_t k = 1; k < length && i + 1 < raw.size(); ++k) {
-          c = c << 6 | (static_cast<unsigned char>(raw[++i]) & 0x3F);
-        }
-        text.push_back(c);
       }
-      return text;
     }
-    const bool little = parserEncoding_ == "UTF-16LE";
-    for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
-      const auto a = static_cast<unsigned char>(raw[i]);
-      const auto b = static_cast<unsigned char>(raw[i + 1]);
-      const char32_t unit = little ? (b << 8 | a) : (a << 8 | b);
-      if (isLowSurrogate(static_cast<char16_t>(unit))) continue;  // counted with its high half
-      text.push_back(unit);
-    }
-    return text;
   }
 
   static void XMLCALL onEnd(void* data, const XML_Char*) {

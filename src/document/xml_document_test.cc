@@ -1,6 +1,8 @@
 #include "document/xml_document.h"
 
 #include <gtest/gtest.h>
+
+#include "base/utf.h"
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -257,6 +259,28 @@ TEST(XmlDocumentTest, PositionsOnlyWhenAskedFor) {
   document.loadMemory(bytes, "doc.xml");
   EXPECT_FALSE(document.documentElement().position());
   EXPECT_FALSE(XmlNode().position());
+}
+
+// Each attribute at its name, counted as the tags are, in any encoding the
+// parser reads; namespace declarations too; one an entity built at its tag.
+TEST(XmlDocumentTest, AttributesAtTheirNames) {
+  const std::string utf8 =
+      "<!DOCTYPE r [<!ENTITY t \"<s k='1'/>\">]>\n"
+      "<r\r\n\xC3\xA9='1' xmlns:p='u'\r\tp:b = \"x\ny\" c='&lt;>'><e/>&t;</r>";
+  for (const std::string& bytes : {utf8, "\xFF\xFE" + testing::utf16le(toUtf16(utf8))}) {
+    XmlDocument document;
+    document.loadMemory(bytes, "doc.xml", LoadSettings{.recordPositions = true});
+    ASSERT_EQ(document.parseError().errorCode, 0);
+    const XmlNode root = document.documentElement();
+    std::string seen;
+    for (std::uint32_t i = 0; i < root.attributeCount(); ++i) {
+      const auto at = root.attributePosition(i);
+      seen += std::to_string(at->line) + ":" + std::to_string(at->column) + " ";
+    }
+    const auto built = root.firstChild().nextSibling().attributePosition(0);
+    seen += std::to_string(built->line) + ":" + std::to_string(built->column);
+    EXPECT_EQ(seen, "3:1 4:2 5:4 3:7 5:18") << bytes.size();
+  }
 }
 
 TEST(XmlDocumentTest, SubtreeTextIsThePlainConcatenation) {
