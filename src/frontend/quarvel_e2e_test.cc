@@ -494,12 +494,13 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
       {{"--utf-8"}, noDocument},
       {{"--"}, noDocument},
       {{"--utf-8", "--"}, noDocument},
-      {{"--utf8", document}, unknown + "'--utf8'\n" + more},
+      {{"--utf8", document}, unknown + "'--utf8'; did you mean '--utf-8'?\n" + more},
+      {{document, "--chek"}, unknown + "'--chek'; did you mean '--check'?\n" + more},
+      {{"-check", document}, unknown + "'-check'; did you mean '--check'?\n" + more},
+      {{"--check=yes", document}, "quarvel: option '--check' takes no value\n" + more},
       {{"-V"}, unknown + "'-V'\n" + more},
       {{"-x", document}, unknown + "'-x'\n" + more},
       {{"--output-file=x", document}, unknown + "'--output-file=x'\n" + more},
-      {{document, "--utf-8"}, "quarvel: options go before the document\n" + more},
-      {{document, "-o", "out.txt"}, "quarvel: options go before the document\n" + more},
       {{"--help", document}, "quarvel: '--help' takes no other argument\n" + more},
       {{"-h", document}, "quarvel: '-h' takes no other argument\n" + more},
       {{"--version", document}, "quarvel: '--version' takes no other argument\n" + more},
@@ -512,7 +513,7 @@ TEST_F(QuarvelBinary, WrongCommandLinePrintsUsage) {
       {{"--output=", document}, "quarvel: option '--output' needs a file name\n" + more},
       {{"-o", "a", "--output=b", document}, "quarvel: one output file at a time\n" + more},
       {{"--check", "-o", "a", document}, "quarvel: --check writes no output for -o\n" + more},
-      {{"--check", document, "--check"}, "quarvel: options go before the document\n" + more},
+      {{"--check", document, "-oout.txt"}, "quarvel: --check writes no output for -o\n" + more},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -677,8 +678,8 @@ TEST_F(QuarvelBinary, HelpAndVersion) {
   EXPECT_TRUE(text.starts_with("Usage: quarvel [-o FILE] [--utf-8] [--] XML_SOURCE_URL\n")) << text;
   EXPECT_EQ(text.find("usage: quarvel XML_SOURCE_URL"), std::string::npos) << text;
   for (const char* mention :
-       {"\n  -o FILE, --output=FILE, --output FILE\n", "-o - ", "\n  --utf-8 ", "\n  --check ",
-        "\n  --  ", "\n  -h, --help ", "\n  --version ", "Exit status: "}) {
+       {"\n  -o FILE, -oFILE, --output=FILE, --output FILE\n", "-o - ", "\n  --utf-8 ",
+        "\n  --check ", "\n  --  ", "\n  -h, --help ", "\n  --version ", "Exit status: "}) {
     EXPECT_NE(text.find(mention), std::string::npos) << "the help lacks " << mention;
   }
   EXPECT_TRUE(text.ends_with(kOnWindows ? ": quarvel.txt, beside quarvel.exe in the zip\n"
@@ -731,6 +732,11 @@ TEST_F(QuarvelBinary, OutputFileIsReplacedOnlyBySuccess) {
       {{"-o", file, document}, Before::kNoFile, 0, "", "", output({u"    abc"}), 0666 & ~umaskNow},
       {{"--output=" + file, document}, Before::kOldFile, 0, "", "", output({u"    abc"}), 0640},
       {{"--output", file, "--utf-8", document}, Before::kOldFile, 0, "", "", "    abc\n", 0640},
+      // getopt_long's forms: the file in the same argument, a prefix, and
+      // options after the document.
+      {{"-o" + file, document}, Before::kOldFile, 0, "", "", output({u"    abc"}), 0640},
+      {{"--out=" + file, document, "--u"}, Before::kOldFile, 0, "", "", "    abc\n", 0640},
+      {{document, "-o", file}, Before::kOldFile, 0, "", "", output({u"    abc"}), 0640},
       {{"-o", file, bad},
        Before::kOldFile,
        1,
@@ -927,6 +933,7 @@ TEST_F(DashLocations, LoadLikeAnyOtherLocation) {
   };
   for (const auto& arguments : utf16Cases) expectPrints(arguments, utf16_);
   const std::vector<std::string> utf8Cases[] = {{"--utf-8", "doc.xml"},
+                                                {"doc.xml", "--utf"},
                                                 {"--utf-8", "--utf-8", "doc.xml"},
                                                 {"--utf-8", "--", "-h"},
                                                 {"--utf-8", "./-x"}};
