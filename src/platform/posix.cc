@@ -158,7 +158,9 @@ std::string FileInput::readFailure() const { return systemErrorText(static_cast<
 
 // Standard output, the terminal and messages
 
-const char kWhereTheManualIs[] = "man quarvel";
+// Installed, the manual is a page of its own; in the source tree it is
+// read from the file.
+const char kWhereTheManualIs[] = "man quarvel (in the source tree: man -l man/quarvel.1)";
 
 void prepareStandardOutput() {}
 
