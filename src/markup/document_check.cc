@@ -375,8 +375,9 @@ class Checker {
           return std::u16string(next ? u"white space before a br"
                                      : u"white space before the block's end") +
                  u" stays as trailing spaces, so the " +
-                 (context.align == kAlignRight ? u"right-aligned" : u"centred") +
-                 u" line ends short; end the text right at the tag";
+                 (context.align == kAlignRight ? u"right-aligned line ends short"
+                                               : u"centred line sits left of the centre") +
+                 u"; end the text right at the tag";
         });
       }
       const std::u16string_view inner = trailing ? text.substr(0, text.size() - tail.size()) : text;

@@ -72,6 +72,23 @@ TEST(DocumentCheckTest, FindsWhatTheWalkerIgnores) {
        "1:22: element 'br' inside a nonbreak has no effect (only its text is placed)\n"
        "1:28: element 'left' inside a nonbreak has no effect (only its text is placed)\n"
        "1:40: element 'br' inside a nonbreak has no effect (only its text is placed)\n"},
+      // Trailing white space: centred and in char mode only; at the br it
+      // stands before, or at the block whose end it stands before.
+      {"<quarvel><center>a <br/>b\n </center><div wrap='word'><center>c <br/></center></div>"
+       "<left>d <br/></left></quarvel>",
+       "1:20: white space before a br stays as trailing spaces, so the centred line sits left of "
+       "the centre; end the text right at the tag\n"
+       "1:10: white space before the block's end stays as trailing spaces, so the centred line "
+       "sits left of the centre; end the text right at the tag\n"},
+      // Tabs vanish in char mode only; a nonbreak is measured with the
+      // width and right margin in force.
+      {"<quarvel><left>a\tb</left><div wrap='word'>c\td</div>"
+       "<div width='3' rightmargin='1'><nonbreak>abcd</nonbreak><nonbreak>abcde</nonbreak></div>"
+       "</quarvel>",
+       "1:10: text holds a tab, which vanishes here (outside pre); use space repeat=\"N\", or "
+       "pre\n"
+       "1:108: nonbreak text is 5 columns wide, more than its block's 4 (width and right margin): "
+       "it runs past the block\n"},
       // A long name is quoted cut, and compared with nothing.
       {"<quarvel><" + std::string(100, 'c') + "/></quarvel>",
        "1:10: unknown element '" + std::string(40, 'c') + "...'\n"},
