@@ -264,7 +264,10 @@ class Checker {
         {u"rightmargin", settings.rightMargin},
         {u"repeat", node.getAttribute(u"repeat") ? std::optional(settings.repeat) : std::nullopt},
     };
-    for (const auto& [name, value] : counts) {
+    for (const auto& count : counts) {
+      // Not a structured binding: the message lambda below captures it.
+      const std::u16string_view name = count.first;
+      const std::optional<int32_t>& value = count.second;
       if (!value) continue;
       const std::optional<std::u16string> text = node.getAttribute(name);
       if (!text) continue;
