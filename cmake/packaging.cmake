@@ -51,11 +51,17 @@ else()
                        DEPENDS ${doc} VERBATIM)
     list(APPEND compressed doc/${name}.gz)
   endforeach()
-  add_custom_target(compressed_docs ALL DEPENDS ${compressed})
+  add_custom_command(OUTPUT doc/README.md
+                     COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/README.md
+                             -DTARGET=doc/README.md -P ${CMAKE_SOURCE_DIR}/cmake/installed_readme.cmake
+                     DEPENDS ${CMAKE_SOURCE_DIR}/README.md
+                             ${CMAKE_SOURCE_DIR}/cmake/installed_readme.cmake VERBATIM)
+  add_custom_target(compressed_docs ALL DEPENDS ${compressed} doc/README.md)
 
   install(TARGETS quarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_BINARY_DIR}/doc/quarvel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES packaging/copyright README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/doc/README.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The grammar of quarvel documents, where XML editors look for schemas.
   install(FILES schema/quarvel.rng DESTINATION ${CMAKE_INSTALL_DATADIR}/xml/quarvel)
   install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples

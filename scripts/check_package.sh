@@ -54,6 +54,10 @@ cmake --install "$build" --prefix "$scratch/prefix" --strip >/dev/null
 gzip -dc "$scratch/prefix/share/man/man1/quarvel.1.gz" | cmp -s "$source/man/quarvel.1" - ||
   fail "the installed manual page differs from man/quarvel.1"
 check_runs "$scratch/prefix/bin/quarvel"
+# The installed README links nothing that is not installed.
+readme_links=$(grep -oE '\]\([^)]*\)' "$scratch/prefix/share/doc/quarvel/README.md" |
+                 grep -vE '^\]\((https?://|#)' || true)
+[ -z "$readme_links" ] || fail "the installed README links files that are not installed: $readme_links"
 
 cpack --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 ||
   fail "cpack failed:"$'\n'"$(cat "$scratch/cpack.log")"

@@ -3,6 +3,7 @@
 # then configures and builds it out of tree in build/. Safe to run again.
 #   scripts/setup.sh            plain build in build/
 #   scripts/setup.sh sanitize   also the AddressSanitizer + UBSan build in build-sanitize/
+#   scripts/setup.sh program    the program alone in build/, without the tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,11 +29,13 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP.eucjp'; then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
+targets=()
+if [ "${1:-}" = program ]; then targets=(--target quarvel); fi
 # The project's own builds treat warnings as errors (packagers' builds do not).
 build() {
   local dir=$1; shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVEL_WERROR=ON "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 build build
 if [ "${1:-}" = sanitize ]; then

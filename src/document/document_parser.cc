@@ -16,11 +16,14 @@
 #include "base/utf.h"
 #include "base/utf16.h"
 #include "document/entity_nesting.h"
+#include "document/error_reasons.h"
 #include "document/input_encoding.h"
 #include "document/store_builder.h"
 
 namespace quarvel {
 namespace {
+
+using namespace std::string_view_literals;
 
 // Entity expansion is bounded by expat's own protection: once the bytes that
 // entities produce pass the threshold, they may be at most this many times
@@ -187,12 +190,15 @@ class Utf16Check {
 // first error; the store is filled through a StoreBuilder.
 class Parse {
  public:
-  Parse(DocumentStore& store, const char* encoding, const LoadSettings& settings)
+  Parse(DocumentStore& store, const EncodingChoice& encoding, const LoadSettings& settings)
       : store_(store),
         builder_(store),
+        parserEncoding_(encoding.parserEncoding),
+        decoded_(encoding.decoder != nullptr),
+        inForce_(encoding.inForce),
         keepsBlanksWithin_(settings.keepsBlanksWithin),
         recordPositions_(settings.recordPositions) {
-    parser_ = XML_ParserCreateNS(encoding, kSeparator);
+    parser_ = XML_ParserCreateNS(parserEncoding_.data(), kSeparator);
     if (parser_ == nullptr) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
     XML_SetReturnNSTriplet(parser_, XML_TRUE);
@@ -272,8 +278,104 @@ class Parse {
     if (failed_) return false;  // an error of ours stopped the parser
     const XML_Error code = XML_GetErrorCode(parser_);
     if (code == XML_ERROR_NO_MEMORY) throw std::bad_alloc();
-    fail(-static_cast<std::int32_t>(code), currentLine(), currentColumn(), XML_ErrorString(code));
+    fail(-static_cast<std::int32_t>(code), currentLine(), currentColumn(), explained(code));
     return false;
+  }
+
+  // expat's reason for `code`, with what the document shows where the error
+  // is: the tags of a mismatch, the name of an undefined entity, the
+  // encoding in force when the bytes there do not belong to it.
+  std::string explained(XML_Error code) const {
+    const std::string_view reason = XML_ErrorString(code);
+    const std::string_view here = inputHere();
+    switch (code) {
+      case XML_ERROR_TAG_MISMATCH:
+        if (open_.empty()) break;
+        return mismatchedTagReason(reason, store_.nameUtf8(open_.back().first), open_.back().second,
+                                   nameIn(here, "</"));
+      case XML_ERROR_UNDEFINED_ENTITY: {
+        // In content the error is at the reference; in an attribute value
+        // at the start tag, where the first reference to no predefined
+        // entity names it.
+        const std::string name = undefinedNameIn(inputHere(4096));
+        if (!name.empty()) return undefinedEntityReason(name);
+        break;
+      }
+      case XML_ERROR_INVALID_TOKEN:
+      case XML_ERROR_PARTIAL_CHAR:
+        // Bytes that expat itself reads as one byte per character, or as
+        // UTF-8, and that do not belong there.
+        if (!decoded_ && parserEncoding_ != "ISO-8859-1" &&
+            parserEncoding_.find("16") == std::string_view::npos && !here.empty() &&
+            static_cast<unsigned char>(here[0]) >= 0x80) {
+          return withEncoding(std::string(reason) + ": bytes that are not valid in its encoding",
+                              inForce_, likelyEncoding(here, inForce_.name));
+        }
+        break;
+      default:
+        break;
+    }
+    return std::string(reason);
+  }
+
+  // The document's bytes from where the event being reported begins, as
+  // far as expat still holds them (a few hundred at most are looked at).
+  std::string_view inputHere(int most = 256) const {
+    int offset = 0;
+    int size = 0;
+    const char* context = XML_GetInputContext(parser_, &offset, &size);
+    if (context == nullptr || offset < 0 || offset >= size) return {};
+    return std::string_view(context + offset,
+                            static_cast<std::size_t>(std::min(size - offset, most)));
+  }
+
+  // The name of the first reference in `raw` to an entity that is not
+  // predefined (nor a character reference), or empty.
+  std::string undefinedNameIn(std::string_view raw) const {
+    const std::string_view ampersand = parserEncoding_ == "UTF-16LE"   ? "&\0"sv
+                                       : parserEncoding_ == "UTF-16BE" ? "\0&"sv
+                                                                       : "&"sv;
+    for (std::size_t i = 0; i + ampersand.size() <= raw.size(); i += ampersand.size()) {
+      if (raw.substr(i, ampersand.size()) != ampersand) continue;
+      const std::string name = nameIn(raw.substr(i + ampersand.size()), "");
+      if (!name.empty() && name[0] != '#' && name != "amp" && name != "lt" && name != "gt" &&
+          name != "quot" && name != "apos") {
+        return name;
+      }
+    }
+    return {};
+  }
+
+  // The name that `raw` (bytes in the parser's encoding) starts with, after
+  // `lead` when it starts with that, in UTF-8.
+  std::string nameIn(std::string_view raw, std::string_view lead) const {
+    const bool wide = parserEncoding_ == "UTF-16LE" || parserEncoding_ == "UTF-16BE";
+    const bool little = parserEncoding_ == "UTF-16LE";
+    const std::size_t unitBytes = wide ? 2 : 1;
+    const auto unitAt = [&](std::size_t i) -> char32_t {
+      const auto a = static_cast<unsigned char>(raw[i]);
+      if (!wide) return a;
+      const auto b = static_cast<unsigned char>(raw[i + 1]);
+      return little ? (b << 8 | a) : (a << 8 | b);
+    };
+    std::size_t i = 0;
+    for (const char c : lead) {
+      if (i + unitBytes > raw.size() || unitAt(i) != static_cast<unsigned char>(c)) break;
+      i += unitBytes;
+    }
+    std::string name;
+    for (; i + unitBytes <= raw.size() && name.size() <= 64; i += unitBytes) {
+      const char32_t c = unitAt(i);
+      if (c <= 0x20 || c == '>' || c == '/' || c == ';' || c == '=' || c == '<' || c == '&') {
+        break;
+      }
+      if (wide || parserEncoding_ == "ISO-8859-1") {
+        appendUtf8(name, isSurrogateCodePoint(c) ? 0xFFFD : c);
+      } else {
+        name.push_back(raw[i]);
+      }
+    }
+    return name;
   }
 
   int currentLine() const {
@@ -374,7 +476,8 @@ class Parse {
   std::uint64_t storeBytes() const {
     return std::uint64_t{store_.nodes.size()} * sizeof(DocumentStore::Node) +
            store_.attributes.size() * sizeof(DocumentStore::Attribute) + store_.values.size() +
-           store_.positions.size() * sizeof(DocumentStore::Position) +
+           (store_.positions.size() + store_.attributePositions.size()) *
+               sizeof(DocumentStore::Position) +
            store_.textUnitsWritten() * sizeof(char16_t);
   }
 
@@ -450,10 +553,12 @@ class Parse {
     }
     namespaces_.clear();
     const std::uint32_t index = builder_.startElement(element, firstAttribute, whiteSpace);
+    open_.emplace_back(element, static_cast<std::uint32_t>(currentLine()));
     if (recordPositions_) {
       if (store_.positions.size() <= index) store_.positions.resize(index + 1);
       store_.positions[index] = {static_cast<std::uint32_t>(currentLine()),
                                  static_cast<std::uint32_t>(currentColumn())};
+      placeAttributes(firstAttribute, store_.positions[index]);
     }
     if (!declaredTypes_.empty()) {
       const auto type = declaredTypes_.find(element);
@@ -467,8 +572,128 @@ class Parse {
     }
   }
 
+  // Reads bytes in the parser's encoding a character at a time, as the
+  // parser counts them (a surrogate pair is one), keeping lines and columns.
+  class TagReader {
+   public:
+    TagReader(std::string_view raw, std::string_view encoding, bool decoded,
+              DocumentStore::Position at)
+        : raw_(raw),
+          wide_(encoding == "UTF-16LE" || encoding == "UTF-16BE"),
+          little_(encoding == "UTF-16LE"),
+          utf8_(decoded || encoding == "UTF-8"),
+          at_(at) {
+      read();
+    }
+    bool done() const { return done_; }
+    char32_t peek() const { return current_; }
+    DocumentStore::Position at() const { return at_; }
+    void next() {
+      if (current_ == U'\r' || (current_ == U'\n' && !crBefore_)) {
+        ++at_.line;
+        at_.column = 1;
+      } else if (current_ != U'\n') {
+        ++at_.column;
+      }
+      crBefore_ = current_ == U'\r';
+      read();
+    }
+
+   private:
+    void read() {
+      const std::size_t unit = wide_ ? 2 : 1;
+      if (offset_ + unit > raw_.size()) {
+        done_ = true;
+        return;
+      }
+      const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(raw_[i]); };
+      if (wide_) {
+        current_ = little_ ? (byte(offset_ + 1) << 8 | byte(offset_))
+                           : (byte(offset_) << 8 | byte(offset_ + 1));
+        offset_ += 2;
+        if (isHighSurrogate(static_cast<char16_t>(current_)) && offset_ + 2 <= raw_.size()) {
+          offset_ += 2;  // the pair is one character
+          current_ = 0xFFFD;
+        }
+        return;
+      }
+      current_ = byte(offset_++);
+      if (!utf8_ || current_ < 0x80) return;
+      const std::size_t length = current_ >= 0xF0 ? 4 : current_ >= 0xE0 ? 3 : 2;
+      current_ &= 0x3Fu >> (length - 1);
+      for (std::size_t k = 1; k < length && offset_ < raw_.size(); ++k) {
+        current_ = current_ << 6 | (byte(offset_++) & 0x3F);
+      }
+    }
+
+    std::string_view raw_;
+    bool wide_;
+    bool little_;
+    bool utf8_;
+    DocumentStore::Position at_;
+    std::size_t offset_ = 0;
+    char32_t current_ = 0;
+    bool crBefore_ = false;
+    bool done_ = false;
+  };
+
+  // Gives each attribute from `first` on the position of its name in the
+  // start tag that begins at `tag`, read from the tag's own bytes; one
+  // that the bytes do not spell (the tag built by an entity, a declared
+  // namespace default) gets the tag's position. Linear in the tag's length.
+  void placeAttributes(std::uint32_t first, DocumentStore::Position tag) {
+    const std::size_t count = store_.attributes.size();
+    store_.attributePositions.resize(count, tag);
+    if (first == count) return;
+    TagReader text(inputHere(std::max(XML_GetCurrentByteCount(parser_), 0)), parserEncoding_,
+                   decoded_, tag);
+    if (text.done() || text.peek() != U'<') return;
+    // The tag's attributes as spelt, each with where its name begins.
+    std::vector<std::pair<std::string, DocumentStore::Position>> spelt;
+    const auto isSpace = [](char32_t c) {
+      return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r';
+    };
+    while (!text.done() && !isSpace(text.peek()) && text.peek() != U'>' && text.peek() != U'/') {
+      text.next();
+    }
+    while (!text.done()) {
+      while (!text.done() && isSpace(text.peek())) text.next();
+      if (text.done() || text.peek() == U'>' || text.peek() == U'/') break;
+      std::string name;
+      const DocumentStore::Position start = text.at();
+      while (!text.done() && !isSpace(text.peek()) && text.peek() != U'=') {
+        appendUtf8(name, text.peek());
+        text.next();
+      }
+      while (!text.done() && text.peek() != U'"' && text.peek() != U'\'') text.next();
+      if (text.done()) break;
+      const char32_t quote = text.peek();
+      text.next();
+      while (!text.done() && text.peek() != quote) text.next();
+      if (!text.done()) text.next();
+      spelt.emplace_back(std::move(name), start);
+    }
+    // The store holds the specified attributes, then the namespace
+    // declarations, each kind in the order spelt: one cursor per kind.
+    const auto isDeclaration = [](std::string_view name) {
+      return name == "xmlns" || name.starts_with("xmlns:");
+    };
+    std::size_t next[2] = {0, 0};
+    for (std::uint32_t a = first; a < count; ++a) {
+      const std::string_view name = store_.nameUtf8(store_.attributes[a].name);
+      std::size_t& k = next[isDeclaration(name) ? 1 : 0];
+      while (k < spelt.size() && isDeclaration(spelt[k].first) != isDeclaration(name)) ++k;
+      if (k < spelt.size() && spelt[k].first == name) {
+        store_.attributePositions[a] = spelt[k++].second;
+      }
+    }
+  }
+
   static void XMLCALL onEnd(void* data, const XML_Char*) {
-    guarded(data, [](Parse& parse) { parse.builder_.endElement(); });
+    guarded(data, [](Parse& parse) {
+      parse.builder_.endElement();
+      if (!parse.open_.empty()) parse.open_.pop_back();
+    });
   }
 
   static void XMLCALL onCharacters(void* data, const XML_Char* text, int length) {
@@ -586,13 +811,18 @@ class Parse {
   static void XMLCALL onSkippedEntity(void* data, const XML_Char* name, int isParameter) {
     if (isParameter) return;
     guarded(data, [&](Parse& parse) {
-      parse.stop(-XML_ERROR_UNDEFINED_ENTITY, "undefined entity '" + std::string(name) + "'");
+      parse.stop(-XML_ERROR_UNDEFINED_ENTITY, undefinedEntityReason(name));
     });
   }
 
   XML_Parser parser_;
   DocumentStore& store_;
   StoreBuilder builder_;
+  std::string_view parserEncoding_;
+  bool decoded_;  // whether a decoder stands in front of expat
+  EncodingInForce inForce_;
+  // The elements open at the event being reported: name and start line.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> open_;
   std::vector<std::pair<const XML_Char*, const XML_Char*>> namespaces_;
   // What the attribute declarations of an element type cost on every start
   // tag of that type, by its name.
@@ -647,7 +877,7 @@ ParseResult parseDocument(ByteSource& source, const LoadSettings& settings) {
   }
 
   result.store = std::make_unique<DocumentStore>();
-  Parse parse(*result.store, choice.parserEncoding, settings);
+  Parse parse(*result.store, choice, settings);
   const std::string_view start = std::string_view(head).substr(choice.byteOrderMark);
   const bool shortDocument = headLength < kEncodingHeadBytes;
   if (!choice.decoder) {
@@ -665,7 +895,7 @@ ParseResult parseDocument(ByteSource& source, const LoadSettings& settings) {
     const auto failIfInvalid = [&] {
       if (!invalid()) return false;
       parse.fail(-XML_ERROR_INCORRECT_ENCODING, utf16->where().line(), utf16->where().column(),
-                 kInvalidBytes);
+                 withEncoding(kInvalidBytes, choice.inForce, "UTF-8"));
       return true;
     };
     const std::size_t headValid = checked(start, shortDocument);
@@ -697,7 +927,9 @@ ParseResult parseDocument(ByteSource& source, const LoadSettings& settings) {
       if (!fed) break;
       if (step.invalid) {
         parse.fail(-XML_ERROR_INCORRECT_ENCODING, position.line(), position.column(),
-                   kInvalidBytes);
+                   withEncoding(kInvalidBytes, choice.inForce,
+                                likelyEncoding(std::string_view(pending).substr(step.consumed),
+                                               choice.inForce.name)));
         break;
       }
       if (final) break;

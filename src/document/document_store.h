@@ -93,6 +93,10 @@ class DocumentStore {
   BlockArray<Node> nodes;
   std::vector<Position> positions;
   std::vector<Attribute> attributes;
+  // Where each attribute's name begins, indexed as `attributes`, when the
+  // load recorded positions (an attribute that the tag does not spell, as
+  // one an entity built, is at its element's position).
+  std::vector<Position> attributePositions;
   std::string values;  // attribute values as kept, UTF-8
   std::uint32_t root = kNoNode;
   // Bytes of the document that the parser read (after decoding, for an

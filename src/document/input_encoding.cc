@@ -162,11 +162,22 @@ std::string contradiction(const Opening& opening, std::string_view declared) {
              (wide->order == Order::kEither || wide->order == opening.order);
   }
   if (agrees) return {};
-  std::string reason = opening.name == nullptr ? "the first characters are one byte each"
-                       : opening.mark > 0
-                           ? std::string("the byte-order mark says ") + opening.name
-                           : std::string("the first characters are in ") + opening.name;
-  return reason + " but the declaration says " + std::string(declared);
+  const std::string said = " but the declaration says " + std::string(declared);
+  if (opening.name == nullptr) {
+    return "the first characters are one byte each" + said +
+           "; to mend it, declare the encoding the document is saved in (UTF-8 when unsure), "
+           "or save it in " +
+           std::string(declared);
+  }
+  // What a declaration names the encoding that the start shows by.
+  const std::string_view family = opening.unitBytes == 2   ? "UTF-16"
+                                  : opening.unitBytes == 4 ? "UTF-32"
+                                                           : opening.name;
+  return (opening.mark > 0 ? std::string("the byte-order mark says ")
+                           : std::string("the first characters are in ")) +
+         opening.name + said + "; to mend it, declare encoding=\"" + std::string(family) +
+         "\" (or leave the encoding out), or save the document in " + std::string(declared) +
+         (opening.mark > 0 ? " without the byte-order mark" : "");
 }
 
 }  // namespace
@@ -192,7 +203,8 @@ EncodingChoice chooseEncoding(std::string_view head) {
     if (shown != nullptr && std::string_view(shown) != opening.name) {
       choice.errorKind = EncodingError::kIncorrect;
       choice.error = std::string("the byte-order mark says ") + opening.name +
-                     " but the first characters are in " + shown;
+                     " but the first characters are in " + shown +
+                     "; to mend it, save the document again in one encoding";
       return choice;
     }
   }
@@ -211,6 +223,13 @@ EncodingChoice chooseEncoding(std::string_view head) {
       choice.errorKind = EncodingError::kIncorrect;
       return choice;
     }
+  }
+  if (opening.mark > 0) {
+    choice.inForce = {opening.name, EncodingSource::kByteOrderMark};
+  } else if (opening.name != nullptr) {
+    choice.inForce = {opening.name, EncodingSource::kFirstCharacters};
+  } else if (!declared.empty()) {
+    choice.inForce = {std::string(declared), EncodingSource::kDeclaration};
   }
   if (opening.unitBytes == 2) {
     choice.parserEncoding = opening.name;

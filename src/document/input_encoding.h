@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "document/error_reasons.h"
+
 namespace quarvel {
 
 // Decodes one document from an encoding that expat does not read to UTF-8.
@@ -62,6 +64,8 @@ struct EncodingChoice {
   // line end ("Unsupported encoding NAME" for kUnsupported).
   EncodingError errorKind = EncodingError::kNone;
   std::string error;
+  // The encoding the document is read in and what told it, for messages.
+  EncodingInForce inForce;
 };
 
 // The start of a document that chooseEncoding() needs: this many bytes, or

@@ -111,22 +111,35 @@ TEST(InputEncodingTest, ChoosesByMarkFirstCharactersAndDeclaration) {
       {"U+0127 is not a quote", utf16le(U"<?xml encoding='UTF-8\u0127?>"), "UTF-16LE mark 0"},
       // Contradictions.
       {"UTF-8 mark, Shift_JIS declared", "\xEF\xBB\xBF<?xml encoding='Shift_JIS'?>",
-       "error: the byte-order mark says UTF-8 but the declaration says Shift_JIS"},
+       "error: the byte-order mark says UTF-8 but the declaration says Shift_JIS; to mend it, "
+       "declare encoding=\"UTF-8\" (or leave the encoding out), or save the document in Shift_JIS "
+       "without the byte-order mark"},
       {"UTF-16LE mark, UTF-8 declared", "\xFF\xFE" + utf16le(declaring(U"UTF-8")),
-       "error: the byte-order mark says UTF-16LE but the declaration says UTF-8"},
+       "error: the byte-order mark says UTF-16LE but the declaration says UTF-8; to mend it, "
+       "declare encoding=\"UTF-16\" (or leave the encoding out), or save the document in UTF-8 "
+       "without the byte-order mark"},
       {"UTF-16LE mark, UTF-16BE declared", "\xFF\xFE" + utf16le(declaring(U"UTF-16BE")),
-       "error: the byte-order mark says UTF-16LE but the declaration says UTF-16BE"},
+       "error: the byte-order mark says UTF-16LE but the declaration says UTF-16BE; to mend it, "
+       "declare encoding=\"UTF-16\" (or leave the encoding out), or save the document in UTF-16BE "
+       "without the byte-order mark"},
       {"UTF-32LE mark, UTF-16 declared", "\xFF\xFE\0\0"s + utf32le(declaring(U"UTF-16")),
-       "error: the byte-order mark says UTF-32LE but the declaration says UTF-16"},
+       "error: the byte-order mark says UTF-32LE but the declaration says UTF-16; to mend it, "
+       "declare encoding=\"UTF-32\" (or leave the encoding out), or save the document in UTF-16 "
+       "without the byte-order mark"},
       // expat would read the characters by their look, whatever the mark.
       {"UTF-8 mark, UTF-16LE characters", "\xEF\xBB\xBF" + utf16le(U"<r/>"),
-       "error: the byte-order mark says UTF-8 but the first characters are in UTF-16LE"},
+       "error: the byte-order mark says UTF-8 but the first characters are in UTF-16LE; to mend "
+       "it, save the document again in one encoding"},
       {"UTF-16LE mark, UTF-16BE characters", "\xFF\xFE" + utf16be(U"<r/>"),
-       "error: the byte-order mark says UTF-16LE but the first characters are in UTF-16BE"},
+       "error: the byte-order mark says UTF-16LE but the first characters are in UTF-16BE; to mend "
+       "it, save the document again in one encoding"},
       {"UTF-16BE first characters, ISO-8859-1 declared", utf16be(declaring(U"ISO-8859-1")),
-       "error: the first characters are in UTF-16BE but the declaration says ISO-8859-1"},
+       "error: the first characters are in UTF-16BE but the declaration says ISO-8859-1; to mend "
+       "it, declare encoding=\"UTF-16\" (or leave the encoding out), or save the document in "
+       "ISO-8859-1"},
       {"one-byte units, UTF-16 declared", "<?xml encoding='utf-16'?>",
-       "error: the first characters are one byte each but the declaration says utf-16"},
+       "error: the first characters are one byte each but the declaration says utf-16; to mend it, "
+       "declare the encoding the document is saved in (UTF-8 when unsure), or save it in utf-16"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(chosen(c.head), c.chosen) << c.what;

@@ -105,4 +105,14 @@ OpenedLocation openLocation(std::string_view location, const LoadSettings& setti
                                               std::string(location.substr(0, location.find(':'))))};
 }
 
+std::optional<std::string> filePathOf(std::string_view location) {
+  if (location == "-" || location.find('\0') != std::string_view::npos) return std::nullopt;
+  if (!hasUrlScheme(location)) return std::string(location);
+  std::string path;
+  if (!startsWithIgnoringAsciiCase(location, "file:") || filePathOfUrl(location, path)) {
+    return std::nullopt;
+  }
+  return path;
+}
+
 }  // namespace quarvel

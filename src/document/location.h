@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "document/byte_source.h"
@@ -58,6 +60,11 @@ struct OpenedLocation {
 // the location is ever read. A failure leaves nothing open. Throws
 // std::bad_alloc when memory runs out.
 OpenedLocation openLocation(std::string_view location, const LoadSettings& settings);
+
+// The file that `location` names, as openLocation() would open it: a path
+// as it stands, a file: URL's path; none for standard input, any other URL
+// and a location that names no file.
+std::optional<std::string> filePathOf(std::string_view location);
 
 }  // namespace quarvel
 

@@ -1,6 +1,8 @@
 #include "document/xml_document.h"
 
 #include <gtest/gtest.h>
+
+#include "base/utf.h"
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -259,6 +261,28 @@ TEST(XmlDocumentTest, PositionsOnlyWhenAskedFor) {
   EXPECT_FALSE(XmlNode().position());
 }
 
+// Each attribute at its name, counted as the tags are, in any encoding the
+// parser reads; namespace declarations too; one an entity built at its tag.
+TEST(XmlDocumentTest, AttributesAtTheirNames) {
+  const std::string utf8 =
+      "<!DOCTYPE r [<!ENTITY t \"<s k='1'/>\">]>\n"
+      "<r\r\n\xC3\xA9='1' xmlns:p='u'\r\tp:b = \"x\ny\" c='&lt;>'><e/>&t;</r>";
+  for (const std::string& bytes : {utf8, "\xFF\xFE" + testing::utf16le(toUtf16(utf8))}) {
+    XmlDocument document;
+    document.loadMemory(bytes, "doc.xml", LoadSettings{.recordPositions = true});
+    ASSERT_EQ(document.parseError().errorCode, 0);
+    const XmlNode root = document.documentElement();
+    std::string seen;
+    for (std::uint32_t i = 0; i < root.attributeCount(); ++i) {
+      const auto at = root.attributePosition(i);
+      seen += std::to_string(at->line) + ":" + std::to_string(at->column) + " ";
+    }
+    const auto built = root.firstChild().nextSibling().attributePosition(0);
+    seen += std::to_string(built->line) + ":" + std::to_string(built->column);
+    EXPECT_EQ(seen, "3:1 4:2 5:4 3:7 5:18") << bytes.size();
+  }
+}
+
 TEST(XmlDocumentTest, SubtreeTextIsThePlainConcatenation) {
   XmlDocument document;
   document.loadMemory("<r> a <b>b<![CDATA[ c ]]><!--no--><?pi no?><c>d</c></b>\n<e/>e </r>", "d");
@@ -302,15 +326,42 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       u"prefixed default's name and each namespace default) cost too much for the document's "
       u"size: more than 8 per byte read plus 1 MiB\n";
   const std::pair<std::string, std::u16string> cases[] = {
-      {"<r>\n<a>\n  <b></c>\n</r>", u"doc.xml -7 3:8 mismatched tag\n"},
+      {"<r>\n<a>\n  <b></c>\n</r>",
+       u"doc.xml -7 3:8 mismatched tag: </c> does not close <b>, opened on line 3\n"},
       {"", u"doc.xml -3 1:1 no element found\n"},
       {"<r>\n<x:a/>\n</r>", u"doc.xml -27 2:1 unbound prefix\n"},
-      {"<r>&nope;</r>", u"doc.xml -11 1:4 undefined entity\n"},
+      {"<r>&nope;</r>", u"doc.xml -11 1:4 undefined entity 'nope'\n"},
+      // Reasons that name what went wrong and how to mend it: HTML's entities
+      // (in an attribute, at the tag: the first reference to no predefined
+      // one), tag names in UTF-16, bytes that the encoding in force does not
+      // read.
+      {"<r>&nbsp;</r>",
+       u"doc.xml -11 1:4 undefined entity 'nbsp', which is HTML's, not XML's: write &#160; or the "
+       u"character itself\n"},
+      {"<r>\n <a b='&amp;&#38;&copy;'/></r>",
+       u"doc.xml -11 2:2 undefined entity 'copy', which is HTML's, not XML's: write &#169; or the "
+       u"character itself\n"},
+      {"\xFE\xFF" + utf16(u"<r><\u65E5></r></\u65E5>", true),
+       u"doc.xml -7 1:9 mismatched tag: </r> does not close <\u65E5>, opened on line 1\n"},
+      {"<r>\n\x93\xFA\x96\x7B</r>",
+       u"doc.xml -4 2:1 not well-formed (invalid token): bytes that are not valid in its encoding, "
+       u"UTF-8 (assumed: it has no encoding declaration); declare the one it is saved in, for "
+       u"example <?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n"},
+      {"<?xml version='1.0' encoding='US-ASCII'?><r>\xC6\xFC</r>",
+       u"doc.xml -4 1:45 not well-formed (invalid token): bytes that are not valid in its "
+       u"encoding, US-ASCII (from its XML declaration); declare the one it is saved in, for "
+       u"example <?xml version=\"1.0\" encoding=\"EUC-JP\"?>\n"},
+      {"<?xml version='1.0' encoding='EUC-JP'?><r>\xC6\xFC\xE6\x97\xA5</r>",
+       u"doc.xml -19 1:44 the document holds bytes that are not valid in its encoding, EUC-JP "
+       u"(from its XML declaration); declare the one it is saved in, for example <?xml "
+       u"version=\"1.0\" encoding=\"UTF-8\"?>\n"},
       // An encoding this platform cannot decode, and one contradicted.
       {"<?xml version='1.0' encoding='x-unknown'?><r/>",
        u"doc.xml -18 1:1 Unsupported encoding x-unknown\n"},
       {"\xEF\xBB\xBF<?xml version='1.0' encoding='Shift_JIS'?><r/>",
-       u"doc.xml -19 1:1 the byte-order mark says UTF-8 but the declaration says Shift_JIS\n"},
+       u"doc.xml -19 1:1 the byte-order mark says UTF-8 but the declaration says Shift_JIS; to "
+       u"mend it, declare encoding=\"UTF-8\" (or leave the encoding out), or save the document in "
+       u"Shift_JIS without the byte-order mark\n"},
       // expat lets this pass, as the external subset might declare it.
       {"<!DOCTYPE r SYSTEM 'r.dtd'>\n<r>&nope;</r>", u"doc.xml -11 2:4 undefined entity 'nope'\n"},
       {"<!DOCTYPE r [\n<!ENTITY e SYSTEM 'e.txt'>\n]>\n<r>&e;</r>",
@@ -318,7 +369,7 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
       {"<!DOCTYPE r [\n<!ENTITY e '<b>'>\n]>\n<r>\nxx &e; yy</r>",
        u"doc.xml -13 5:4 asynchronous entity\n"},
       // The first error ends the parse: nothing after it is looked at.
-      {"<r>&nope;" + repeated("<a>", 300) + "</r>", u"doc.xml -11 1:4 undefined entity\n"},
+      {"<r>&nope;" + repeated("<a>", 300) + "</r>", u"doc.xml -11 1:4 undefined entity 'nope'\n"},
       {repeated("<a>", 258), u"doc.xml -10005 1:772 Elements nest more than 257 deep\n"},
       // Elements nested through entities count as in a plain document.
       {"<!DOCTYPE r [<!ENTITY d '" + repeated("<a>", 200) + repeated("</a>", 200) + "'>]>\n" +
@@ -377,11 +428,14 @@ TEST(XmlDocumentTest, ParseErrorsGiveTheFirstErrorsPlace) {
        u"1 byte of memory per byte read plus 8 MiB\n"},
       // UTF-16 with a lone or reversed surrogate, whatever chose the order.
       {"\xFF\xFE" + utf16(u"<r>\nx\xD800<br/></r>", false),
-       u"doc.xml -19 2:2 the document holds bytes that are not valid in its encoding\n"},
+       u"doc.xml -19 2:2 the document holds bytes that are not valid in its encoding, UTF-16LE "
+       u"(from its byte-order mark)\n"},
       {utf16(u"<?xml version='1.0' encoding='UTF-16'?>\n<r>\xDC00\xD800</r>", true),
-       u"doc.xml -19 2:4 the document holds bytes that are not valid in its encoding\n"},
+       u"doc.xml -19 2:4 the document holds bytes that are not valid in its encoding, UTF-16BE "
+       u"(from its first characters)\n"},
       {"\xFE\xFF" + utf16(u"<r>\U0001F600</r>\xD83D", true),
-       u"doc.xml -19 1:9 the document holds bytes that are not valid in its encoding\n"},
+       u"doc.xml -19 1:9 the document holds bytes that are not valid in its encoding, UTF-16BE "
+       u"(from its byte-order mark)\n"},
       // Each distinct name stays in expat's tables for the whole parse.
       {"<r>" + distinctElements + "</r>",
        u"doc.xml -10005 1:84843 More distinct names and attribute declarations than the "
@@ -476,11 +530,14 @@ TEST(XmlDocumentTest, ReadsTheSameWhateverPiecesTheBytesComeIn) {
        kNever, nullptr},
       {"a lone surrogate past the start",
        "\xFF\xFE" + utf16(u"<r><!--" + std::u16string(600, u'p') + u"-->\xD800<b/></r>", false),
-       kNever, u" -19 1:611 the document holds bytes that are not valid in its encoding\n"},
+       kNever,
+       u" -19 1:611 the document holds bytes that are not valid in its encoding, UTF-16LE (from "
+       u"its byte-order mark)\n"},
       {"decoded in front of the parser",
        "<?xml version='1.0' encoding='Shift_JIS'?><r>" + padding + "\x93\xFA\x96\x7B</r>", kNever,
        nullptr},
-      {"an error past the start", text + "</b></r>", kNever, u" -7 1:1228 mismatched tag\n"},
+      {"an error past the start", text + "</b></r>", kNever,
+       u" -7 1:1228 mismatched tag: </b> does not close <r>, opened on line 1\n"},
       {"a failure before any byte", text + "</r>", 0, u" -10002 0:0 cut off\n"},
       {"a failure part way", text + "</r>", 1100, u" -10002 0:0 cut off\n"},
       {"a failure part way through decoding",

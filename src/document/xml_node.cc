@@ -160,6 +160,14 @@ std::optional<NodePosition> XmlNode::position() const {
   return NodePosition{at.line, at.column};
 }
 
+std::optional<NodePosition> XmlNode::attributePosition(std::uint32_t i) const {
+  if (!position() || i >= attributeCount()) return std::nullopt;
+  const std::uint32_t index = store_->nodes[index_].element.firstAttribute + i;
+  if (index >= store_->attributePositions.size()) return position();
+  const DocumentStore::Position& at = store_->attributePositions[index];
+  return NodePosition{at.line, at.column};
+}
+
 bool XmlNode::isDocumentElement() const { return store_ != nullptr && store_->root == index_; }
 
 }  // namespace quarvel

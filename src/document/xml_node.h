@@ -83,9 +83,12 @@ class XmlNode {
   std::u16string_view attributeName(std::uint32_t i) const;
   // Where this element's start tag begins, when the document was loaded with
   // LoadSettings::recordPositions; no value otherwise, and for every node
-  // that is not an element. The parser gives no positions of attributes: an
-  // attribute is at its element's position. Constant time.
+  // that is not an element. Constant time.
   std::optional<NodePosition> position() const;
+  // Where the name of the i-th attribute (as attributeName) begins in its
+  // start tag, under the same conditions; an attribute that the tag does
+  // not spell (built by an entity) is at its element's position.
+  std::optional<NodePosition> attributePosition(std::uint32_t i) const;
 
  private:
   const DocumentStore* store_ = nullptr;

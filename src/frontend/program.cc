@@ -7,8 +7,10 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/utf.h"
+#include "document/location.h"
 #include "frontend/formatting_run.h"
 #include "frontend/messages.h"
 #include "layout/allocation.h"
@@ -45,8 +47,8 @@ constexpr const char kHelp[] =
     "for standard input. The text is UTF-16 little endian with a byte-order mark\n"
     "and CR LF row ends; on a terminal it is UTF-8, as with --utf-8.\n"
     "\n"
-    "Options, before XML_SOURCE_URL:\n"
-    "  -o FILE, --output=FILE, --output FILE\n"
+    "Options, before or after XML_SOURCE_URL (long ones also by a prefix):\n"
+    "  -o FILE, -oFILE, --output=FILE, --output FILE\n"
     "               write to FILE instead of standard output; FILE is replaced\n"
     "               only when the run succeeds (-o - is standard output)\n"
     "  --utf-8      write UTF-8 with LF row ends and no byte-order mark\n"
@@ -75,11 +77,11 @@ enum class OutputForm { kUtf16, kUtf8 };
 enum class Problem {
   kNone,
   kUnknownOption,
-  kOptionAfterDocument,
   kNoDocument,
   kMoreThanOneDocument,
   kNotAlone,  // --help, -h or --version beside other arguments
   kNoFileName,
+  kValueNotTaken,  // --check=x and the like
   kMoreThanOneOutput,
   kCheckWithOutput,  // --check writes nothing for -o to receive
 };
@@ -91,26 +93,82 @@ struct CommandLine {
   // -o FILE; nullptr for standard output ("-o -" included).
   const char* outputFile = nullptr;
   Problem problem = Problem::kNone;
-  std::string_view culprit;  // the option that kUnknownOption and the like name
+  std::string_view culprit;     // the option that kUnknownOption and the like name
+  std::string_view suggestion;  // for kUnknownOption: the option nearest to it, if any
 };
-
-bool isHelp(std::string_view argument) { return argument == "--help" || argument == "-h"; }
 
 // Every argument that starts with "-" is an option, but "-" itself (standard
 // input); after "--" none is.
 bool isOption(std::string_view argument) { return argument.size() > 1 && argument[0] == '-'; }
 
-CommandLine usageFor(Problem problem, std::string_view culprit = {}) {
+CommandLine usageFor(Problem problem, std::string_view culprit = {},
+                     std::string_view suggestion = {}) {
   CommandLine line;
   line.problem = problem;
   line.culprit = culprit;
+  line.suggestion = suggestion;
   return line;
 }
 
+// The long options, as --NAME, any unambiguous prefix of NAME, and
+// --NAME=VALUE for the one that takes a value.
+enum class Option { kOutput, kUtf8, kCheck, kHelp, kVersion };
+struct LongOption {
+  std::string_view name;  // with its dashes
+  Option option;
+};
+constexpr LongOption kLongOptions[] = {
+    {"--output", Option::kOutput}, {"--utf-8", Option::kUtf8},      {"--check", Option::kCheck},
+    {"--help", Option::kHelp},     {"--version", Option::kVersion},
+};
+
+// The long option that `name` (dashes included, no value) spells or
+// begins, when exactly one does.
+const LongOption* findLongOption(std::string_view name) {
+  const LongOption* found = nullptr;
+  for (const LongOption& entry : kLongOptions) {
+    if (entry.name == name) return &entry;
+    if (entry.name.starts_with(name)) {
+      if (found != nullptr) return nullptr;
+      found = &entry;
+    }
+  }
+  return found;
+}
+
+// Edits between two short ASCII words.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The long option within two edits of `name` (dashes included: "-check"
+// is one from "--check"), if any.
+std::string_view nearestOption(std::string_view name) {
+  if (name.size() > 20) return {};
+  for (const LongOption& entry : kLongOptions) {
+    if (editDistance(name, entry.name) <= 2) return entry.name;
+  }
+  return {};
+}
+
 //   quarvel --help | -h | --version
-//   quarvel [-o FILE | --output=FILE | --output FILE | --utf-8 | --check]... [--] LOCATION
-// Anything else is the usage: alone when no argument is an option (the lone
-// "quarvel" included), with the problem named otherwise.
+//   quarvel [-o FILE | -oFILE | --output=FILE | --output FILE | --utf-8 | --check]...
+//           [--] LOCATION
+// with the options before or after the location (up to "--"), and long
+// options also by an unambiguous prefix. Anything else is the usage: alone
+// when no argument is an option (the lone "quarvel" included), with the
+// problem named otherwise.
 CommandLine parseCommandLine(int argc, char** argv) {
   CommandLine line;
   if (std::none_of(argv + 1, argv + argc, isOption)) {
@@ -129,28 +187,55 @@ CommandLine parseCommandLine(int argc, char** argv) {
       line.location = argv[i];
       continue;
     }
-    if (line.location != nullptr) return usageFor(Problem::kOptionAfterDocument);
     if (argument == "--") {
       optionsEnded = true;
-    } else if (argument == "--utf-8") {
-      line.form = OutputForm::kUtf8;
-    } else if (argument == "--check") {
-      checking = true;
-    } else if (argument == "-o" || argument == "--output" || argument.starts_with("--output=")) {
+      continue;
+    }
+    Option option;
+    const char* value = nullptr;  // a value given in the same argument
+    std::string_view shownName;   // how messages name the option
+    if (argument.starts_with("--")) {
       const std::size_t equals = argument.find('=');
-      const char* file = equals != std::string_view::npos ? argv[i] + equals + 1
-                         : i + 1 < argc                   ? argv[++i]
-                                                          : "";
-      if (*file == '\0') return usageFor(Problem::kNoFileName, argument.substr(0, equals));
-      if (outputGiven) return usageFor(Problem::kMoreThanOneOutput);
-      outputGiven = true;
-      line.outputFile = std::string_view(file) == "-" ? nullptr : file;
-    } else if (isHelp(argument) || argument == "--version") {
-      if (argc != 2) return usageFor(Problem::kNotAlone, argument);
-      line.action = isHelp(argument) ? Action::kHelp : Action::kVersion;
-      return line;
+      const std::string_view name = argument.substr(0, equals);
+      const LongOption* entry = findLongOption(name);
+      if (entry == nullptr) {
+        return usageFor(Problem::kUnknownOption, argument, nearestOption(name));
+      }
+      option = entry->option;
+      shownName = entry->name;
+      if (equals != std::string_view::npos) {
+        if (option != Option::kOutput) return usageFor(Problem::kValueNotTaken, entry->name);
+        value = argv[i] + equals + 1;
+      }
+    } else if (argument[1] == 'o') {
+      option = Option::kOutput;
+      shownName = "-o";
+      if (argument.size() > 2) value = argv[i] + 2;
+    } else if (argument == "-h") {
+      option = Option::kHelp;
     } else {
-      return usageFor(Problem::kUnknownOption, argument);
+      return usageFor(Problem::kUnknownOption, argument, nearestOption(argument));
+    }
+    switch (option) {
+      case Option::kUtf8:
+        line.form = OutputForm::kUtf8;
+        break;
+      case Option::kCheck:
+        checking = true;
+        break;
+      case Option::kOutput: {
+        const char* file = value != nullptr ? value : i + 1 < argc ? argv[++i] : "";
+        if (*file == '\0') return usageFor(Problem::kNoFileName, shownName);
+        if (outputGiven) return usageFor(Problem::kMoreThanOneOutput);
+        outputGiven = true;
+        line.outputFile = std::string_view(file) == "-" ? nullptr : file;
+        break;
+      }
+      case Option::kHelp:
+      case Option::kVersion:
+        if (argc != 2) return usageFor(Problem::kNotAlone, argument);
+        line.action = option == Option::kHelp ? Action::kHelp : Action::kVersion;
+        return line;
     }
   }
   if (line.location == nullptr) return usageFor(Problem::kNoDocument);
@@ -160,16 +245,21 @@ CommandLine parseCommandLine(int argc, char** argv) {
 }
 
 // One line that names the problem, then where to read more.
-void reportCommandLineProblem(Problem problem, std::string_view culprit) {
-  const std::u16string name = toUtf16(culprit);
-  switch (problem) {
+void reportCommandLineProblem(const CommandLine& line) {
+  const std::u16string name = toUtf16(line.culprit);
+  switch (line.problem) {
     case Problem::kNone:
       return;
     case Problem::kUnknownOption:
-      printMessage(stderr, u"quarvel: unrecognised option '%s'\n", {std::u16string_view(name)});
+      if (line.suggestion.empty()) {
+        printMessage(stderr, u"quarvel: unrecognised option '%s'\n", {std::u16string_view(name)});
+      } else {
+        printMessage(stderr, u"quarvel: unrecognised option '%s'; did you mean '%s'?\n",
+                     {std::u16string_view(name), std::u16string_view(toUtf16(line.suggestion))});
+      }
       break;
-    case Problem::kOptionAfterDocument:
-      printMessage(stderr, u"quarvel: options go before the document\n", {});
+    case Problem::kValueNotTaken:
+      printMessage(stderr, u"quarvel: option '%s' takes no value\n", {std::u16string_view(name)});
       break;
     case Problem::kNoDocument:
       printMessage(stderr, u"quarvel: no document given\n", {});
@@ -262,6 +352,13 @@ int formatLocation(const CommandLine& line, TextEncoder& out, const ProgramSetti
 // written to a temporary file that replaces FILE only when the run succeeded.
 // On every other exit FILE stays as it was and the temporary file is gone.
 int formatToFile(const CommandLine& line, const ProgramSettings& settings) {
+  // Replacing the document with its own layout would lose it: the same
+  // file under any name (a link, another path) is refused.
+  if (const auto document = filePathOf(line.location);
+      document && sameFile(*document, line.outputFile)) {
+    reportWriteError("it is the document being read (choose another output file)", line.outputFile);
+    return kExitFailure;
+  }
   ReplacementFile file;
   if (const auto reason = beginReplacement(line.outputFile, file)) {
     reportWriteError(*reason, line.outputFile);
@@ -348,7 +445,7 @@ int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
       XmlDocument document;
       LoadSettings load = settings.load;
       load.recordPositions = true;
-      if (loadDocument(document, line.location, load) != 0) return;
+      if (loadDocument(document, line.location, load, ErrorForm::kCheck) != 0) return;
       report = std::make_unique<FindingReport>(line.location);
       checkDocument(document.documentElement(),
                     [&report](const Finding& finding) { return report->add(finding); });
@@ -369,17 +466,28 @@ int checkLocation(const CommandLine& line, const ProgramSettings& settings) {
 
 }  // namespace
 
-int32_t loadDocument(XmlDocument& document, std::string_view location,
-                     const LoadSettings& settings) {
+int32_t loadDocument(XmlDocument& document, std::string_view location, const LoadSettings& settings,
+                     ErrorForm form) {
   LoadSettings load = settings;
   load.keepsBlanksWithin = keepsBlanksWithin;
   document.load(location, load);
   const ParseError& error = document.parseError();
-  if (error.errorCode != 0) reportParseError(error);
+  if (error.errorCode != 0) reportParseError(error, form);
   return error.errorCode;
 }
 
-void reportParseError(const ParseError& error) {
+void reportParseError(const ParseError& error, ErrorForm form) {
+  if (form == ErrorForm::kCheck) {
+    if (error.line >= 1) {
+      printMessage(stderr, u"%s:%d:%d: error: %s",
+                   {std::u16string_view(error.url), error.line, error.linepos,
+                    std::u16string_view(error.reason)});
+    } else {
+      printMessage(stderr, u"%s: error: %s",
+                   {std::u16string_view(error.url), std::u16string_view(error.reason)});
+    }
+    return;
+  }
   // Both forms are fixed, "positon" included: scripts match them.
   if (error.line >= 1) {
     printMessage(stderr, u"\"%s\" (%d): positon %d: %s",
@@ -399,7 +507,7 @@ int runProgram(int argc, char** argv, const ProgramSettings& settings) {
       if (line.problem != Problem::kNone) {
         std::fflush(stdout);
         std::setlocale(LC_ALL, "");
-        reportCommandLineProblem(line.problem, line.culprit);
+        reportCommandLineProblem(line);
       }
       return kExitUsage;
     case Action::kHelp:

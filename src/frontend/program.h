@@ -21,14 +21,18 @@ struct ProgramSettings {
   uint64_t failAllocationAt = 0;
 };
 
+// How a parse error is written: the normal run's fixed form, or --check's
+// form that editors read (LOCATION:LINE:COLUMN: error: REASON).
+enum class ErrorForm { kNormal, kCheck };
+
 // Loads `location` into `document`; reports a parse error on standard error.
 // Returns the parse error code: 0 when the document is usable.
 int32_t loadDocument(XmlDocument& document, std::string_view location,
-                     const LoadSettings& settings = {});
+                     const LoadSettings& settings = {}, ErrorForm form = ErrorForm::kNormal);
 
 // Writes the message for `error` to standard error: with line and position
 // when the line is known, without them otherwise.
-void reportParseError(const ParseError& error);
+void reportParseError(const ParseError& error, ErrorForm form = ErrorForm::kNormal);
 
 // Runs quarvel on the command line; returns the exit code.
 int runProgram(int argc, char** argv, const ProgramSettings& settings = {});

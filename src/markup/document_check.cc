@@ -10,7 +10,10 @@
 
 #include "base/ascii.h"
 #include "base/utf16.h"
+#include "layout/glyph.h"
+#include "layout/text_measure.h"
 #include "markup/element_reading.h"
+#include "markup/integer_rule.h"
 #include "markup/vocabulary.h"
 
 namespace quarvel {
@@ -77,12 +80,70 @@ std::u16string decimal(int64_t value) {
   return {digits.begin(), digits.end()};
 }
 
-// The state the walker would be in: inside pre, word wrapped, inside a par.
+// The state the walker would be in: inside pre, word wrapped, inside a par,
+// and the settings of the block in force.
 struct Context {
   bool pre = false;
   bool wordWrap = false;
   bool inPar = false;
+  int32_t align = LineStyle{}.align;
+  int32_t width = LineStyle{}.width;
+  int32_t rightMargin = LineStyle{}.rightMargin;
+  Widths widths = LineStyle{}.widths;
 };
+
+// A width, margin or repeat count beyond this many columns makes rows that
+// no page or screen shows (and a huge value, gigabytes of spaces).
+constexpr int32_t kMostColumns = 10'000;
+
+// Where HTML habits point in quarvel's vocabulary: an element name (lower
+// case) and what to write instead.
+struct HtmlHabit {
+  std::u16string_view name;
+  std::u16string_view instead;
+};
+constexpr HtmlHabit kHtmlElements[] = {
+    {u"p", u"a paragraph is 'left' (or 'div' for its own width and margins)"},
+    {u"b", u"there is no bold; 'underline' marks text"},
+    {u"strong", u"there is no bold; 'underline' marks text"},
+    {u"i", u"there are no italics; 'underline' marks text"},
+    {u"em", u"there are no italics; 'underline' marks text"},
+    {u"u", u"underlined text is 'underline'"},
+    {u"hr", u"a rule is an 'underline' of spaces, <underline><space repeat=\"62\"/></underline>"},
+    {u"table", u"columns side by side are a 'par' holding a 'div' for each column"},
+    {u"tr", u"a row of columns is a 'par'"},
+    {u"td", u"a column is a 'div' inside a 'par'"},
+    {u"centre", u"did you mean 'center'?"},
+};
+constexpr std::u16string_view kHtmlAlign =
+    u"alignment is an element: put the text in 'left', 'right' or 'center'";
+
+const HtmlHabit* htmlHabit(std::u16string_view name) {
+  for (const HtmlHabit& habit : kHtmlElements)
+    if (equalIgnoringAsciiCase(name, habit.name)) return &habit;
+  return nullptr;
+}
+
+bool isPrefixed(std::u16string_view name) { return name.find(u':') != std::u16string_view::npos; }
+
+// Columns that `text` takes under `widths`, as the layout measures it
+// (saturating).
+int64_t columnsOf(std::u16string_view text, Widths widths) {
+  int64_t columns = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (widths == Widths::kFixed) {
+      columns += displayWidth(unit);
+      continue;
+    }
+    char32_t c = unit;
+    if (isHighSurrogate(unit) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+      c = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    columns += unicodeWidth(c);
+  }
+  return columns;
+}
 
 // The message for what reading an element found.
 std::u16string issueMessage(std::u16string_view element, const ElementEntry& entry,
@@ -91,6 +152,14 @@ std::u16string issueMessage(std::u16string_view element, const ElementEntry& ent
   const std::u16string attribute = u"attribute " + quoted(issue.attribute) + u" value " + value;
   switch (issue.kind) {
     case ReadingIssue::Kind::kUnreadAttribute:
+      if (isPrefixed(issue.attribute)) {
+        return u"attribute " + quoted(issue.attribute) +
+               u" has a prefix, and prefixed names are not read (ignored)";
+      }
+      if (issue.attribute == u"align") {
+        return u"element " + quoted(element) + u" does not read attribute 'align'; " +
+               std::u16string(kHtmlAlign);
+      }
       return withSuggestion(
           u"element " + quoted(element) + u" does not read attribute " + quoted(issue.attribute),
           nearest(issue.attribute, entry.attributes));
@@ -128,15 +197,21 @@ class Checker {
     const std::u16string_view name = node.nodeName().value_or(u"");
     const ElementEntry* entry = findElement(name);
     if (entry == nullptr) {
-      add(at,
-          [&] { return withSuggestion(u"unknown element " + quoted(name), nearestElement(name)); });
+      add(at, [&] { return unknownElement(name); });
     } else {
       const ElementSettings settings = readElement(node, entry->kind, [&](const ReadingIssue& i) {
-        add(at, [&] { return issueMessage(name, *entry, i); });
+        add(attributeAt(node, i.attribute, i.index, at),
+            [&] { return issueMessage(name, *entry, i); });
       });
+      columnCounts(node, settings, at);
       if (settings.pre) context.pre = true;
       if (settings.wrap) context.wordWrap = *settings.wrap == Wrap::kWord;
+      if (settings.align) context.align = *settings.align;
+      if (settings.width) context.width = *settings.width;
+      if (settings.rightMargin) context.rightMargin = *settings.rightMargin;
+      if (settings.widths) context.widths = *settings.widths;
       if (entry->kind == Element::kNonbreak) {
+        nonbreakWidth(node, at, context);
         nonbreak(node);
         return;
       }
@@ -147,10 +222,86 @@ class Checker {
         return;
       }
     }
-    children(node, at, context);
+    children(node, at, context, entry != nullptr && entry->endsBlock);
   }
 
  private:
+  std::u16string unknownElement(std::u16string_view name) {
+    if (isPrefixed(name)) {
+      return u"element " + quoted(name) +
+             u" has a prefix, and prefixed names are not read (a plain container)";
+    }
+    if (const HtmlHabit* habit = htmlHabit(name)) {
+      return u"unknown element " + quoted(name) + u"; " + std::u16string(habit->instead);
+    }
+    return withSuggestion(u"unknown element " + quoted(name), nearestElement(name));
+  }
+
+  // Where the attribute `name` (the `index`-th, when known) stands in its
+  // tag; `at`, its element's position, when that is not recorded.
+  static NodePosition attributeAt(const XmlNode& node, std::u16string_view name,
+                                  std::uint32_t index, NodePosition at) {
+    if (index == ReadingIssue::kNoIndex) {
+      // A read attribute: one of a few names, looked up once each.
+      for (std::uint32_t i = 0; i < node.attributeCount(); ++i) {
+        if (node.attributeName(i) == name) {
+          index = i;
+          break;
+        }
+      }
+    }
+    if (index == ReadingIssue::kNoIndex) return at;
+    return node.attributePosition(index).value_or(at);
+  }
+
+  // Widths below 1, negative margins and counts, and any of them beyond
+  // kMostColumns (values that are no integer or out of range are reported
+  // by the reading already).
+  void columnCounts(const XmlNode& node, const ElementSettings& settings, NodePosition at) {
+    const std::pair<std::u16string_view, std::optional<int32_t>> counts[] = {
+        {u"width", settings.width},
+        {u"leftmargin", settings.leftMargin},
+        {u"rightmargin", settings.rightMargin},
+        {u"repeat", node.getAttribute(u"repeat") ? std::optional(settings.repeat) : std::nullopt},
+    };
+    for (const auto& count : counts) {
+      // Not a structured binding: the message lambda below captures it.
+      const std::u16string_view name = count.first;
+      const std::optional<int32_t>& value = count.second;
+      if (!value) continue;
+      const std::optional<std::u16string> text = node.getAttribute(name);
+      if (!text) continue;
+      const IntegerReading reading = readInteger(*text);
+      if (!reading.wellFormed || reading.saturates) continue;
+      std::u16string problem;
+      if (name == u"width" && *value < 1) {
+        problem = u" is below 1 (every row then holds one character)";
+      } else if (*value < 0) {
+        problem = name == u"repeat" ? u" is negative (no space is put)"
+                                    : u" is negative (read as 0 columns)";
+      } else if (*value > kMostColumns) {
+        problem = u" is more than 10,000 columns (rows that long, spaces and all, are written)";
+      }
+      if (problem.empty()) continue;
+      add(attributeAt(node, name, ReadingIssue::kNoIndex, at),
+          [&] { return u"attribute " + quoted(name) + u" value " + quoted(*text) + problem; });
+    }
+  }
+
+  // A nonbreak's text is placed whole: wider than its block's width and
+  // right margin, it runs past the block (in a par, into the next column).
+  void nonbreakWidth(const XmlNode& node, NodePosition at, const Context& context) {
+    if (context.pre) return;
+    std::u16string storage;
+    const int64_t columns = columnsOf(node.text(storage), context.widths);
+    const int64_t room = std::max<int64_t>(context.width, 1) + std::max(context.rightMargin, 0);
+    if (columns <= room) return;
+    add(at, [&] {
+      return u"nonbreak text is " + decimal(columns) + u" columns wide, more than its block's " +
+             decimal(room) + u" (width and right margin): it runs past the block";
+    });
+  }
+
   // Hands the finding at `at` to the sink; `message()` makes its message
   // only while the sink reads them.
   template <typename Message>
@@ -199,22 +350,63 @@ class Checker {
     }
   }
 
-  void children(XmlNode node, NodePosition at, const Context& context) {
+  void children(XmlNode node, NodePosition at, const Context& context, bool endsBlock) {
     bool lineEndReported = false;
+    bool controlReported = false;
     for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) {
       const int type = child.nodeType();
       if (type == kElementNode) {
         element(child, context);
-      } else if ((type == kTextNode || type == kCDataSectionNode) && !context.pre &&
-                 !context.wordWrap && !lineEndReported) {
-        const std::u16string_view text = child.nodeValue().value_or(u"");
-        if (text.find_first_of(u"\r\n") != std::u16string_view::npos) {
-          add(at, [] {
-            return u"text holds line ends, which vanish here (words they alone separate run "
-                   u"together); use pre, or wrap=\"word\" on a div";
-          });
-          lineEndReported = true;
-        }
+        continue;
+      }
+      if ((type != kTextNode && type != kCDataSectionNode) || context.pre) continue;
+      const std::u16string_view text = child.nodeValue().value_or(u"");
+      // Before a br or the block's end, white space stays as trailing
+      // spaces in char mode, and a right or centred line ends short.
+      const XmlNode next = child.nextSibling();
+      const bool beforeBreak =
+          next ? next.nodeType() == kElementNode &&
+                     equalIgnoringAsciiCase(next.nodeName().value_or(u""), u"br")
+               : endsBlock;
+      const std::size_t kept = text.find_last_not_of(u" \t\r\n");
+      const std::u16string_view tail =
+          text.substr(kept == std::u16string_view::npos ? 0 : kept + 1);
+      const bool trailing = !context.wordWrap && beforeBreak && context.align != kAlignLeft &&
+                            tail.find(u' ') != std::u16string_view::npos;
+      if (trailing) {
+        add(next ? next.position().value_or(at) : at, [&] {
+          return std::u16string(next ? u"white space before a br"
+                                     : u"white space before the block's end") +
+                 u" stays as trailing spaces, so the " +
+                 (context.align == kAlignRight ? u"right-aligned line ends short"
+                                               : u"centred line sits left of the centre") +
+                 u"; end the text right at the tag";
+        });
+      }
+      const std::u16string_view inner = trailing ? text.substr(0, text.size() - tail.size()) : text;
+      if (!context.wordWrap && !lineEndReported &&
+          inner.find_first_of(u"\r\n") != std::u16string_view::npos) {
+        add(at, [] {
+          return u"text holds line ends, which vanish here (words they alone separate run "
+                 u"together); use pre, or wrap=\"word\" on a div";
+        });
+        lineEndReported = true;
+      }
+      const auto control = std::ranges::find_if(text, [&](char16_t c) {
+        return c < 0x20 && c != u'\r' && c != u'\n' && (c != u'\t' || !context.wordWrap);
+      });
+      if (control != text.end() && !controlReported) {
+        add(at, [&] {
+          return *control == u'\t'
+                     ? std::u16string(
+                           u"text holds a tab, which vanishes here (outside pre); use "
+                           u"space repeat=\"N\", or pre")
+                     : u"text holds the control character U+00" +
+                           std::u16string{u"0123456789ABCDEF"[*control >> 4],
+                                          u"0123456789ABCDEF"[*control & 0xF]} +
+                           u", which vanishes here (outside pre)";
+        });
+        controlReported = true;
       }
     }
   }

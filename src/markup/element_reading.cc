@@ -118,9 +118,9 @@ ElementSettings readElement(const XmlNode& node, Element kind, const ReadingSink
       const std::u16string_view name = node.attributeName(i);
       if (readByTheLoader(name)) continue;
       if (!readsAttribute(entry, name))
-        sink(ReadingIssue{ReadingIssue::Kind::kUnreadAttribute, name, {}});
+        sink(ReadingIssue{ReadingIssue::Kind::kUnreadAttribute, name, {}, 0, i});
       else if (nestedRoot)
-        sink(ReadingIssue{ReadingIssue::Kind::kNotDocumentElement, name, {}});
+        sink(ReadingIssue{ReadingIssue::Kind::kNotDocumentElement, name, {}, 0, i});
     }
   }
   Reader reader(node, sink);

@@ -50,6 +50,10 @@ struct ReadingIssue {
   std::u16string_view attribute;
   std::u16string_view value;  // empty for kUnreadAttribute
   int32_t readAs = 0;         // for kNotAnInteger and kOutOfRange
+  // The attribute's index on its element (XmlNode::attributeName) for
+  // kUnreadAttribute and kNotDocumentElement; kNoIndex for the others.
+  static constexpr std::uint32_t kNoIndex = UINT32_MAX;
+  std::uint32_t index = kNoIndex;
 };
 // Receives each issue while the reading runs; the views last only as long
 // as the call.

@@ -39,6 +39,11 @@ class FileInput {
   unsigned long error_ = 0;
 };
 
+// Whether the paths `a` and `b` (UTF-8) name one existing file, links
+// followed: the same device and inode on Linux, the same volume and file
+// index on Windows. False when either cannot be examined.
+bool sameFile(const std::string& a, const std::string& b);
+
 // The system's text for errno value `error`, in UTF-8, in the user's
 // language where the system has it.
 std::string systemErrorText(int error);

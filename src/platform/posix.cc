@@ -46,8 +46,7 @@ class FileDescriptor {
 
 // Paths of PATH_MAX bytes or more are resolved a directory prefix at a time,
 // so any path that the file system can hold can be opened.
-int openForReading(const std::string& path) {
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+int openForReading(const std::string& path, int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY) {
   const int fd = ::open(path.c_str(), kFlags);
   if (fd >= 0 || errno != ENAMETOOLONG) return fd;
 
@@ -75,7 +74,25 @@ bool isDirectory(int fd) {
   return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Opens `path` only to tell which file it is: no read access asked, and a
+// FIFO or a device is not waited for.
+#ifdef O_PATH
+constexpr int kIdentityFlags = O_PATH | O_CLOEXEC;
+#else
+constexpr int kIdentityFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+#endif
+
 }  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  const FileDescriptor one(openForReading(a, kIdentityFlags));
+  const FileDescriptor two(openForReading(b, kIdentityFlags));
+  return one.get() >= 0 && two.get() >= 0 && ::fstat(one.get(), &first) == 0 &&
+         ::fstat(two.get(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
 
 // strerror's text comes in the character set of the locale (LC_CTYPE; the
 // language follows LC_MESSAGES), but reasons are UTF-8 like the parser's own:
@@ -141,7 +158,9 @@ std::string FileInput::readFailure() const { return systemErrorText(static_cast<
 
 // Standard output, the terminal and messages
 
-const char kWhereTheManualIs[] = "man quarvel";
+// Installed, the manual is a page of its own; in the source tree it is
+// read from the file.
+const char kWhereTheManualIs[] = "man quarvel (in the source tree: man -l man/quarvel.1)";
 
 void prepareStandardOutput() {}
 

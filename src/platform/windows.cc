@@ -77,6 +77,31 @@ std::wstring windowsPath(const std::string& path) {
   return L"\\\\?\\" + full;
 }
 
+namespace {
+
+// The volume and the file index of what `path` names, links followed; false
+// when it cannot be opened to ask.
+bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& information) {
+  HANDLE handle = CreateFileW(windowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  return known;
+}
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return fileIdentity(a, first) && fileIdentity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 // The C runtime's text (English, in the ANSI code page).
 std::string systemErrorText(int error) {
   const char* text = std::strerror(error);
