@@ -9,8 +9,7 @@
 # Both take their heap from web_heap.cc, which counts it for the budget of
 # each call; both grow their memory as needed, up to 2 GiB.
 set(QUARVEL_WEB_LINK_OPTIONS
-    -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB -sSTRICT=0 -sWASM_BIGINT=0
-    -sDISABLE_EXCEPTION_CATCHING=0 -sWASM_ASYNC_COMPILATION=0)
+    -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB -sWASM_ASYNC_COMPILATION=0)
 
 add_executable(quarvel_engine src/frontend/web_api.cc src/platform/web_heap.cc)
 target_link_libraries(quarvel_engine PRIVATE quarvel_core)

@@ -119,3 +119,15 @@ echo "== building the WebAssembly module and the Node command (em++)"
 emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARVEL_WERROR=ON \
   -DCMAKE_FIND_ROOT_PATH="$deps/prefix" -DQUARVEL_NATIVE="$root/build/quarvel" >/dev/null
 cmake --build "$build" -j "$jobs"
+
+# The npm package: the API, the engine, the command, made with npm pack from
+# a staging folder (npm pack needs no network).
+echo "== the npm package"
+version=$(sed -n 's/^project(quarvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+staging=$build/npm
+rm -rf "$staging" "$build"/quarvel-*.tgz
+cp -r packaging/npm "$staging"
+sed -i "s/@VERSION@/$version/" "$staging/package.json"
+cp "$build"/quarvel_engine.{js,wasm} "$build"/quarvel_node.{js,wasm} LICENSE "$staging/"
+(cd "$staging" && npm pack --silent --pack-destination "$build" >/dev/null)
+ls "$build/quarvel-$version.tgz"

@@ -111,9 +111,11 @@ EMSCRIPTEN_KEEPALIVE int quarvel_format(const char* document, int length, const 
     } else {
       text = std::make_unique<Utf16Encoder>(result->bytes);
     }
-    const RunOutcome outcome = formatDocument(root, *text);
+    // On the out-of-memory stop the message has been written, and the
+    // partial text is dropped unflushed.
+    if (formatDocument(root, *text) != RunOutcome::kCompleted) return kStatusOutOfMemory;
     text->flush();
-    return outcome == RunOutcome::kCompleted ? kStatusDone : kStatusOutOfMemory;
+    return kStatusDone;
   });
 }
 

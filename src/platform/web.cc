@@ -73,10 +73,9 @@ std::optional<std::string> FileInput::openFile(const std::string& path) {
   return std::nullopt;
 }
 
+// emscripten's file system cannot stat the host's standard input; a
+// directory there fails at the first read, with the same words.
 std::optional<std::string> FileInput::openStandardInput() {
-  struct stat info {};
-  if (::fstat(STDIN_FILENO, &info) != 0) return systemErrorText(errno);
-  if (S_ISDIR(info.st_mode)) return systemErrorText(EISDIR);
   handle_ = STDIN_FILENO;
   return std::nullopt;
 }
@@ -102,7 +101,7 @@ std::string FileInput::readFailure() const { return systemErrorText(static_cast<
 
 // Standard output, the terminal and messages
 
-const char kWhereTheManualIs[] = "man quarvel, or the README of the npm package quarvel";
+const char kWhereTheManualIs[] = "man quarvel";
 
 void prepareStandardOutput() {}
 
