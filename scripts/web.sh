@@ -117,7 +117,7 @@ build_dependency utf8proc "$(source_version utf8proc)" "$(source_dir utf8proc)" 
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 echo "== building the WebAssembly module and the Node command (em++)"
 emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARVEL_WERROR=ON \
-  -DCMAKE_FIND_ROOT_PATH="$deps/prefix" -DQUARVEL_NATIVE="$root/build/quarvel" >/dev/null
+  -DCMAKE_FIND_ROOT_PATH="$deps/prefix" -DQUARVEL_NATIVE_BUILD="$root/build" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 # The npm package: the API, the engine, the command, made with npm pack from
@@ -131,3 +131,15 @@ sed -i "s/@VERSION@/$version/" "$staging/package.json"
 cp "$build"/quarvel_engine.{js,wasm} "$build"/quarvel_node.{js,wasm} LICENSE "$staging/"
 (cd "$staging" && npm pack --silent --pack-destination "$build" >/dev/null)
 ls "$build/quarvel-$version.tgz"
+
+case "$action" in
+  --test)
+    # The tests compare with the native program: build/ must be there.
+    [ -x build/quarvel ] && [ -x build/quarvel_e2e_tests ] || scripts/setup.sh >/dev/null
+    echo "== web tests (Node, the package, headless Chromium)"
+    ctest --test-dir "$build" --output-on-failure -j "$jobs"
+    ;;
+  --open)
+    echo "== opening web/ in a browser"
+    xdg-open "$build/page/index.html" 2>/dev/null || chromium "$build/page/index.html" ;;
+esac

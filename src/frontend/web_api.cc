@@ -104,7 +104,9 @@ EMSCRIPTEN_KEEPALIVE int quarvel_format(const char* document, int length, const 
       return kStatusParseError;
     }
     XmlNode root = loaded.documentElement();
-    AllocationGate::setBudget(layoutBudgetFor(loaded.bytesRead()));
+    // The layout keeps the chunks of its record pools for reuse, also from
+    // earlier calls: this call gets its own allowance on top of them.
+    AllocationGate::setBudget(AllocationGate::bytesHeld() + layoutBudgetFor(loaded.bytesRead()));
     std::unique_ptr<TextEncoder> text;
     if (utf8 != 0) {
       text = std::make_unique<Utf8Encoder>(result->bytes);
