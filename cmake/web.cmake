@@ -44,4 +44,10 @@ if(QUARVEL_NATIVE_BUILD)
                    ${CMAKE_BINARY_DIR}/quarvel-${PROJECT_VERSION}.tgz ${QUARVEL_NATIVE_BUILD}
                    ${CMAKE_SOURCE_DIR})
   set_tests_properties(web_compare_native web_api web_package PROPERTIES LABELS web TIMEOUT 600)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME browser_playground
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/web/browser_test.py
+                   ${CMAKE_BINARY_DIR}/page/index.html ${QUARVEL_NATIVE_BUILD}/quarvel
+                   ${CMAKE_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/playground.png)
+  set_tests_properties(browser_playground PROPERTIES LABELS browser TIMEOUT 300)
 endif()

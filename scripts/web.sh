@@ -23,7 +23,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--test | --open]" >&2; exit 2 ;;
 esac
 
-packages=(emscripten cmake make dpkg-dev chromium python3 gzip)
+packages=(emscripten cmake make dpkg-dev chromium fonts-ipafont-gothic python3 gzip)
 # node and npm from Debian unless some other installation provides them.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
@@ -131,6 +131,22 @@ sed -i "s/@VERSION@/$version/" "$staging/package.json"
 cp "$build"/quarvel_engine.{js,wasm} "$build"/quarvel_node.{js,wasm} LICENSE "$staging/"
 (cd "$staging" && npm pack --silent --pack-destination "$build" >/dev/null)
 ls "$build/quarvel-$version.tgz"
+
+# The playground: CodeMirror and esbuild as web/package-lock.json pins them
+# (npm ci, again only when the lock file changed), then one page with
+# everything inline.
+echo "== the playground page"
+playground=$build/playground
+lock_sum=$(sha256sum web/package-lock.json | cut -d' ' -f1)
+if [ "$(cat "$playground/.lock-installed" 2>/dev/null)" != "$lock_sum" ]; then
+  rm -rf "$playground"
+  mkdir -p "$playground"
+  cp web/package.json web/package-lock.json "$playground/"
+  (cd "$playground" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  echo "$lock_sum" >"$playground/.lock-installed"
+fi
+NODE_PATH=$playground/node_modules node web/build.mjs "$build/page/index.html" "$staging" examples
+ls "$build/page/index.html"
 
 case "$action" in
   --test)
