@@ -24,6 +24,15 @@ EM_JS(int, quarvel_decoder_open, (const char* name, int length), {
   const table = Module.quarvelDecoders || (Module.quarvelDecoders = {next: 1});
   const handle = table.next++;
   table[handle] = {decoder: decoder, label: label, text: ""};
+  // Node 20 decodes windows-1252 (and every label of it) as ISO-8859-1:
+  // there its bytes 0x80 to 0x9F are mapped here, as the standard maps them.
+  if (decoder.encoding === "windows-1252" &&
+      new TextDecoder("windows-1252").decode(new Uint8Array([0x80])).charCodeAt(0) !== 0x20AC) {
+    table[handle].high = String.fromCharCode(
+        0x20AC, 0x81, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x8D, 0x017D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013,
+        0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D, 0x017E, 0x0178);
+  }
   return handle;
 });
 
@@ -37,6 +46,14 @@ EM_JS(int, quarvel_decoder_decode, (int handle, const char* data, int length, in
   const entry = Module.quarvelDecoders[handle];
   const bytes = HEAPU8.subarray(data, data + length);
   HEAP32[invalidAt >> 2] = -1;
+  if (entry.high) {
+    let text = "";
+    for (const byte of bytes) {
+      text += byte >= 0x80 && byte < 0xA0 ? entry.high[byte - 0x80] : String.fromCharCode(byte);
+    }
+    entry.text = text;
+    return lengthBytesUTF8(entry.text);
+  }
   try {
     entry.text = entry.decoder.decode(bytes, {stream: !final});
   } catch (error) {

@@ -80,7 +80,7 @@ assert.throws(() => quarvel.format(medium, {memoryBudget: -1}), RangeError);
 for (const [encoding, sample] of [
   ['Shift_JIS', '日本語のテキスト、カナ ｱｲｳ and ASCII.'], ['EUC-JP', '日本語のテキスト、カナ'],
   ['ISO-2022-JP', '日本語のテキスト、カナ'], ['GBK', '中文 and 日本語'], ['Big5', '中文'],
-  ['EUC-KR', '한국어'], ['windows-1252', 'Ü ß'], ['KOI8-R', 'ёлка'],
+  ['EUC-KR', '한국어'], ['windows-1252', 'Ü ß € “quoted” – Š'], ['KOI8-R', 'ёлка'],
   ['windows-1251', 'ёлка'], ['ISO-8859-2', 'Łódź'],
 ]) {
   const utf8 = `<?xml version="1.0" encoding="${encoding}"?><quarvel><left>${sample}</left></quarvel>`;
