@@ -6,7 +6,8 @@
 // and text, check's warnings, the message of a thrown error).
 //   compare_native.js NATIVE_QUARVEL PACKAGE_DIR SOURCE_DIR
 'use strict';
-const {spawnSync} = require('child_process');
+const {spawn} = require('child_process');
+const os = require('os');
 const fs = require('fs');
 const path = require('path');
 
@@ -27,9 +28,18 @@ function documents() {
   return found;
 }
 
+// Runs a program to its end: its output bytes, standard error as text and
+// exit code.
 function run(program, args) {
-  const result = spawnSync(program, args, {cwd: sourceDir, maxBuffer: 1 << 30});
-  return {stdout: result.stdout, stderr: result.stderr.toString(), status: result.status};
+  return new Promise((resolve) => {
+    const child = spawn(program, args, {cwd: sourceDir});
+    const out = [];
+    const err = [];
+    child.stdout.on('data', (chunk) => out.push(chunk));
+    child.stderr.on('data', (chunk) => err.push(chunk));
+    child.on('close', (status) => resolve(
+        {stdout: Buffer.concat(out), stderr: Buffer.concat(err).toString(), status}));
+  });
 }
 
 let failures = 0;
@@ -54,12 +64,11 @@ function thrown(work) {
   }
 }
 
-const list = documents();
-for (const file of list) {
+async function compare(file) {
   const bytes = fs.readFileSync(path.join(sourceDir, file));
   for (const options of [[], ['--utf-8'], ['--check']]) {
-    const expected = run(native, [...options, file]);
-    const actual = run(process.execPath, [command, ...options, file]);
+    const [expected, actual] = await Promise.all(
+        [run(native, [...options, file]), run(process.execPath, [command, ...options, file])]);
     const what = `${file} ${options.join(' ')}`.trim();
     expectSame(`${what}: exit code`, expected.status, actual.status);
     expectSame(`${what}: standard output`, expected.stdout, actual.stdout);
@@ -87,5 +96,17 @@ for (const file of list) {
     }
   }
 }
-console.log(`${list.length} documents, ${failures} differences`);
-process.exit(failures === 0 ? 0 : 1);
+
+async function main() {
+  const list = documents();
+  const waiting = [...list];
+  // As many documents at a time as there are processors.
+  const workers = Array.from({length: Math.max(1, os.cpus().length)}, async () => {
+    while (waiting.length > 0) await compare(waiting.shift());
+  });
+  await Promise.all(workers);
+  console.log(`${list.length} documents, ${failures} differences`);
+  process.exit(failures === 0 ? 0 : 1);
+}
+
+main();
