@@ -42,7 +42,7 @@ if(QUARVEL_NATIVE_BUILD)
   add_test(NAME web_package
            COMMAND ${CMAKE_SOURCE_DIR}/tests/web/check_package.sh
                    ${CMAKE_BINARY_DIR}/quarvel-${PROJECT_VERSION}.tgz ${QUARVEL_NATIVE_BUILD}
-                   ${CMAKE_SOURCE_DIR})
+                   ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/playground/node_modules/.bin/tsc)
   set_tests_properties(web_compare_native web_api web_package PROPERTIES LABELS web TIMEOUT 600)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME browser_playground

@@ -2,12 +2,14 @@
 # Installs the npm package from its tarball into an empty folder without the
 # network, then runs its API and its quarvel command there: the gallery
 # against the native program, and the native end-to-end suite with the
-# command in place of the binary, less the cases that cannot apply to it.
-#   check_package.sh TARBALL NATIVE_BUILD_DIR SOURCE_DIR
+# command in place of the binary, less the cases that cannot apply to it;
+# with TSC, the package's types against tests/web/types_check.ts.
+#   check_package.sh TARBALL NATIVE_BUILD_DIR SOURCE_DIR [TSC]
 set -euo pipefail
 tarball=$(realpath "$1")
 native_build=$(realpath "$2")
 source_dir=$(realpath "$3")
+tsc=${4:+$(realpath "$4")}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -26,6 +28,12 @@ for document in "$source_dir"/examples/*.xml; do
   ' "$document"
 done
 [ "$("$command" --version)" = "$("$native_build/quarvel" --version)" ]
+
+if [ -n "$tsc" ]; then
+  echo "== the types (tsc --strict)"
+  cp "$source_dir/tests/web/types_check.ts" .
+  "$tsc" --strict --noEmit --module commonjs --target es2020 --lib es2020,dom types_check.ts
+fi
 
 # Not applicable to a Node program: URLs (the web build reads none), names
 # that are not UTF-8 (Node decodes the arguments as UTF-8), a closed
