@@ -90,4 +90,19 @@ for (const [encoding, sample] of [
   assert.strictEqual(expected.status, 0, `native ${encoding}: ${expected.stderr}`);
   assert.deepStrictEqual(Buffer.from(quarvel.format(converted.stdout)), expected.stdout, encoding);
 }
+// Bytes the encoding does not allow stop the load where the native program
+// stops it: the host's decoder is asked how far the bytes are whole.
+for (const [encoding, bad] of [
+  ['Shift_JIS', [0x93, 0xfa, 0x96, 0x7b, 0x0a, 0x93, 0xfa, 0xff, 0x96, 0x7b]],
+  ['EUC-JP', [0xc6, 0xfc, 0xcb, 0xdc, 0x0a, 0x41, 0xc6, 0xfc, 0xa1]],
+  ['GBK', [0xd6, 0xd0, 0x0a, 0x0a, 0x41, 0x42, 0x81, 0x20, 0x41]],
+]) {
+  const document = Buffer.concat([
+    Buffer.from(`<?xml version="1.0" encoding="${encoding}"?>\n<quarvel><left>`),
+    Buffer.from(bad), Buffer.from('</left></quarvel>')]);
+  const expected = spawnSync(native, ['-'], {input: document});
+  assert.strictEqual(expected.status, 1, encoding);
+  const error = thrownBy(() => quarvel.format(document, {name: '-'}));
+  assert.strictEqual(error.message + '\n', expected.stderr.toString(), encoding);
+}
 console.log('api: all passed');
