@@ -10,7 +10,14 @@ const DEFAULT_MEMORY_BUDGET = 256 * 1024 * 1024;
 const PARSE_ERROR = 2;
 const OUT_OF_MEMORY = 3;
 
+// An engine that holds more than this between calls (the layout keeps its
+// record pools for reuse) is dropped, and with it its WebAssembly memory,
+// which can only grow: the next call starts a fresh one from the compiled
+// module.
+const RETAINED_LIMIT = 64 * 1024 * 1024;
+
 let engine = null;
+let compiled = null;
 // Standard error's lines during a call: the messages, as the program prints them.
 let messages = [];
 const settings = {wasmBinary: null, memoryBudget: DEFAULT_MEMORY_BUDGET};
@@ -29,13 +36,24 @@ function loadEngine() {
     print: () => {},
     printErr: (line) => messages.push(line),
   };
-  if (settings.wasmBinary) module.wasmBinary = settings.wasmBinary;
+  module.instantiateWasm = (imports, receive) => {
+    if (!compiled) compiled = new WebAssembly.Module(engineBytes());
+    const instance = new WebAssembly.Instance(compiled, imports);
+    receive(instance, compiled);
+    return instance.exports;
+  };
   createQuarvelEngine(module);
   if (typeof module._quarvel_format !== 'function') {
     throw new Error('quarvel: the WebAssembly engine did not load');
   }
   engine = module;
   return engine;
+}
+
+// The engine's WebAssembly: as configured (a page), or beside this file.
+function engineBytes() {
+  if (settings.wasmBinary) return settings.wasmBinary;
+  return require('fs').readFileSync(require('path').join(__dirname, 'quarvel_engine.wasm'));
 }
 
 function documentBytes(document) {
@@ -94,6 +112,7 @@ function call(run, document, options) {
     quarvel._quarvel_release();
     quarvel._free(pointer);
     quarvel._free(namePointer);
+    if (quarvel._quarvel_heap_in_use() > RETAINED_LIMIT) engine = null;
   }
 }
 
@@ -117,7 +136,8 @@ function check(document, options) {
 }
 
 // Settings for every later call: `memoryBudget`, and `wasmBinary` (the
-// engine's bytes, for a page that cannot fetch them), taken at the first call.
+// engine's bytes, for a page that cannot fetch them), taken when the engine
+// is first compiled.
 function configure(options) {
   if (options.memoryBudget !== undefined) {
     memoryBudget(options);
@@ -126,7 +146,8 @@ function configure(options) {
   if (options.wasmBinary !== undefined) settings.wasmBinary = options.wasmBinary;
 }
 
-// The heap the engine holds in blocks, between calls: what the tests watch.
+// The heap the engine holds in blocks, between calls (at most RETAINED_LIMIT
+// after a call): what the tests watch.
 function heapInUse() {
   return loadEngine()._quarvel_heap_in_use();
 }

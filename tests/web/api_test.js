@@ -59,6 +59,8 @@ for (const document of hostile) {
   console.log(`hostile document ${document.length} bytes: out of memory after ${seconds.toFixed(2)} s of processor time`);
   assert(seconds < 3, `stopped after ${seconds} s`);
   assert.strictEqual(quarvel.format('<quarvel><left>ok</left></quarvel>', {utf8: true}), '    ok\n');
+  // What the stopped call took is given back, the engine's memory included.
+  assert(quarvel.heapInUse() < 64 * 1024 * 1024, `${quarvel.heapInUse()} bytes held`);
 }
 
 // The budget is settable per call and by default; what a call takes it
