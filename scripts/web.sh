@@ -156,6 +156,6 @@ case "$action" in
     ctest --test-dir "$build" --output-on-failure -j "$jobs"
     ;;
   --open)
-    echo "== opening web/ in a browser"
+    echo "== opening the playground page in a browser"
     xdg-open "$build/page/index.html" 2>/dev/null || chromium "$build/page/index.html" ;;
 esac
