@@ -8,7 +8,7 @@ export interface CallOptions {
   /** The name that messages give the document (default "document"). */
   name?: string;
   /** Bytes of memory this call may take (default 256 MiB); past it, the call stops
-   *  with the out-of-memory message. */
+   *  with the out-of-memory message. The rows returned count four times. */
   memoryBudget?: number;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -36,9 +37,34 @@ enum Status : int {
 // The check reports this many findings and counts the rest, as the program does.
 constexpr int kShownFindings = 1000;
 
+// The rows of a call, held for the caller. They count four times against
+// the call's budget: their buffer with its room to grow, and the caller's
+// copy of them (twice over as a JavaScript string). Past that, writing them
+// is memory running out, so that a few bytes of markup that ask for
+// gigabytes of rows stop early.
+class ResultBytes final : public ByteSink {
+ public:
+  const std::string& bytes() {
+    flush();
+    return bytes_;
+  }
+  void limitTo(std::size_t bytes) { limit_ = bytes; }
+
+ protected:
+  int writeBytes(const uint8_t* data, std::size_t size) override {
+    if (size > limit_ - bytes_.size()) throw std::bad_alloc();
+    bytes_.append(reinterpret_cast<const char*>(data), size);
+    return 0;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t limit_ = 0;
+};
+
 struct CallResult {
-  MemorySink bytes;  // the text, or the findings as JSON
-  std::string json;
+  ResultBytes bytes;  // the text
+  std::string json;   // the findings
   ParseError error;
   int notShown = 0;
 };
@@ -107,6 +133,9 @@ EMSCRIPTEN_KEEPALIVE int quarvel_format(const char* document, int length, const 
     // The layout keeps the chunks of its record pools for reuse, also from
     // earlier calls: this call gets its own allowance on top of them.
     AllocationGate::setBudget(AllocationGate::bytesHeld() + layoutBudgetFor(loaded.bytesRead()));
+    result->bytes.limitTo(budget / 4 >= static_cast<double>(SIZE_MAX)
+                              ? SIZE_MAX
+                              : static_cast<std::size_t>(budget / 4));
     std::unique_ptr<TextEncoder> text;
     if (utf8 != 0) {
       text = std::make_unique<Utf8Encoder>(result->bytes);
