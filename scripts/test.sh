@@ -2,12 +2,15 @@
 # Sets everything up and runs every test: the formatting check, the whole
 # suite on the plain build and again under AddressSanitizer +
 # UndefinedBehaviorSanitizer, then a minute of fuzzing the whole program and
-# one of fuzzing the document layer alone; last the Windows program, built
-# and tested under wine. CI runs this.
+# one of fuzzing the document layer alone; then the Windows program, built
+# and tested under wine; last the web build (scripts/web.sh --test: the
+# WebAssembly engine, the npm package and the playground, tested in Node and
+# headless Chromium against the plain build, ctest labels web and browser).
+# CI runs this.
 # With --quick, for the edit-build-test loop: the formatting check and the
 # plain build's tests but those labelled slow (the package check, the
 # conformance suite and its valgrind run); no sanitizer build, no fuzzing,
-# no Windows.
+# no Windows, no web build.
 #   scripts/test.sh [--quick]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,3 +59,5 @@ echo "== fuzzing the document layer for 60 s (libFuzzer, clang)"
 scripts/fuzz.sh 60 xml_document_fuzzer
 echo "== Windows: quarvel.exe built and tested under wine"
 scripts/windows.sh
+echo "== the web build: WebAssembly, the npm package and the playground, in Node and Chromium"
+scripts/web.sh --test

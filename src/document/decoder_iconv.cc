@@ -26,10 +26,11 @@ const iconv_t kNotOpen = reinterpret_cast<iconv_t>(-1);
 // as options (//TRANSLIT, //IGNORE) and takes the empty name for the
 // locale's encoding.
 bool isPlainName(std::string_view name) {
-  return !name.empty() && name.size() <= kMaxNameBytes && std::ranges::all_of(name, [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-' || c == '.' || c == ':';
-  });
+  return !name.empty() && name.size() <= kMaxNameBytes &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '_' || c == '-' || c == '.' || c == ':';
+         });
 }
 
 class IconvDecoder final : public Decoder {

@@ -220,8 +220,9 @@ std::unique_ptr<Decoder> openDecoder(std::string_view name) {
   const std::optional<JapaneseEncoding> japanese = findJapaneseEncoding(name);
   UINT codePage = 932;
   if (!japanese) {
-    const auto entry = std::ranges::find_if(
-        kCodePages, [&](const CodePageName& known) { return sameEncodingName(name, known.name); });
+    const auto entry =
+        std::find_if(std::begin(kCodePages), std::end(kCodePages),
+                     [&](const CodePageName& known) { return sameEncodingName(name, known.name); });
     if (entry == std::end(kCodePages)) return nullptr;
     codePage = entry->codePage;
   }

@@ -89,7 +89,7 @@ bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 // An encoding name as XML spells it; the parser refuses a declaration with
 // any other, and the name may then appear in a message.
 bool isEncodingName(std::string_view name) {
-  return !name.empty() && isLetter(name[0]) && std::ranges::all_of(name, [](char c) {
+  return !name.empty() && isLetter(name[0]) && std::all_of(name.begin(), name.end(), [](char c) {
     return isLetter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
   });
 }
@@ -149,8 +149,9 @@ Declaration readDeclaration(std::string_view text, bool cut) {
 // Why a document whose first bytes show `opening` cannot be in the encoding
 // it declares, or empty when it can.
 std::string contradiction(const Opening& opening, std::string_view declared) {
-  const auto wide = std::ranges::find_if(
-      kWideNames, [&](const WideName& entry) { return sameEncodingName(declared, entry.name); });
+  const auto wide =
+      std::find_if(std::begin(kWideNames), std::end(kWideNames),
+                   [&](const WideName& entry) { return sameEncodingName(declared, entry.name); });
   const bool declaresWide = wide != std::end(kWideNames);
   bool agrees = false;
   if (opening.name == nullptr) {
@@ -189,8 +190,9 @@ bool sameEncodingName(std::string_view a, std::string_view b) {
 EncodingChoice chooseEncoding(std::string_view head) {
   const bool cut = head.size() >= kEncodingHeadBytes;
   head = head.substr(0, kEncodingHeadBytes);
-  const Opening& opening = *std::ranges::find_if(
-      kOpenings, [&](const Opening& entry) { return head.starts_with(entry.prefix); });
+  const Opening& opening =
+      *std::find_if(std::begin(kOpenings), std::end(kOpenings),
+                    [&](const Opening& entry) { return head.starts_with(entry.prefix); });
   EncodingChoice choice;
   choice.byteOrderMark = opening.mark;
   // expat reads the units after a UTF-8 or UTF-16 mark by what "<" looks
@@ -239,8 +241,9 @@ EncodingChoice chooseEncoding(std::string_view head) {
   // is gone.
   const std::string_view decoded = opening.unitBytes == 4 ? opening.name : declared;
   if (decoded.empty()) return choice;
-  const auto parsed = std::ranges::find_if(
-      kParserEncodings, [&](const char* name) { return sameEncodingName(decoded, name); });
+  const auto parsed =
+      std::find_if(std::begin(kParserEncodings), std::end(kParserEncodings),
+                   [&](const char* name) { return sameEncodingName(decoded, name); });
   if (parsed != std::end(kParserEncodings)) {
     choice.parserEncoding = *parsed;
     return choice;

@@ -176,8 +176,10 @@ class QuarvelBinary : public ::testing::Test {
   // Runs the program under test; its messages come back as text.
   ProcessResult run(std::vector<std::string> arguments, ProcessOptions options = {}) {
     if (options.environment.empty()) options.environment = childEnvironment();
-    ProcessResult result =
-        runProcess(kOnWindows ? windowsProgram() : QUARVEL_BINARY, arguments, options);
+    const char* program = kOnWindows            ? windowsProgram()
+                          : substituteProgram() ? substituteProgram()
+                                                : QUARVEL_BINARY;
+    ProcessResult result = runProcess(program, arguments, options);
     result.err = asText(result.err);
     return result;
   }

@@ -16,7 +16,8 @@ const ElementEntry* findElement(std::u16string_view name) {
 }
 
 bool keepsBlanksWithin(std::string_view qualifiedName) {
-  return std::ranges::equal(qualifiedName, kWrapAttribute);
+  return std::equal(qualifiedName.begin(), qualifiedName.end(), kWrapAttribute.begin(),
+                    kWrapAttribute.end());
 }
 
 bool readsAttribute(const ElementEntry& entry, std::u16string_view name) {

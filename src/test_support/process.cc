@@ -198,6 +198,8 @@ void feed(int fd, const std::string& bytes, std::size_t pieceBytes, bool keepOpe
 
 const char* windowsProgram() { return std::getenv("QUARVEL_WINDOWS_RUN"); }
 
+const char* substituteProgram() { return std::getenv("QUARVEL_PROGRAM_RUN"); }
+
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options) {
   Pipe outPipe;

@@ -72,6 +72,12 @@ struct ProcessResult {
 // the Linux binary, in the cases that apply to Windows. nullptr otherwise.
 const char* windowsProgram();
 
+// The command that takes the place of the Linux binary, with the same
+// expectations, when the environment variable QUARVEL_PROGRAM_RUN names it
+// (the quarvel command of the npm package, under Node, in the web build's
+// package test); nullptr otherwise.
+const char* substituteProgram();
+
 // Starts `program` with `arguments` (argv[0] is `program` itself) as
 // `options` say, and waits for it. Throws std::runtime_error when the child
 // cannot be started at all (a missing input file or working directory
