@@ -17,7 +17,8 @@ export interface FormatOptions extends CallOptions {
   utf8?: boolean;
 }
 
-/** Thrown when a document cannot be read or laid out. The message is the program's own. */
+/** Thrown when a document cannot be read or laid out. The message is the program's own:
+ *  as a normal run prints it from format, as --check prints it from check. */
 export class QuarvelError extends Error {
   /** The parse error code (negative), or "ENOMEM" when memory ran out. */
   code: number | 'ENOMEM';

@@ -48,7 +48,8 @@ std::string mismatchedTagReason(std::string_view parserReason, std::string_view 
 std::string undefinedEntityReason(std::string_view name) {
   // The name whole: a message that grows too long is cut as it is written.
   std::string reason = "undefined entity '" + std::string(name) + "'";
-  const auto html = std::ranges::find(kHtmlEntities, name, &HtmlEntity::name);
+  const auto html = std::find_if(std::begin(kHtmlEntities), std::end(kHtmlEntities),
+                                 [name](const HtmlEntity& entity) { return entity.name == name; });
   if (html != std::end(kHtmlEntities)) {
     reason += ", which is HTML's, not XML's: write &#" + std::to_string(html->codePoint) +
               "; or the character itself";

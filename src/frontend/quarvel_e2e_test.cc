@@ -685,8 +685,9 @@ TEST_F(QuarvelBinary, HelpAndVersion) {
     EXPECT_NE(text.find(mention), std::string::npos) << "the help lacks " << mention;
   }
   EXPECT_TRUE(text.ends_with(kOnWindows ? ": quarvel.txt, beside quarvel.exe in the zip\n"
-                                        : ": man quarvel (in the source tree: man -l "
-                                          "man/quarvel.1)\n"))
+                             : substituteProgram() ? ": README.md in the quarvel package\n"
+                                                   : ": man quarvel (in the source tree: man -l "
+                                                     "man/quarvel.1)\n"))
       << text;
   const ProcessResult shortHelp = run({"-h"});
   EXPECT_EQ(shortHelp.exitCode, 0);

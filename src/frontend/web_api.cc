@@ -98,7 +98,7 @@ bool load(XmlDocument& document, std::string_view bytes, const char* name, bool 
   document.loadMemory(bytes, name, settings);
   if (document.parseError().errorCode == 0) return true;
   result->error = document.parseError();
-  reportParseError(result->error);
+  reportParseError(result->error, positions ? ErrorForm::kCheck : ErrorForm::kNormal);
   return false;
 }
 

@@ -392,7 +392,7 @@ class Checker {
         });
         lineEndReported = true;
       }
-      const auto control = std::ranges::find_if(text, [&](char16_t c) {
+      const auto control = std::find_if(text.begin(), text.end(), [&](char16_t c) {
         return c < 0x20 && c != u'\r' && c != u'\n' && (c != u'\t' || !context.wordWrap);
       });
       if (control != text.end() && !controlReported) {

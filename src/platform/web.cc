@@ -57,6 +57,15 @@ bool isDirectory(int fd) {
 
 }  // namespace
 
+// Under Node the files are the machine's own, and stat tells their device
+// and inode as on POSIX.
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 FileInput::~FileInput() {
   if (owned_) ::close(static_cast<int>(handle_));
 }
@@ -101,7 +110,7 @@ std::string FileInput::readFailure() const { return systemErrorText(static_cast<
 
 // Standard output, the terminal and messages
 
-const char kWhereTheManualIs[] = "man quarvel";
+const char kWhereTheManualIs[] = "README.md in the quarvel package";
 
 void prepareStandardOutput() {}
 

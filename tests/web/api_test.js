@@ -23,18 +23,22 @@ function thrownBy(work) {
   assert.fail('nothing was thrown');
 }
 
-// Errors: the program's message, and the place in fields.
-for (const [document, message, line, position] of [
-  ['<quarvel><left>abc</lef></quarvel>', '"doc.xml" (1): positon 21: mismatched tag', 1, 21],
-  ['<quarvel>\n<left>\n<br></left>', '"doc.xml" (3): positon 7: mismatched tag', 3, 7],
-  ['', '"doc.xml" (1): positon 1: no element found', 1, 1],
+// Errors: the program's message, and the place in fields; check gives the
+// form of --check.
+for (const [document, reason, line, position] of [
+  ['<quarvel><left>abc</lef></quarvel>',
+   'mismatched tag: </lef> does not close <left>, opened on line 1', 1, 21],
+  ['<quarvel>\n<left>\n<br></left>',
+   'mismatched tag: </left> does not close <br>, opened on line 3', 3, 7],
+  ['', 'no element found', 1, 1],
 ]) {
   const error = thrownBy(() => quarvel.format(document, {name: 'doc.xml'}));
-  assert.strictEqual(error.message, message);
+  assert.strictEqual(error.message, `"doc.xml" (${line}): positon ${position}: ${reason}`);
   assert.strictEqual(error.line, line);
   assert.strictEqual(error.position, position);
   assert(typeof error.code === 'number' && error.code < 0);
-  assert.strictEqual(thrownBy(() => quarvel.check(document, {name: 'doc.xml'})).message, message);
+  assert.strictEqual(thrownBy(() => quarvel.check(document, {name: 'doc.xml'})).message,
+                     `doc.xml:${line}:${position}: error: ${reason}`);
 }
 
 // A string is its UTF-8 bytes; check's warnings carry numbers.
