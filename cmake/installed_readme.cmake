@@ -1,10 +1,12 @@
 # The README as installed beside the examples: the source tree's README.md
 # with a note on where things are once installed, and its links to files
-# that are not installed (CONTRIBUTING.md) as plain text naming the source
-# tree. Run as: cmake -DSOURCE=README.md -DTARGET=doc/README.md -P this file
+# that are not installed (CONTRIBUTING.md, the playground's screenshot) as
+# plain text naming the source tree. Run as: cmake -DSOURCE=README.md -DTARGET=doc/README.md -P this file
 file(READ "${SOURCE}" text)
 string(REGEX REPLACE "\\[CONTRIBUTING\\.md\\]\\(CONTRIBUTING\\.md[^)]*\\)"
        "CONTRIBUTING.md in quarvel's source tree" text "${text}")
+string(REGEX REPLACE "!\\[([^]]*)\\]\\((web/[^)]*)\\)" "(\\1: `\\2` in quarvel's source tree)"
+       text "${text}")
 set(note "> Installed, quarvel is `quarvel` on the PATH, its manual `man quarvel`,
 > the examples gallery `examples/` beside this README (in
 > `share/doc/quarvel/`) and the grammar `share/xml/quarvel/quarvel.rng`.
