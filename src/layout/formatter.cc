@@ -384,7 +384,9 @@ bool Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
     return p;
   };
   while (next != end) {
-    if (current_ != nullptr && !lineEndInSpace_ && current_->lineWidth() <= certain) {
+    // Only word mode places spaces that stand for line ends.
+    if (current_ != nullptr && (kMode == Wrap::kChar || !lineEndInSpace_) &&
+        current_->lineWidth() <= certain) {
       const int32_t countBefore = current_->glyphs.count();
       {
         GlyphList::Appender appender(current_->glyphs);
@@ -414,9 +416,9 @@ bool Formatter::putFilled(const char16_t* next, const char16_t* const end, int64
       }
       // A space placed here for a run without a line end may yet stand for
       // a dropped run with one.
-      if (current_->glyphs.count() != countBefore) {
+      if (kMode == Wrap::kWord && current_->glyphs.count() != countBefore) {
         const Glyph* last = current_->lastGlyph();
-        textSpace_ = kMode == Wrap::kWord && last->ch == u' ';
+        textSpace_ = last->ch == u' ';
         if (textSpace_) beforeSpace_ = firstUnitOf(static_cast<const Glyph*>(last->prev));
       }
       if (next == end || !isTextSpace(*next) || kMode != Wrap::kWord) continue;
