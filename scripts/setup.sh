@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ pkg-config libexpat1-dev libcurl4-openssl-dev libutf8proc-dev libgtest-dev
+packages=(cmake make g++ pkg-config python3 libexpat1-dev libcurl4-openssl-dev libutf8proc-dev libgtest-dev
           libbenchmark-dev libxml2-utils clang libclang-rt-14-dev valgrind
           groff-base dpkg-dev file lintian clang-format locales libc-l10n
           zlib1g-dev)
