@@ -132,20 +132,10 @@ void writeMessageText(std::FILE* stream, std::u16string_view text) {
   std::fflush(stream);
 }
 
-// The file of -o
+// The file of -o: no signals to catch; the file calls are POSIX's
+// (posix_replacement.cc).
 
 namespace replacement_system {
-
-std::optional<std::string> examine(const std::string& path, Found& found) {
-  struct stat existing {};
-  found.exists = ::lstat(path.c_str(), &existing) == 0;
-  if (!found.exists && errno != ENOENT) return systemErrorText(errno);
-  if (found.exists && !S_ISREG(existing.st_mode)) return std::string(kNotARegularFile);
-  found.permissions = existing.st_mode & 0777;
-  return std::nullopt;
-}
-
-std::size_t nameStart(const std::string& path) { return path.rfind('/') + 1; }
 
 std::string processNumber() { return std::to_string(quarvel_host_pid()); }
 
@@ -157,43 +147,6 @@ void installRemovingHandlers() {}
 void restoreHandlers() {}
 void markTemporary(const std::string&) {}
 void unmarkTemporary() {}
-
-Creation create(const std::string& temporary, const Found& found, int& descriptor,
-                std::string& reason) {
-  descriptor =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (descriptor < 0) {
-    const int error = errno;
-    reason = systemErrorText(error);
-    return error == EEXIST ? Creation::kNameTaken : Creation::kFailed;
-  }
-  if (found.exists && ::fchmod(descriptor, found.permissions) != 0) {
-    const int error = errno;
-    ::close(descriptor);
-    ::unlink(temporary.c_str());
-    descriptor = -1;
-    reason = systemErrorText(error);
-    return Creation::kFailed;
-  }
-  return Creation::kCreated;
-}
-
-std::optional<std::string> syncToDisk(int descriptor) {
-  if (::fsync(descriptor) != 0) return systemErrorText(errno);
-  return std::nullopt;
-}
-
-std::optional<std::string> close(int descriptor) {
-  if (::close(descriptor) != 0) return systemErrorText(errno);
-  return std::nullopt;
-}
-
-std::optional<std::string> renameOver(const std::string& temporary, const std::string& path) {
-  if (::rename(temporary.c_str(), path.c_str()) != 0) return systemErrorText(errno);
-  return std::nullopt;
-}
-
-void remove(const std::string& temporary) { ::unlink(temporary.c_str()); }
 
 }  // namespace replacement_system
 }  // namespace quarvel
