@@ -29,63 +29,11 @@ command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 scripts/install_packages.sh web "${packages[@]}"
 
-# expat and utf8proc from Debian's source packages, for the archive that the
-# machine installs from: a deb-src entry of our own beside its entries.
-src_list=/etc/apt/sources.list.d/quarvel-deb-src.sources
-expat_minimum=$(grep -v '^#' packaging/expat-minimum-version)
-# The directory of a package's unpacked source; fails unless there is one.
-source_dir() {
-  local dirs=("$deps/src/$1"-*/)
-  [ ${#dirs[@]} -eq 1 ] && [ -f "${dirs[0]}debian/changelog" ] && echo "${dirs[0]%/}"
-}
-source_version() { dpkg-parsechangelog -l "$(source_dir "$1")/debian/changelog" -S Version; }
-source_wanted() {
-  local name=$1 version
-  version=$(source_version "$name" 2>/dev/null) || return 0
-  [ "$name" = expat ] && dpkg --compare-versions "$version" lt "$expat_minimum"
-}
-# The newest revision that the index lists and the archive still holds.
-fetch_source() {
-  local package=$1 version log=
-  for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -Vru); do
-    if log=$(apt-get source -qq "$package=$version" 2>&1 >/dev/null); then return; fi
-  done
-  echo "web: apt-get source $package failed:" >&2
-  grep -v 'unsandboxed as root' <<<"${log:-no source package $package in the index}" >&2
-  exit 1
-}
-fetch_sources() {
-  local name wanted=()
-  for name in expat utf8proc; do
-    if source_wanted "$name"; then wanted+=("$name"); fi
-  done
-  ((${#wanted[@]})) || return 0
-  if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    if [ "$(id -u)" -ne 0 ]; then
-      echo "web: no deb-src entry and not root; run as root" >&2
-      exit 1
-    fi
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-      sed -n 's/^Types:.*/Types: deb-src/;p' /etc/apt/sources.list.d/debian.sources >"$src_list"
-    else
-      grep -h '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' >"${src_list%.sources}.list"
-    fi
-    apt-get update -qq
-  fi
-  mkdir -p "$deps/src"
-  for name in "${wanted[@]}"; do
-    echo "web: fetching the source of $name"
-    rm -rf "$deps/src/$name"[-_]*
-    (cd "$deps/src" && fetch_source "$name")
-    source_version "$name" >/dev/null
-  done
-  if dpkg --compare-versions "$(source_version expat)" lt "$expat_minimum"; then
-    echo "web: the archive serves expat $(source_version expat) at most;" \
-         "$expat_minimum or later is needed (deep chains of entities overflow older ones)" >&2
-    exit 1
-  fi
-}
-fetch_sources
+# expat and utf8proc from Debian's source packages.
+who=web
+# shellcheck source=scripts/debian_sources.sh
+source scripts/debian_sources.sh
+fetch_sources expat utf8proc
 
 # Builds one source package with emcc as static libraries into $deps/prefix;
 # the stamp records the version built.
