@@ -4,11 +4,12 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
+#include "base/edit_distance.h"
 #include "base/utf.h"
 #include "document/location.h"
 #include "frontend/formatting_run.h"
@@ -136,28 +137,12 @@ const LongOption* findLongOption(std::string_view name) {
   return found;
 }
 
-// Edits between two short ASCII words.
-std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 // The long option within two edits of `name` (dashes included: "-check"
 // is one from "--check"), if any.
 std::string_view nearestOption(std::string_view name) {
   if (name.size() > 20) return {};
   for (const LongOption& entry : kLongOptions) {
-    if (editDistance(name, entry.name) <= 2) return entry.name;
+    if (editDistance(name, entry.name, std::equal_to<char>()) <= 2) return entry.name;
   }
   return {};
 }

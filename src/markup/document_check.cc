@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/ascii.h"
+#include "base/edit_distance.h"
 #include "base/utf16.h"
 #include "layout/glyph.h"
 #include "layout/text_measure.h"
@@ -22,6 +23,7 @@ namespace {
 // Names and values are quoted and compared from their first this many code
 // units: a hostile name may be megabytes long.
 constexpr std::size_t kQuotedUnits = 40;
+static_assert(kQuotedUnits <= kMaxEditedUnits);
 // A name is offered as "did you mean" within this many edits.
 constexpr std::size_t kNearEdits = 2;
 
@@ -36,22 +38,8 @@ std::u16string quoted(std::u16string_view text) {
   return out;
 }
 
-// Edit distance ignoring ASCII case; both sides are at most kQuotedUnits long.
-std::size_t editDistance(std::u16string_view a, std::u16string_view b) {
-  std::array<std::size_t, kQuotedUnits + 1> row{};
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      const std::size_t substitute = diagonal + (asciiLower(a[i - 1]) != asciiLower(b[j - 1]));
-      row[j] = std::min({above + 1, row[j - 1] + 1, substitute});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
+// Names are near one another ignoring ASCII case.
+bool sameIgnoringCase(char16_t a, char16_t b) { return asciiLower(a) == asciiLower(b); }
 
 // The nearest of `candidates` within kNearEdits edits of `name`, or none.
 template <typename Names>
@@ -61,7 +49,7 @@ std::optional<std::u16string_view> nearest(std::u16string_view name, const Names
   std::size_t bestDistance = kNearEdits + 1;
   for (std::u16string_view candidate : candidates) {
     if (candidate.empty() || candidate.size() > kQuotedUnits) continue;
-    const std::size_t distance = editDistance(name, candidate);
+    const std::size_t distance = editDistance(name, candidate, sameIgnoringCase);
     if (distance < bestDistance && distance < name.size()) {
       best = candidate;
       bestDistance = distance;
